@@ -21,8 +21,8 @@ std::string Describe(const std::string& store, const std::string& what,
 Statement::Statement(sqlite3* db, const std::string& sql,
                      const std::string& store)
     : db_(db), store_(store) {
-  if (sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()),
-                         &stmt_, nullptr) != SQLITE_OK) {
+  if (sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &stmt_,
+                         nullptr) != SQLITE_OK) {
     sqlite3_finalize(stmt_);
     stmt_ = nullptr;
     Fail("cannot read");
@@ -90,10 +90,10 @@ FilerDb::~FilerDb() { sqlite3_close_v2(db_); }
 
 std::unique_ptr<FilerDb> FilerDb::OpenMemory() {
   sqlite3* db = nullptr;
-  if (sqlite3_open_v2(":memory:", &db,
-                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE |
-                          SQLITE_OPEN_NOMUTEX,
-                      nullptr) != SQLITE_OK) {
+  if (sqlite3_open_v2(
+          ":memory:", &db,
+          SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+          nullptr) != SQLITE_OK) {
     const std::string text = Describe(":memory:", "cannot open", db);
     sqlite3_close_v2(db);
     throw StoreError(text);
@@ -128,8 +128,7 @@ std::unique_ptr<FilerDb> FilerDb::OpenFile(const std::string& path,
 
 void FilerDb::Exec(const std::string& sql) {
   char* message = nullptr;
-  if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &message) !=
-      SQLITE_OK) {
+  if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
     std::string text = "file server state '" + name_ + "': cannot access";
     if (message != nullptr) text += ": " + std::string(message);
     sqlite3_free(message);

@@ -38,11 +38,14 @@ const ErrorText kErrors[] = {
      "The file system does not exist.",
      "Check the file system id with nas_fs -list."},
     {Cause::kStorageMismatch, 6, "CS_CORE", "FileSystem", "13690535941",
-     "ERROR", "The storage type or storage details do not match the file "
-     "system.", "Use the storage details the file system reports."},
+     "ERROR",
+     "The storage type or storage details do not match the file "
+     "system.",
+     "Use the storage details the file system reports."},
     {Cause::kNameInvalid, 6, "CS_CORE", "Checkpoint", "13690535948", "ERROR",
      "The checkpoint name is empty or holds characters other than letters, "
-     "digits, '.', '_' and '-'.", "Choose a valid checkpoint name."},
+     "digits, '.', '_' and '-'.",
+     "Choose a valid checkpoint name."},
     {Cause::kNameNumeric, 6, "CS_CORE", "Checkpoint", "13690535949", "ERROR",
      "A checkpoint name cannot consist of digits only.",
      "Choose a name holding at least one non-digit."},
@@ -55,16 +58,20 @@ const ErrorText kErrors[] = {
      "The file system has reached the maximum number of checkpoints.",
      "Delete checkpoints that are no longer needed."},
     {Cause::kRwBaselineLimit, 6, "CS_CORE", "Checkpoint", "13690535985",
-     "ERROR", "The checkpoint already has the maximum number of writable "
-     "checkpoints.", "Delete the existing writable checkpoint first."},
+     "ERROR",
+     "The checkpoint already has the maximum number of writable "
+     "checkpoints.",
+     "Delete the existing writable checkpoint first."},
     {Cause::kRwFsLimit, 6, "CS_CORE", "Checkpoint", "13690535986", "ERROR",
      "The file system has reached the maximum number of writable "
-     "checkpoints.", "Delete writable checkpoints that are no longer needed."},
+     "checkpoints.",
+     "Delete writable checkpoints that are no longer needed."},
     {Cause::kNoCheckpoint, 6, "CS_CORE", "Checkpoint", "13690535955", "ERROR",
      "The checkpoint does not exist.",
      "Check the checkpoint id with fs_ckpt -list."},
     {Cause::kNotReadOnlyOfFs, 6, "CS_CORE", "Checkpoint", "13690535960",
-     "ERROR", "A writable checkpoint can only be made from a read-only "
+     "ERROR",
+     "A writable checkpoint can only be made from a read-only "
      "checkpoint of the same file system.",
      "Name a read-only checkpoint of this file system as baseline."},
     {Cause::kNotWritable, 6, "CS_CORE", "Checkpoint", "13690535972", "ERROR",
@@ -132,9 +139,8 @@ CelerraError MakeError(Cause cause, const std::string& message,
 
 CelerraError CompleteInjectedError(CelerraError error,
                                    const std::string& command) {
-  const CelerraError fill =
-      MakeError(Cause::kInjected, "Injected failure of " + command,
-                "command=" + command);
+  const CelerraError fill = MakeError(
+      Cause::kInjected, "Injected failure of " + command, "command=" + command);
   if (error.nStatus == 0) error.nStatus = fill.nStatus;
   if (error.sComponent.empty()) error.sComponent = fill.sComponent;
   if (error.sFacility.empty()) error.sFacility = fill.sFacility;

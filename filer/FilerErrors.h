@@ -16,19 +16,19 @@
 namespace zkfiler {
 
 enum class Cause {
-  kUnreachable,       // unknown control host: no answer
-  kAuthFailed,        // wrong user or password
-  kStateFile,         // state file missing, corrupt or unusable
-  kBadArgument,       // empty id, path without "/", bad host entry, ...
+  kUnreachable,  // unknown control host: no answer
+  kAuthFailed,   // wrong user or password
+  kStateFile,    // state file missing, corrupt or unusable
+  kBadArgument,  // empty id, path without "/", bad host entry, ...
   kNoFileSystem,
-  kStorageMismatch,   // storage type or extra not those of the file system
-  kNameInvalid,       // empty name or characters outside [A-Za-z0-9._-]
-  kNameNumeric,       // all digits
+  kStorageMismatch,  // storage type or extra not those of the file system
+  kNameInvalid,      // empty name or characters outside [A-Za-z0-9._-]
+  kNameNumeric,      // all digits
   kNameTooLong,
   kNameInUse,
-  kRoLimit,           // read-only checkpoints of a file system
-  kRwBaselineLimit,   // writable checkpoints of one baseline
-  kRwFsLimit,         // writable checkpoints of a file system
+  kRoLimit,          // read-only checkpoints of a file system
+  kRwBaselineLimit,  // writable checkpoints of one baseline
+  kRwFsLimit,        // writable checkpoints of a file system
   kNoCheckpoint,
   kNotReadOnlyOfFs,   // baseline is not a read-only checkpoint of that fs
   kNotWritable,       // a writable checkpoint was required
@@ -40,10 +40,10 @@ enum class Cause {
   kNoMover,
   kNoVdm,
   kNoMountPoint,
-  kNotMounted,        // export of a path not mounted on that mover
+  kNotMounted,  // export of a path not mounted on that mover
   kNoExport,
   kNoShare,
-  kInjected,          // default texts of an armed fault
+  kInjected,  // default texts of an armed fault
 };
 
 // A CelerraError for `cause`: the table's fixed texts, with `message` (what

@@ -43,7 +43,8 @@ class Checker {
 
   void Unique(std::set<std::string>* seen, const std::string& value,
               const std::string& what) const {
-    if (!seen->insert(value).second) Fail("duplicate " + what + " '" + value + "'");
+    if (!seen->insert(value).second)
+      Fail("duplicate " + what + " '" + value + "'");
   }
 
   void Known(const std::set<std::string>& ids, const std::string& id,
@@ -106,8 +107,8 @@ void InstallLayout(FilerStore& store, const ServerLayout& l) {
     c.MountPath(f.mount_path, "mount path");
     c.Known(f.on_vdm ? vdms : movers, f.mover_id,
             f.on_vdm ? "VDM of file system" : "mover of file system");
-    c.Unique(&mounts, (f.on_vdm ? "vdm:" : "mover:") + f.mover_id + ":" +
-                          f.mount_path,
+    c.Unique(&mounts,
+             (f.on_vdm ? "vdm:" : "mover:") + f.mover_id + ":" + f.mount_path,
              "mount point");
     if (f.generation < 0 || f.restores < 0) c.Fail("negative generation");
     next_id = std::max(next_id, NumericId(f.id) + 1);

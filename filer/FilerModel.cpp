@@ -97,8 +97,8 @@ CheckpointView RequireCheckpoint(FilerStore& store, const std::string& host,
   const CheckpointView* c =
       Find(all, [&](const CheckpointView& v) { return v.id == id; });
   if (c == nullptr) {
-    throw Refusal(Cause::kNoCheckpoint, "Checkpoint id " + Q(id) +
-                                            " not found");
+    throw Refusal(Cause::kNoCheckpoint,
+                  "Checkpoint id " + Q(id) + " not found");
   }
   return *c;
 }
@@ -109,9 +109,9 @@ void CheckDeletable(FilerStore& store, const std::string& host,
                     const CheckpointView& ckpt, const std::string& going) {
   for (const CheckpointView& c : store.Checkpoints(host, ckpt.fs_id)) {
     if (c.writable && c.baseline_id == ckpt.id && c.id != going) {
-      throw Refusal(Cause::kHasWritable,
-                    "Checkpoint " + Q(ckpt.name) +
-                        " still has writable checkpoint " + Q(c.name));
+      throw Refusal(Cause::kHasWritable, "Checkpoint " + Q(ckpt.name) +
+                                             " still has writable checkpoint " +
+                                             Q(c.name));
     }
   }
   for (const ExportView& e : store.Exports(host)) {
@@ -156,19 +156,19 @@ void CheckCheckpointName(const std::string& name, const Limits& limits) {
     throw Refusal(Cause::kNameInvalid, "Empty checkpoint name");
   }
   if (name.size() > static_cast<size_t>(limits.max_name_len)) {
-    throw Refusal(Cause::kNameTooLong,
-                  "Checkpoint name of " + std::to_string(name.size()) +
-                      " characters is longer than " +
-                      std::to_string(limits.max_name_len));
+    throw Refusal(Cause::kNameTooLong, "Checkpoint name of " +
+                                           std::to_string(name.size()) +
+                                           " characters is longer than " +
+                                           std::to_string(limits.max_name_len));
   }
   bool digits_only = true;
   for (char ch : name) {
     const bool digit = ch >= '0' && ch <= '9';
     const bool alpha = (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z');
     if (!digit && !alpha && ch != '.' && ch != '_' && ch != '-') {
-      throw Refusal(Cause::kNameInvalid,
-                    "Checkpoint name " + Q(name) + " holds an invalid "
-                    "character");
+      throw Refusal(Cause::kNameInvalid, "Checkpoint name " + Q(name) +
+                                             " holds an invalid "
+                                             "character");
     }
     digits_only = digits_only && digit;
   }
@@ -222,9 +222,9 @@ std::string CreateReadOnly(FilerStore& store, const ServerRow& server,
     if (!c.writable) ++count;
   }
   if (count >= server.limits.ro_per_fs) {
-    throw Refusal(Cause::kRoLimit,
-                  "File system " + Q(fs.name) + " already has " +
-                      std::to_string(count) + " checkpoints");
+    throw Refusal(Cause::kRoLimit, "File system " + Q(fs.name) +
+                                       " already has " + std::to_string(count) +
+                                       " checkpoints");
   }
   CheckpointView ckpt;
   ckpt.control_host = server.host;
@@ -346,8 +346,7 @@ ShareInfo CifsShare(FilerStore& store, const ServerRow& server,
   if (share == nullptr) {
     throw Refusal(Cause::kNoShare, "CIFS share " + Q(name) + " not found");
   }
-  ShareInfo info{share->fs_id, share->on_vdm, share->mover_id, share->path,
-                 {}};
+  ShareInfo info{share->fs_id, share->on_vdm, share->mover_id, share->path, {}};
   for (const CifsServerDef& s : store.CifsServers(server.host)) {
     if (s.mover_id == share->mover_id && s.on_vdm == share->on_vdm) {
       info.cifs_servers.push_back(s.name);
@@ -372,7 +371,8 @@ std::vector<CelerraCifsServer_t> CifsServers(FilerStore& store,
                                              const ServerRow& server) {
   std::vector<CelerraCifsServer_t> out;
   for (const CifsServerDef& s : store.CifsServers(server.host)) {
-    out.push_back({s.mover_id, s.name, s.interfaces, s.on_vdm ? "true" : "false"});
+    out.push_back(
+        {s.mover_id, s.name, s.interfaces, s.on_vdm ? "true" : "false"});
   }
   return out;
 }
@@ -384,17 +384,18 @@ CelerraMountPointsInfo_t MountPoint(FilerStore& store, const ServerRow& server,
   RequirePath(path);
   const std::vector<VdmDef> vdms = store.Vdms(server.host);
   const std::vector<MoverDef> movers = store.Movers(server.host);
-  if (on_vdm && !Find(vdms, [&](const VdmDef& v) { return v.id == mover_id; })) {
+  if (on_vdm &&
+      !Find(vdms, [&](const VdmDef& v) { return v.id == mover_id; })) {
     throw Refusal(Cause::kNoVdm, "VDM id " + Q(mover_id) + " not found");
   }
   if (!on_vdm &&
       !Find(movers, [&](const MoverDef& m) { return m.id == mover_id; })) {
-    throw Refusal(Cause::kNoMover, "Data mover id " + Q(mover_id) +
-                                       " not found");
+    throw Refusal(Cause::kNoMover,
+                  "Data mover id " + Q(mover_id) + " not found");
   }
   for (const FileSystemDef& fs : store.FileSystems(server.host)) {
-    bool hit = fs.on_vdm == on_vdm && fs.mover_id == mover_id &&
-               fs.mount_path == path;
+    bool hit =
+        fs.on_vdm == on_vdm && fs.mover_id == mover_id && fs.mount_path == path;
     if (!on_vdm && fs.on_vdm) {
       const VdmDef* vdm =
           Find(vdms, [&](const VdmDef& v) { return v.id == fs.mover_id; });
@@ -436,16 +437,18 @@ void CreateExport(FilerStore& store, const ServerRow& server,
   RequireId(mover_id, "data mover id");
   const std::vector<MoverDef> movers = store.Movers(server.host);
   if (!Find(movers, [&](const MoverDef& m) { return m.id == mover_id; })) {
-    throw Refusal(Cause::kNoMover, "Data mover id " + Q(mover_id) +
-                                       " not found");
+    throw Refusal(Cause::kNoMover,
+                  "Data mover id " + Q(mover_id) + " not found");
   }
   CheckHosts(access);
   CheckHosts(rw);
   CheckHosts(root);
   const std::string id = ResolvePath(store, server.host, mover_id, path);
   if (id.empty()) {
-    throw Refusal(Cause::kNotMounted, Q(path) + " is not mounted on data "
-                                      "mover " + Q(mover_id));
+    throw Refusal(Cause::kNotMounted, Q(path) +
+                                          " is not mounted on data "
+                                          "mover " +
+                                          Q(mover_id));
   }
   store.PutExport({server.host, path, mover_id, id, NonEmpty(access),
                    NonEmpty(rw), NonEmpty(root)});
@@ -466,8 +469,7 @@ void DeleteExport(FilerStore& store, const ServerRow& server,
 }
 
 std::string WritableExportPath(FilerStore& store, const ServerRow& server,
-                               const std::string& fs_id,
-                               const std::string& id,
+                               const std::string& fs_id, const std::string& id,
                                const std::string& name) {
   RequireFs(store, server.host, fs_id);
   if (id.empty() && name.empty()) {
@@ -481,9 +483,9 @@ std::string WritableExportPath(FilerStore& store, const ServerRow& server,
     }
     return "/" + c.name;
   }
-  throw Refusal(Cause::kNoCheckpoint,
-                "No checkpoint " + Q(id.empty() ? name : id) +
-                    " of file system " + Q(fs_id));
+  throw Refusal(Cause::kNoCheckpoint, "No checkpoint " +
+                                          Q(id.empty() ? name : id) +
+                                          " of file system " + Q(fs_id));
 }
 
 }  // namespace model

@@ -83,8 +83,8 @@ void DeleteExport(FilerStore& store, const ServerRow& server,
 // Export path ("/" + name) of a writable checkpoint of `fs_id`, found by id,
 // or by name when the id is empty.
 std::string WritableExportPath(FilerStore& store, const ServerRow& server,
-                               const std::string& fs_id,
-                               const std::string& id, const std::string& name);
+                               const std::string& fs_id, const std::string& id,
+                               const std::string& name);
 
 }  // namespace model
 }  // namespace zkfiler

@@ -67,8 +67,7 @@ void CheckLogin(const ServerRow* server, const ManageCelerra& client) {
   }
   if (client.GetUserName() != server->user ||
       client.GetPassword() != server->password) {
-    throw Refusal(Cause::kAuthFailed, "Login of user '" +
-                                          client.GetUserName() +
+    throw Refusal(Cause::kAuthFailed, "Login of user '" + client.GetUserName() +
                                           "' refused by control station '" +
                                           server->host + "'");
   }

@@ -121,8 +121,7 @@ Status Reset() {
 // --- File servers ----------------------------------------------------------
 
 Status Install(const ServerLayout& layout) {
-  return WithStore(
-      [&](FilerStore& store) { InstallLayout(store, layout); });
+  return WithStore([&](FilerStore& store) { InstallLayout(store, layout); });
 }
 
 Status LoadLayoutText(const std::string& text, const std::string& origin) {
@@ -171,13 +170,13 @@ Status ListServers(std::vector<ServerLayout>* out) {
 const std::vector<std::string>& KnownCommands() {
   static const std::vector<std::string>* commands =
       new std::vector<std::string>{
-          "CreateROChkPt",     "CreateRWChkPt",
-          "DeleteChkPt",       "RestorePFSFromChkPt",
-          "GetChkPointsInfo",  "GetPFSInfo",
-          "GetCifsShareInfo",  "GetNFSInfo",
-          "GetCifsServers",    "GetMountPointInfo",
-          "GetMoverForVdm",    "CreateNFSShare",
-          "DeleteNFSShare",    "Celerra_GetSnapDeviceNameWithManageCelerra"};
+          "CreateROChkPt",    "CreateRWChkPt",
+          "DeleteChkPt",      "RestorePFSFromChkPt",
+          "GetChkPointsInfo", "GetPFSInfo",
+          "GetCifsShareInfo", "GetNFSInfo",
+          "GetCifsServers",   "GetMountPointInfo",
+          "GetMoverForVdm",   "CreateNFSShare",
+          "DeleteNFSShare",   "Celerra_GetSnapDeviceNameWithManageCelerra"};
   return *commands;
 }
 

@@ -36,10 +36,10 @@ CREATE TABLE journal(seq INTEGER PRIMARY KEY AUTOINCREMENT, pid INTEGER,
   code TEXT);
 )sql";
 
-const char* const kTables[] = {"server", "mover",     "vdm",  "cifs_server",
-                               "cifs_share", "fs",    "nfs_export", "ckpt",
-                               "fault",  "setting",   "journal"};
-const char* const kServerTables[] = {"server",     "mover",      "vdm",
+const char* const kTables[] = {
+    "server",     "mover", "vdm",   "cifs_server", "cifs_share", "fs",
+    "nfs_export", "ckpt",  "fault", "setting",     "journal"};
+const char* const kServerTables[] = {"server",      "mover",      "vdm",
                                      "cifs_server", "cifs_share", "fs",
                                      "nfs_export",  "ckpt"};
 
@@ -67,8 +67,8 @@ std::vector<std::string> SplitList(const std::string& text) {
 }
 
 void FilerStore::EnsureSchema(bool create) {
-  Statement probe = db_->Prepare(
-      "SELECT count(*) FROM sqlite_master WHERE type='table'");
+  Statement probe =
+      db_->Prepare("SELECT count(*) FROM sqlite_master WHERE type='table'");
   probe.Step();
   const int64_t tables = probe.Int(0);
   if (tables == 0 && create) {
@@ -347,8 +347,7 @@ void FilerStore::DeleteCheckpoint(const std::string& host,
 
 void FilerStore::UpdateFileSystemContent(const std::string& host,
                                          const std::string& id,
-                                         int64_t generation,
-                                         int64_t restores) {
+                                         int64_t generation, int64_t restores) {
   db_->Prepare("UPDATE fs SET generation=?, restores=? WHERE host=? AND id=?")
       .Bind(generation)
       .Bind(restores)

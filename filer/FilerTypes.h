@@ -17,10 +17,10 @@ namespace zkfiler {
 
 // Per file server limits. The defaults are those of the real file servers.
 struct Limits {
-  int ro_per_fs = 96;        // read-only checkpoints of one file system
-  int rw_per_baseline = 1;   // writable checkpoints of one read-only one
-  int rw_per_fs = 16;        // writable checkpoints of one file system
-  int max_name_len = 240;    // checkpoint name length
+  int ro_per_fs = 96;       // read-only checkpoints of one file system
+  int rw_per_baseline = 1;  // writable checkpoints of one read-only one
+  int rw_per_fs = 16;       // writable checkpoints of one file system
+  int max_name_len = 240;   // checkpoint name length
 };
 
 struct MoverDef {
@@ -39,7 +39,7 @@ struct VdmDef {
 
 struct CifsServerDef {
   std::string name;
-  std::string mover_id;    // data mover id, or VDM id when on_vdm
+  std::string mover_id;  // data mover id, or VDM id when on_vdm
   bool on_vdm = false;
   std::string interfaces;  // free text holding the server's IP addresses
 };
@@ -49,7 +49,7 @@ struct CifsShareDef {
   std::string fs_id;
   std::string mover_id;  // data mover id, or VDM id when on_vdm
   bool on_vdm = false;
-  std::string path;      // path of the share inside the file system
+  std::string path;  // path of the share inside the file system
 };
 
 struct FileSystemDef {
@@ -130,7 +130,7 @@ struct CheckpointView {
   std::string fs_id;
   std::string baseline_id;  // empty for a read-only checkpoint
   bool writable = false;
-  int64_t generation = 0;   // content generation it holds
+  int64_t generation = 0;  // content generation it holds
 };
 
 struct ExportView {

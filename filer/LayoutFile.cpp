@@ -146,7 +146,8 @@ void ParseLine(const std::vector<std::string>& words,
   }
   ServerLayout& s = servers->back();
   if (keyword == "login") {
-    if (words.size() != 3) throw LineError("'login' takes a user and a password");
+    if (words.size() != 3)
+      throw LineError("'login' takes a user and a password");
     s.user = words[1];
     s.password = words[2];
   } else if (keyword == "limits") {
@@ -248,8 +249,7 @@ Status ParseLayout(const std::string& text, const std::string& origin,
   return Status::OK();
 }
 
-Status ReadLayoutFile(const std::string& path,
-                      std::vector<ServerLayout>* out) {
+Status ReadLayoutFile(const std::string& path, std::vector<ServerLayout>* out) {
   out->clear();
   std::ifstream file(path, std::ios::binary);
   if (!file) {

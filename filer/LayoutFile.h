@@ -21,8 +21,7 @@ Status ParseLayout(const std::string& text, const std::string& origin,
                    std::vector<ServerLayout>* out);
 
 // Reads and parses a layout file; a missing file is an error naming it.
-Status ReadLayoutFile(const std::string& path,
-                      std::vector<ServerLayout>* out);
+Status ReadLayoutFile(const std::string& path, std::vector<ServerLayout>* out);
 
 }  // namespace zkfiler
 

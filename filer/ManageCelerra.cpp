@@ -80,9 +80,8 @@ bool ManageCelerra::CreateROChkPt(std::string sPFSId,
         *this, "CreateROChkPt",
         Args({Arg("fs", sPFSId), Arg("name", sChkptName)}),
         [&](FilerStore& store, const ServerRow& server) {
-          id = zkfiler::model::CreateReadOnly(store, server, sPFSId,
-                                              eStorageType, sStorageExtra,
-                                              sChkptName);
+          id = zkfiler::model::CreateReadOnly(
+              store, server, sPFSId, eStorageType, sStorageExtra, sChkptName);
         });
     if (ok) sChkptId = id;
     return ok;
@@ -98,15 +97,15 @@ bool ManageCelerra::CreateRWChkPt(std::string sPFSId,
   return Guarded(*this, [&]() -> bool {
     std::string id;
     const std::string baseline = sBaselineChkptId;
-    const bool ok = RunCommand(
-        *this, "CreateRWChkPt",
-        Args({Arg("fs", sPFSId), Arg("name", sRWChkptName),
-              Arg("baseline", baseline)}),
-        [&](FilerStore& store, const ServerRow& server) {
-          id = zkfiler::model::CreateWritable(store, server, sPFSId,
-                                              eStorageType, sStorageExtra,
-                                              sRWChkptName, baseline);
-        });
+    const bool ok =
+        RunCommand(*this, "CreateRWChkPt",
+                   Args({Arg("fs", sPFSId), Arg("name", sRWChkptName),
+                         Arg("baseline", baseline)}),
+                   [&](FilerStore& store, const ServerRow& server) {
+                     id = zkfiler::model::CreateWritable(
+                         store, server, sPFSId, eStorageType, sStorageExtra,
+                         sRWChkptName, baseline);
+                   });
     if (ok) sRWChkptId = id;
     return ok;
   });
@@ -144,11 +143,11 @@ bool ManageCelerra::GetChkPointsInfo(std::string sPFSId,
                                      std::list<CelerraChkPtInfo>& lChkpts) {
   return Guarded(*this, [&]() -> bool {
     std::list<CelerraChkPtInfo> found;
-    const bool ok = RunCommand(
-        *this, "GetChkPointsInfo", Args({Arg("fs", sPFSId)}),
-        [&](FilerStore& store, const ServerRow& server) {
-          found = zkfiler::model::Checkpoints(store, server, sPFSId);
-        });
+    const bool ok =
+        RunCommand(*this, "GetChkPointsInfo", Args({Arg("fs", sPFSId)}),
+                   [&](FilerStore& store, const ServerRow& server) {
+                     found = zkfiler::model::Checkpoints(store, server, sPFSId);
+                   });
     if (ok) lChkpts.swap(found);
     return ok;
   });
@@ -162,11 +161,11 @@ bool ManageCelerra::GetPFSInfo(std::string& sPFSId,
   return Guarded(*this, [&]() -> bool {
     zkfiler::FileSystemDef fs;
     const std::string fs_id = sPFSId;
-    const bool ok = RunCommand(
-        *this, "GetPFSInfo", Args({Arg("fs", fs_id)}),
-        [&](FilerStore& store, const ServerRow& server) {
-          fs = zkfiler::model::FileSystem(store, server, fs_id);
-        });
+    const bool ok =
+        RunCommand(*this, "GetPFSInfo", Args({Arg("fs", fs_id)}),
+                   [&](FilerStore& store, const ServerRow& server) {
+                     fs = zkfiler::model::FileSystem(store, server, fs_id);
+                   });
     if (!ok) return false;
     eStorageType = fs.storage_type;
     sStorageExtra = fs.storage_extra;
@@ -248,14 +247,13 @@ bool ManageCelerra::GetMountPointInfo(CelerraMountPointsInfo_t& oInfo,
   return Guarded(*this, [&]() -> bool {
     CelerraMountPointsInfo_t info;
     const bool on_vdm = bOnVdm;
-    const bool ok = RunCommand(
-        *this, "GetMountPointInfo",
-        Args({Arg("mover", sMoverId), Arg("path", sPath),
-              Arg("on_vdm", on_vdm ? "true" : "false")}),
-        [&](FilerStore& store, const ServerRow& server) {
-          info = zkfiler::model::MountPoint(store, server, sMoverId, sPath,
-                                            on_vdm);
-        });
+    const bool ok = RunCommand(*this, "GetMountPointInfo",
+                               Args({Arg("mover", sMoverId), Arg("path", sPath),
+                                     Arg("on_vdm", on_vdm ? "true" : "false")}),
+                               [&](FilerStore& store, const ServerRow& server) {
+                                 info = zkfiler::model::MountPoint(
+                                     store, server, sMoverId, sPath, on_vdm);
+                               });
     if (ok) oInfo = info;
     return ok;
   });
@@ -267,11 +265,11 @@ bool ManageCelerra::GetMoverForVdm(const std::string& sVdmId,
     const std::string vdm_id = sVdmId;  // may alias sMoverId
     sMoverId.clear();
     std::string mover;
-    const bool ok = RunCommand(
-        *this, "GetMoverForVdm", Args({Arg("vdm", vdm_id)}),
-        [&](FilerStore& store, const ServerRow& server) {
-          mover = zkfiler::model::MoverForVdm(store, server, vdm_id);
-        });
+    const bool ok =
+        RunCommand(*this, "GetMoverForVdm", Args({Arg("vdm", vdm_id)}),
+                   [&](FilerStore& store, const ServerRow& server) {
+                     mover = zkfiler::model::MoverForVdm(store, server, vdm_id);
+                   });
     if (ok) sMoverId = mover;
     return ok;
   });
@@ -297,32 +295,34 @@ bool ManageCelerra::CreateNFSShare(std::string sPath, std::string sMoverId,
 
 bool ManageCelerra::DeleteNFSShare(std::string sPath, std::string sMoverId) {
   return Guarded(*this, [&]() -> bool {
-    return RunCommand(
-        *this, "DeleteNFSShare",
-        Args({Arg("path", sPath), Arg("mover", sMoverId)}),
-        [&](FilerStore& store, const ServerRow& server) {
-          zkfiler::model::DeleteExport(store, server, sPath, sMoverId);
-        });
+    return RunCommand(*this, "DeleteNFSShare",
+                      Args({Arg("path", sPath), Arg("mover", sMoverId)}),
+                      [&](FilerStore& store, const ServerRow& server) {
+                        zkfiler::model::DeleteExport(store, server, sPath,
+                                                     sMoverId);
+                      });
   });
 }
 
 CelerraError ManageCelerra::GetLastError() { return m_oLastError; }
 
-bool Celerra_GetSnapDeviceNameWithManageCelerra(
-    ManageCelerra& oClient, std::string sSourcePath, std::string sPFSId,
-    std::string sRWChkptId, const std::string& sRWChkptName,
-    std::string& sSharePath) {
+bool Celerra_GetSnapDeviceNameWithManageCelerra(ManageCelerra& oClient,
+                                                std::string sSourcePath,
+                                                std::string sPFSId,
+                                                std::string sRWChkptId,
+                                                const std::string& sRWChkptName,
+                                                std::string& sSharePath) {
   return Guarded(oClient, [&]() -> bool {
     std::string path;
     const std::string name = sRWChkptName;
-    const bool ok = RunCommand(
-        oClient, "Celerra_GetSnapDeviceNameWithManageCelerra",
-        Args({Arg("source", sSourcePath), Arg("fs", sPFSId),
-              Arg("id", sRWChkptId), Arg("name", name)}),
-        [&](FilerStore& store, const ServerRow& server) {
-          path = zkfiler::model::WritableExportPath(store, server, sPFSId,
-                                                    sRWChkptId, name);
-        });
+    const bool ok =
+        RunCommand(oClient, "Celerra_GetSnapDeviceNameWithManageCelerra",
+                   Args({Arg("source", sSourcePath), Arg("fs", sPFSId),
+                         Arg("id", sRWChkptId), Arg("name", name)}),
+                   [&](FilerStore& store, const ServerRow& server) {
+                     path = zkfiler::model::WritableExportPath(
+                         store, server, sPFSId, sRWChkptId, name);
+                   });
     if (ok) sSharePath = path;
     return ok;
   });

@@ -3,7 +3,6 @@
 // the command journal. Exits 0 on success, 1 with a message on stderr
 // otherwise.
 #include <CLI/CLI.hpp>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -39,11 +38,11 @@ zkfiler::Status Show() {
   zkfiler::Status s = zkfiler::ListServers(&servers);
   if (!s.ok()) return s;
   for (const zkfiler::ServerLayout& l : servers) {
-    std::printf("server %s user=%s ro_per_fs=%d rw_per_baseline=%d "
-                "rw_per_fs=%d max_name_len=%d\n",
-                l.control_host.c_str(), l.user.c_str(), l.limits.ro_per_fs,
-                l.limits.rw_per_baseline, l.limits.rw_per_fs,
-                l.limits.max_name_len);
+    std::printf(
+        "server %s user=%s ro_per_fs=%d rw_per_baseline=%d "
+        "rw_per_fs=%d max_name_len=%d\n",
+        l.control_host.c_str(), l.user.c_str(), l.limits.ro_per_fs,
+        l.limits.rw_per_baseline, l.limits.rw_per_fs, l.limits.max_name_len);
     for (const auto& m : l.movers) {
       std::printf("  mover %s name=%s interfaces=%s\n", m.id.c_str(),
                   m.name.c_str(), Join(m.interfaces).c_str());
@@ -63,13 +62,14 @@ zkfiler::Status Show() {
                   c.mover_id.c_str(), c.path.c_str());
     }
     for (const auto& f : l.file_systems) {
-      std::printf("  fs %s name=%s %s=%s mount=%s type=%d extra=%s "
-                  "savvol=%s generation=%lld restores=%lld\n",
-                  f.id.c_str(), f.name.c_str(), f.on_vdm ? "vdm" : "mover",
-                  f.mover_id.c_str(), f.mount_path.c_str(),
-                  static_cast<int>(f.storage_type), f.storage_extra.c_str(),
-                  f.save_volume.c_str(), static_cast<long long>(f.generation),
-                  static_cast<long long>(f.restores));
+      std::printf(
+          "  fs %s name=%s %s=%s mount=%s type=%d extra=%s "
+          "savvol=%s generation=%lld restores=%lld\n",
+          f.id.c_str(), f.name.c_str(), f.on_vdm ? "vdm" : "mover",
+          f.mover_id.c_str(), f.mount_path.c_str(),
+          static_cast<int>(f.storage_type), f.storage_extra.c_str(),
+          f.save_volume.c_str(), static_cast<long long>(f.generation),
+          static_cast<long long>(f.restores));
     }
     for (const auto& e : l.exports) {
       std::printf("  export %s mover=%s access=%s rw=%s root=%s\n",
@@ -87,11 +87,11 @@ zkfiler::Status Show() {
   std::vector<zkfiler::FaultSpec> faults;
   s = zkfiler::ListFaults(&faults);
   for (const auto& f : faults) {
-    std::printf("fault %s %s n=%lld host=%s code=%s\n", f.command.c_str(),
-                ModeName(f.mode), static_cast<long long>(f.n),
-                f.control_host.empty() ? "*" : f.control_host.c_str(),
-                f.error.sMessageCode.empty() ? "-"
-                                             : f.error.sMessageCode.c_str());
+    std::printf(
+        "fault %s %s n=%lld host=%s code=%s\n", f.command.c_str(),
+        ModeName(f.mode), static_cast<long long>(f.n),
+        f.control_host.empty() ? "*" : f.control_host.c_str(),
+        f.error.sMessageCode.empty() ? "-" : f.error.sMessageCode.c_str());
   }
   return s;
 }
@@ -104,8 +104,8 @@ zkfiler::Status PrintJournal() {
                 static_cast<long long>(e.seq), static_cast<long long>(e.pid),
                 static_cast<unsigned long long>(e.job_id),
                 e.control_host.c_str(), e.user.c_str(), e.command.c_str(),
-                e.ok ? "ok" : "refused", e.ok ? "" : " code=",
-                e.message_code.c_str(), e.args.c_str());
+                e.ok ? "ok" : "refused",
+                e.ok ? "" : " code=", e.message_code.c_str(), e.args.c_str());
   }
   return s;
 }
@@ -122,8 +122,9 @@ int main(int argc, char** argv) {
   std::string layout;
   bool reset = false;
   CLI::App* load = app.add_subcommand(
-      "load", "Create the state file if missing and install the file servers "
-              "of a layout file (replacing those of the same control host)");
+      "load",
+      "Create the state file if missing and install the file servers "
+      "of a layout file (replacing those of the same control host)");
   load->add_option("LAYOUT", layout, "Layout file")->required();
   load->add_flag("--reset", reset, "Empty the state file first");
 
@@ -143,8 +144,7 @@ int main(int argc, char** argv) {
   nth_opt->excludes(from_opt);
   fail->add_option("--code", fault.error.sMessageCode, "Message code");
   fail->add_option("--message", fault.error.sMessage, "Message text");
-  fail->add_option("--host", fault.control_host,
-                   "Only for this control host");
+  fail->add_option("--host", fault.control_host, "Only for this control host");
 
   CLI::App* clear = app.add_subcommand("clear-faults", "Disarm every fault");
 
@@ -164,8 +164,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "zkfiler: no state file: use --db or ZK_FILER_DB\n");
     return 1;
   }
-  zkfiler::Status s = load->parsed() ? zkfiler::CreateStateFile(db)
-                                     : zkfiler::UseStateFile(db);
+  zkfiler::Status s =
+      load->parsed() ? zkfiler::CreateStateFile(db) : zkfiler::UseStateFile(db);
   if (s.ok() && load->parsed()) {
     if (reset) s = zkfiler::Reset();
     if (s.ok()) s = zkfiler::LoadLayoutFile(layout);

@@ -34,8 +34,9 @@ struct CreateRefusal {
 
 void PrintTo(const CreateRefusal& c, std::ostream* os) { *os << c.label; }
 
-class CreateReadOnlyRefusal : public FilerTest,
-                              public ::testing::WithParamInterface<CreateRefusal> {};
+class CreateReadOnlyRefusal
+    : public FilerTest,
+      public ::testing::WithParamInterface<CreateRefusal> {};
 
 TEST_P(CreateReadOnlyRefusal, RefusedWithCodeAndNothingCreated) {
   ASSERT_FALSE(CreateRO("taken").empty());
@@ -57,31 +58,30 @@ const std::string kLong(241, 'x');
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, CreateReadOnlyRefusal,
-    ::testing::Values(
-        CreateRefusal{"EmptyFs", "", CELERRA_STG_UXFS, "pool1", "n1",
-                      "13690535937"},
-        CreateRefusal{"UnknownFs", "999", CELERRA_STG_UXFS, "pool1", "n1",
-                      "13690535940"},
-        CreateRefusal{"WrongType", "101", CELERRA_STG_MGFS, "pool1", "n1",
-                      "13690535941"},
-        CreateRefusal{"WrongExtra", "101", CELERRA_STG_UXFS, "pool9", "n1",
-                      "13690535941"},
-        CreateRefusal{"EmptyName", "101", CELERRA_STG_UXFS, "pool1", "",
-                      "13690535948"},
-        CreateRefusal{"DigitsOnly", "101", CELERRA_STG_UXFS, "pool1", "12345",
-                      "13690535949"},
-        CreateRefusal{"Bar", "101", CELERRA_STG_UXFS, "pool1", "a|b",
-                      "13690535948"},
-        CreateRefusal{"Comma", "101", CELERRA_STG_UXFS, "pool1", "a,b",
-                      "13690535948"},
-        CreateRefusal{"Slash", "101", CELERRA_STG_UXFS, "pool1", "a/b",
-                      "13690535948"},
-        CreateRefusal{"TooLong", "101", CELERRA_STG_UXFS, "pool1", kLong,
-                      "13690535950"},
-        CreateRefusal{"NameOfCheckpoint", "101", CELERRA_STG_UXFS, "pool1",
-                      "taken", "13690535947"},
-        CreateRefusal{"NameOfFileSystem", "101", CELERRA_STG_UXFS, "pool1",
-                      "fs2", "13690535947"}),
+    ::testing::Values(CreateRefusal{"EmptyFs", "", CELERRA_STG_UXFS, "pool1",
+                                    "n1", "13690535937"},
+                      CreateRefusal{"UnknownFs", "999", CELERRA_STG_UXFS,
+                                    "pool1", "n1", "13690535940"},
+                      CreateRefusal{"WrongType", "101", CELERRA_STG_MGFS,
+                                    "pool1", "n1", "13690535941"},
+                      CreateRefusal{"WrongExtra", "101", CELERRA_STG_UXFS,
+                                    "pool9", "n1", "13690535941"},
+                      CreateRefusal{"EmptyName", "101", CELERRA_STG_UXFS,
+                                    "pool1", "", "13690535948"},
+                      CreateRefusal{"DigitsOnly", "101", CELERRA_STG_UXFS,
+                                    "pool1", "12345", "13690535949"},
+                      CreateRefusal{"Bar", "101", CELERRA_STG_UXFS, "pool1",
+                                    "a|b", "13690535948"},
+                      CreateRefusal{"Comma", "101", CELERRA_STG_UXFS, "pool1",
+                                    "a,b", "13690535948"},
+                      CreateRefusal{"Slash", "101", CELERRA_STG_UXFS, "pool1",
+                                    "a/b", "13690535948"},
+                      CreateRefusal{"TooLong", "101", CELERRA_STG_UXFS, "pool1",
+                                    kLong, "13690535950"},
+                      CreateRefusal{"NameOfCheckpoint", "101", CELERRA_STG_UXFS,
+                                    "pool1", "taken", "13690535947"},
+                      CreateRefusal{"NameOfFileSystem", "101", CELERRA_STG_UXFS,
+                                    "pool1", "fs2", "13690535947"}),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(CheckpointTest, ReadOnlyLimitAnswersWithLimitCode) {
@@ -161,8 +161,8 @@ TEST_F(CheckpointTest, DeleteRefusedWhileWritableOrExportDepends) {
   EXPECT_FALSE(client_.DeleteChkPt(base, "", false));
   EXPECT_EQ(LastCode(), "13690535962");
   std::vector<std::string> hosts{"10.1.1.1"};
-  ASSERT_TRUE(client_.CreateNFSShare("/base_RW", "2", false, hosts, hosts,
-                                     hosts));
+  ASSERT_TRUE(
+      client_.CreateNFSShare("/base_RW", "2", false, hosts, hosts, hosts));
   EXPECT_FALSE(client_.DeleteChkPt(rw, "", false));
   EXPECT_EQ(LastCode(), "13690535963");
   ASSERT_TRUE(client_.DeleteNFSShare("/base_RW", "2"));
@@ -196,8 +196,8 @@ TEST_F(CheckpointTest, DeleteWithBaselineIsAllOrNothing) {
   EXPECT_EQ(LastCode(), "13690535964");
   // The baseline is exported: the writable one must survive too.
   std::vector<std::string> none;
-  ASSERT_TRUE(client_.CreateNFSShare("/snap_baseline", "2", false, none, none,
-                                     none));
+  ASSERT_TRUE(
+      client_.CreateNFSShare("/snap_baseline", "2", false, none, none, none));
   EXPECT_FALSE(client_.DeleteChkPt(rw, base, true));
   EXPECT_EQ(LastCode(), "13690535963");
   EXPECT_EQ(CheckpointNames().size(), 3u);
@@ -271,24 +271,24 @@ TEST_F(CheckpointTest, SnapDeviceNameOfWritableCheckpoint) {
   const std::string base = CreateRO("snap");
   const std::string rw = CreateRW("snap_RW", base);
   std::string path;
-  ASSERT_TRUE(Celerra_GetSnapDeviceNameWithManageCelerra(client_, "/fs1",
-                                                         "101", rw, "", path));
+  ASSERT_TRUE(Celerra_GetSnapDeviceNameWithManageCelerra(client_, "/fs1", "101",
+                                                         rw, "", path));
   EXPECT_EQ(path, "/snap_RW");
   path.clear();
-  ASSERT_TRUE(Celerra_GetSnapDeviceNameWithManageCelerra(
-      client_, "/fs1", "101", "", "snap_RW", path));
+  ASSERT_TRUE(Celerra_GetSnapDeviceNameWithManageCelerra(client_, "/fs1", "101",
+                                                         "", "snap_RW", path));
   EXPECT_EQ(path, "/snap_RW");
 
   struct Case {
     std::string fs, id, name;
     const char* code;
   } cases[] = {
-      {"101", base, "", "13690535972"},      // read-only
-      {"101", "", "snap", "13690535972"},    // read-only, by name
-      {"101", "999", "", "13690535955"},     // unknown id
-      {"101", "", "nothere", "13690535955"}, // unknown name
-      {"102", rw, "", "13690535955"},        // of another fs
-      {"101", "", "", "13690535937"},        // neither id nor name
+      {"101", base, "", "13690535972"},       // read-only
+      {"101", "", "snap", "13690535972"},     // read-only, by name
+      {"101", "999", "", "13690535955"},      // unknown id
+      {"101", "", "nothere", "13690535955"},  // unknown name
+      {"102", rw, "", "13690535955"},         // of another fs
+      {"101", "", "", "13690535937"},         // neither id nor name
   };
   for (const Case& c : cases) {
     std::string out = "unchanged";

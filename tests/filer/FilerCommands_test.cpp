@@ -20,8 +20,8 @@ TEST_F(CommandTest, PfsInfoOfMoverAndVdmFileSystems) {
     eCelerraStgType type = CELERRA_STG_UNSET;
     std::string extra, savvol, name, vdm;
     bool on_vdm = !c.on_vdm;
-    ASSERT_TRUE(client_.GetPFSInfo(c.fs, type, extra, savvol, name, vdm,
-                                   on_vdm));
+    ASSERT_TRUE(
+        client_.GetPFSInfo(c.fs, type, extra, savvol, name, vdm, on_vdm));
     EXPECT_EQ(type, c.type);
     EXPECT_EQ(extra, c.extra);
     EXPECT_EQ(savvol, c.savvol);
@@ -31,11 +31,10 @@ TEST_F(CommandTest, PfsInfoOfMoverAndVdmFileSystems) {
   }
   std::string id = "999";
   eCelerraStgType type;
-  EXPECT_FALSE(client_.GetPFSInfo(id, type, ManageCelerra::sDummyVar,
-                                  ManageCelerra::sDummyVar,
-                                  ManageCelerra::sDummyVar,
-                                  ManageCelerra::sDummyVar,
-                                  ManageCelerra::bDummyVar));
+  EXPECT_FALSE(
+      client_.GetPFSInfo(id, type, ManageCelerra::sDummyVar,
+                         ManageCelerra::sDummyVar, ManageCelerra::sDummyVar,
+                         ManageCelerra::sDummyVar, ManageCelerra::bDummyVar));
   EXPECT_EQ(LastCode(), "13690535940");
 }
 

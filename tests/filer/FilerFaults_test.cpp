@@ -39,12 +39,12 @@ TEST_P(FaultModeTest, FailsTheCallsOfItsMode) {
 INSTANTIATE_TEST_SUITE_P(
     Modes, FaultModeTest,
     ::testing::Values(
-        ModeCase{"Always", zkfiler::FaultMode::kAlways, 1,
-                 {true, true, true, true}},
-        ModeCase{"Nth2", zkfiler::FaultMode::kNth, 2,
-                 {false, true, false, false}},
-        ModeCase{"From3", zkfiler::FaultMode::kFrom, 3,
-                 {false, false, true, true}}),
+        ModeCase{
+            "Always", zkfiler::FaultMode::kAlways, 1, {true, true, true, true}},
+        ModeCase{
+            "Nth2", zkfiler::FaultMode::kNth, 2, {false, true, false, false}},
+        ModeCase{
+            "From3", zkfiler::FaultMode::kFrom, 3, {false, false, true, true}}),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(FaultTest, InjectedErrorKeepsGivenFieldsAndFillsTheRest) {
@@ -129,8 +129,8 @@ TEST_F(FaultTest, EveryCommandCanBeMadeToFail) {
       client_.GetMoverForVdm("5", s),
       client_.CreateNFSShare("/fs1", "2", false, h, h, h),
       client_.DeleteNFSShare("/fs1", "2"),
-      Celerra_GetSnapDeviceNameWithManageCelerra(client_, "/fs1", "101", rw,
-                                                 "", s)};
+      Celerra_GetSnapDeviceNameWithManageCelerra(client_, "/fs1", "101", rw, "",
+                                                 s)};
   for (bool r : results) EXPECT_FALSE(r);
   std::vector<zkfiler::JournalEntry> journal;
   ASSERT_TRUE(zkfiler::Journal(&journal).ok());

@@ -46,7 +46,8 @@ server cs
   mover 2
   fs 500 name=fs mover=2 mount=/fs
   checkpoint old fs=500 id=700
-)").ok());
+)")
+                  .ok());
   ManageCelerra client(1);
   client.SetControlHostInfo("cs", "u", "p");
   std::string id;
@@ -63,10 +64,14 @@ TEST_F(LayoutTest, SyntaxErrorsNameTheLine) {
       {"server a\n login u p\n disk 3\n", "x:3: unknown keyword 'disk'"},
       {"server a\n login u p\n mover\n", "x:3: 'mover' needs a name or id"},
       {"server a\n login u p\n mover 2 speed=9\n", "x:3: unknown key 'speed'"},
-      {"server a\n login u p\n mover 2 name=a name=b\n", "x:3: key 'name' given twice"},
-      {"server a\n login u p\n fs 1 name=f mount=/f\n", "x:3: 'fs' needs exactly one of mover= or vdm="},
-      {"server a\n login u p\n fs 1 mover=2 mount=/f\n", "x:3: 'fs' needs name="},
-      {"server a\n login u p\n limits ro_per_fs=-1\n", "x:3: ro_per_fs must be a number"},
+      {"server a\n login u p\n mover 2 name=a name=b\n",
+       "x:3: key 'name' given twice"},
+      {"server a\n login u p\n fs 1 name=f mount=/f\n",
+       "x:3: 'fs' needs exactly one of mover= or vdm="},
+      {"server a\n login u p\n fs 1 mover=2 mount=/f\n",
+       "x:3: 'fs' needs name="},
+      {"server a\n login u p\n limits ro_per_fs=-1\n",
+       "x:3: ro_per_fs must be a number"},
       {"server a\n login u p\n limits speed=1\n", "x:3: unknown limit 'speed'"},
       {"server a\n login u \"p\n", "x:2: unterminated quote"},
       {"server a\n mover 2\n", "x: server 'a' has no 'login' line"},
@@ -93,8 +98,9 @@ TEST_F(LayoutTest, LoginErrorsNeverRepeatThePassword) {
 }
 
 TEST_F(LayoutTest, InconsistentLayoutsAreRefusedWhole) {
-  const std::string head = "server a\n login u p\n mover 2\n vdm 5 mover=2\n"
-                           " fs 1 name=f1 mover=2 mount=/f1\n";
+  const std::string head =
+      "server a\n login u p\n mover 2\n vdm 5 mover=2\n"
+      " fs 1 name=f1 mover=2 mount=/f1\n";
   struct Case {
     std::string tail;
     const char* expect;
@@ -134,8 +140,8 @@ TEST_F(LayoutTest, ReloadReplacesOnlyThatControlHost) {
   client.SetControlHostInfo("cs1", "admin", kPassword);
   std::string id;
   ASSERT_TRUE(client.CreateROChkPt("101", CELERRA_STG_UXFS, "pool1", "c", id));
-  ASSERT_TRUE(zkfiler::LoadLayoutText(
-                  "server cs2\n login admin new\n mover 1\n").ok());
+  ASSERT_TRUE(
+      zkfiler::LoadLayoutText("server cs2\n login admin new\n mover 1\n").ok());
   std::vector<zkfiler::CheckpointView> all;
   ASSERT_TRUE(zkfiler::ListCheckpoints("", &all).ok());
   EXPECT_EQ(all.size(), 1u);

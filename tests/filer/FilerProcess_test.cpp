@@ -41,9 +41,9 @@ class ProcessTest : public ::testing::Test {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     dir_ = ::testing::TempDir() + "filer_" + std::to_string(::getpid()) + "_" +
            info->name();
-    ASSERT_EQ(Shell("rm -rf " + Quote(dir_) + " && mkdir -p " + Quote(dir_))
-                  .status,
-              0);
+    ASSERT_EQ(
+        Shell("rm -rf " + Quote(dir_) + " && mkdir -p " + Quote(dir_)).status,
+        0);
     db_ = dir_ + "/state.db";
   }
   void TearDown() override {
@@ -53,10 +53,9 @@ class ProcessTest : public ::testing::Test {
   }
 
   Outcome Client(const std::string& args, const std::string& password,
-             const std::string& db) {
-    return Shell("ZK_FILER_DB=" + Quote(db) +
-                 " ZK_TEST_PASSWORD=" + Quote(password) + " " +
-                 FILER_CLIENT_BIN + " " + args);
+                 const std::string& db) {
+    return Shell("ZK_FILER_DB=" + Quote(db) + " ZK_TEST_PASSWORD=" +
+                 Quote(password) + " " + FILER_CLIENT_BIN + " " + args);
   }
   Outcome Zkfiler(const std::string& args) {
     return Shell(std::string(ZKFILER_BIN) + " --db " + Quote(db_) + " " + args);
@@ -108,7 +107,8 @@ TEST_F(ProcessTest, ZkfilerArmsFaultsThatRefuseAnotherProcess) {
   Outcome load = Zkfiler(std::string("load ") + EXAMPLE_LAYOUT);
   ASSERT_EQ(load.status, 0) << load.output;
   Outcome fail = Zkfiler(
-      "fail CreateROChkPt --code 13690535984 --message 'Checkpoint space full'");
+      "fail CreateROChkPt --code 13690535984 --message 'Checkpoint space "
+      "full'");
   ASSERT_EQ(fail.status, 0) << fail.output;
 
   const std::string login = "cs1.example.com nasadmin ";
@@ -180,7 +180,7 @@ TEST_F(ProcessTest, MissingOrCorruptStateFileIsNamedInTheError) {
   // The client never creates the file behind the user's back.
   EXPECT_NE(::access(missing.c_str(), F_OK), 0);
   Outcome unset = Shell(std::string("env -u ZK_FILER_DB ") + FILER_CLIENT_BIN +
-                    " cs u list");
+                        " cs u list");
   EXPECT_EQ(unset.status, 2);
   EXPECT_NE(unset.output.find("ZK_FILER_DB"), std::string::npos);
 }

@@ -58,13 +58,13 @@ TEST_P(ThreadsTest, ConcurrentCheckpointLifecycles) {
       client.SetControlHostInfo("cs1", "admin", kPassword);
       std::vector<std::string> none;
       for (int r = 0; r < kRounds; ++r) {
-        const std::string name = "t" + std::to_string(t) + "_" +
-                                 std::to_string(r);
+        const std::string name =
+            "t" + std::to_string(t) + "_" + std::to_string(r);
         std::string ro, rw, path;
         std::string baseline;
         std::list<CelerraChkPtInfo> list;
-        bool ok = client.CreateROChkPt("101", CELERRA_STG_UXFS, "pool1", name,
-                                       ro);
+        bool ok =
+            client.CreateROChkPt("101", CELERRA_STG_UXFS, "pool1", name, ro);
         baseline = ro;
         ok = ok && client.CreateRWChkPt("101", CELERRA_STG_UXFS, "pool1",
                                         name + "_RW", false, baseline, rw);
