@@ -70,7 +70,7 @@ Status Install(const ServerLayout& layout);
 Status LoadLayoutFile(const std::string& path);
 Status LoadLayoutText(const std::string& text,
                       const std::string& origin = "<layout>");
-// Control hosts of every installed file server, sorted.
+// Every installed file server, sorted by control host.
 Status ListServers(std::vector<ServerLayout>* out);  // passwords left empty
 
 // --- Faults, latency, journal ---------------------------------------------

@@ -180,6 +180,8 @@ TEST_F(FaultTest, JournalRecordsCommandsWithoutThePassword) {
 
 TEST_F(FaultTest, ResetEmptiesServersFaultsAndJournal) {
   CreateRO("a");
+  EXPECT_FALSE(zkfiler::SetLatency(std::chrono::milliseconds(-1)).ok());
+  ASSERT_TRUE(zkfiler::SetLatency(std::chrono::milliseconds(0)).ok());
   zkfiler::FaultSpec fault;
   fault.command = "DeleteChkPt";
   ASSERT_TRUE(zkfiler::ArmFault(fault).ok());
