@@ -46,15 +46,15 @@ std::optional<CelerraError> FireFault(FilerStore& store,
                                       const std::string& host) {
   std::optional<CelerraError> result;
   for (const FaultRow& row : store.Faults()) {
-    const FaultSpec& spec = row.spec;
-    if (spec.command != command) continue;
-    if (!spec.control_host.empty() && spec.control_host != host) continue;
+    const FaultRule& rule = row.rule;
+    if (rule.command != command) continue;
+    if (!rule.control_host.empty() && rule.control_host != host) continue;
     const int64_t seen = row.seen + 1;
     store.SetFaultSeen(row.id, seen);
-    const bool fire = spec.mode == FaultMode::kAlways ||
-                      (spec.mode == FaultMode::kNth && seen == spec.n) ||
-                      (spec.mode == FaultMode::kFrom && seen >= spec.n);
-    if (fire && !result) result = CompleteInjectedError(spec.error, command);
+    const bool fire = rule.mode == FaultMode::kAlways ||
+                      (rule.mode == FaultMode::kNth && seen == rule.n) ||
+                      (rule.mode == FaultMode::kFrom && seen >= rule.n);
+    if (fire && !result) result = CompleteInjectedError(rule.error, command);
   }
   return result;
 }

@@ -180,7 +180,7 @@ const std::vector<std::string>& KnownCommands() {
   return *commands;
 }
 
-Status ArmFault(const FaultSpec& fault) {
+Status ArmFault(const FaultRule& fault) {
   bool known = false;
   for (const std::string& name : KnownCommands()) {
     known = known || name == fault.command;
@@ -196,10 +196,10 @@ Status ClearFaults() {
   return WithStore([](FilerStore& store) { store.ClearFaults(); });
 }
 
-Status ListFaults(std::vector<FaultSpec>* out) {
+Status ListFaults(std::vector<FaultRule>* out) {
   out->clear();
   return WithStore([&](FilerStore& store) {
-    for (const FaultRow& row : store.Faults()) out->push_back(row.spec);
+    for (const FaultRow& row : store.Faults()) out->push_back(row.rule);
   });
 }
 

@@ -78,9 +78,9 @@ Status ListServers(std::vector<ServerLayout>* out);  // passwords left empty
 // Names a fault can be armed for: the ManageCelerra commands and
 // "Celerra_GetSnapDeviceNameWithManageCelerra".
 const std::vector<std::string>& KnownCommands();
-Status ArmFault(const FaultSpec& fault);
+Status ArmFault(const FaultRule& fault);
 Status ClearFaults();
-Status ListFaults(std::vector<FaultSpec>* out);
+Status ListFaults(std::vector<FaultRule>* out);
 // Added to every command, after it completes; zero turns it off.
 Status SetLatency(std::chrono::milliseconds latency);
 Status Journal(std::vector<JournalEntry>* out);

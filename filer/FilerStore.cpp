@@ -365,12 +365,12 @@ std::vector<FaultRow> FilerStore::Faults() {
   while (q.Step()) {
     FaultRow row;
     row.id = q.Int(0);
-    row.spec.command = q.Text(1);
-    row.spec.control_host = q.Text(2);
-    row.spec.mode = static_cast<FaultMode>(q.Int(3));
-    row.spec.n = q.Int(4);
+    row.rule.command = q.Text(1);
+    row.rule.control_host = q.Text(2);
+    row.rule.mode = static_cast<FaultMode>(q.Int(3));
+    row.rule.n = q.Int(4);
     row.seen = q.Int(5);
-    CelerraError& e = row.spec.error;
+    CelerraError& e = row.rule.error;
     e.nStatus = static_cast<int32_t>(q.Int(6));
     e.sComponent = q.Text(7);
     e.sFacility = q.Text(8);
@@ -385,16 +385,16 @@ std::vector<FaultRow> FilerStore::Faults() {
   return rows;
 }
 
-void FilerStore::InsertFault(const FaultSpec& spec) {
-  const CelerraError& e = spec.error;
+void FilerStore::InsertFault(const FaultRule& rule) {
+  const CelerraError& e = rule.error;
   db_->Prepare(
          "INSERT INTO fault(command, host, mode, n, seen, status, component, "
          "facility, message, code, severity, description, action, "
          "diagnostics) VALUES(?,?,?,?,0,?,?,?,?,?,?,?,?,?)")
-      .Bind(spec.command)
-      .Bind(spec.control_host)
-      .Bind(static_cast<int64_t>(spec.mode))
-      .Bind(spec.n)
+      .Bind(rule.command)
+      .Bind(rule.control_host)
+      .Bind(static_cast<int64_t>(rule.mode))
+      .Bind(rule.n)
       .Bind(int64_t{e.nStatus})
       .Bind(e.sComponent)
       .Bind(e.sFacility)

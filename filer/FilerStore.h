@@ -29,7 +29,7 @@ struct ServerRow {
 
 struct FaultRow {
   int64_t id = 0;
-  FaultSpec spec;
+  FaultRule rule;
   int64_t seen = 0;  // calls of the command since the fault was armed
 };
 
@@ -74,7 +74,7 @@ class FilerStore {
                                int64_t generation, int64_t restores);
 
   std::vector<FaultRow> Faults();
-  void InsertFault(const FaultSpec& spec);
+  void InsertFault(const FaultRule& rule);
   void SetFaultSeen(int64_t id, int64_t seen);
   void ClearFaults();
 

@@ -151,7 +151,7 @@ enum class FaultMode {
 
 // Makes a command fail with `error`. Empty fields of `error` take the texts
 // of an injected fault; a zero status takes its status.
-struct FaultSpec {
+struct FaultRule {
   std::string command;       // a name of KnownCommands()
   std::string control_host;  // empty: any control host
   FaultMode mode = FaultMode::kAlways;

@@ -84,7 +84,7 @@ zkfiler::Status Show() {
                   c.baseline_name.c_str());
     }
   }
-  std::vector<zkfiler::FaultSpec> faults;
+  std::vector<zkfiler::FaultRule> faults;
   s = zkfiler::ListFaults(&faults);
   for (const auto& f : faults) {
     std::printf(
@@ -131,7 +131,7 @@ int main(int argc, char** argv) {
   CLI::App* show =
       app.add_subcommand("show", "Show file servers, faults and checkpoints");
 
-  zkfiler::FaultSpec fault;
+  zkfiler::FaultRule fault;
   int64_t nth = 0, from = 0;
   CLI::App* fail =
       app.add_subcommand("fail", "Make a command fail (every call by default)");

@@ -22,7 +22,7 @@ TEST_P(FaultModeTest, FailsTheCallsOfItsMode) {
   // Calls before arming do not count.
   std::list<CelerraChkPtInfo> list;
   ASSERT_TRUE(client_.GetChkPointsInfo("", list));
-  zkfiler::FaultSpec fault;
+  zkfiler::FaultRule fault;
   fault.command = "GetChkPointsInfo";
   fault.mode = GetParam().mode;
   fault.n = GetParam().n;
@@ -48,7 +48,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(FaultTest, InjectedErrorKeepsGivenFieldsAndFillsTheRest) {
-  zkfiler::FaultSpec fault;
+  zkfiler::FaultRule fault;
   fault.command = "CreateROChkPt";
   fault.error.sMessageCode = "13690535984";
   fault.error.sMessage = "Checkpoint space full";
@@ -67,7 +67,7 @@ TEST_F(FaultTest, InjectedErrorKeepsGivenFieldsAndFillsTheRest) {
 }
 
 TEST_F(FaultTest, FaultForOneControlHostSparesOthers) {
-  zkfiler::FaultSpec fault;
+  zkfiler::FaultRule fault;
   fault.command = "CreateROChkPt";
   fault.control_host = "cs2";
   ASSERT_TRUE(zkfiler::ArmFault(fault).ok());
@@ -80,14 +80,14 @@ TEST_F(FaultTest, FaultForOneControlHostSparesOthers) {
 }
 
 TEST_F(FaultTest, ArmingRefusesUnknownCommandsAndBadCounts) {
-  zkfiler::FaultSpec fault;
+  zkfiler::FaultRule fault;
   fault.command = "CreateSnapshot";
   EXPECT_FALSE(zkfiler::ArmFault(fault).ok());
   fault.command = "DeleteChkPt";
   fault.mode = zkfiler::FaultMode::kNth;
   fault.n = 0;
   EXPECT_FALSE(zkfiler::ArmFault(fault).ok());
-  std::vector<zkfiler::FaultSpec> faults;
+  std::vector<zkfiler::FaultRule> faults;
   ASSERT_TRUE(zkfiler::ListFaults(&faults).ok());
   EXPECT_TRUE(faults.empty());
   for (const std::string& name : zkfiler::KnownCommands()) {
@@ -101,7 +101,7 @@ TEST_F(FaultTest, EveryCommandCanBeMadeToFail) {
   const std::string base = CreateRO("b");
   const std::string rw = CreateRW("b_RW", base);
   ASSERT_FALSE(rw.empty());
-  zkfiler::FaultSpec fault;
+  zkfiler::FaultRule fault;
   for (const std::string& name : zkfiler::KnownCommands()) {
     fault.command = name;
     ASSERT_TRUE(zkfiler::ArmFault(fault).ok());
@@ -142,7 +142,7 @@ TEST_F(FaultTest, EveryCommandCanBeMadeToFail) {
 
 TEST_F(FaultTest, JournalRecordsCommandsWithoutThePassword) {
   ASSERT_TRUE(zkfiler::ResetJournal().ok());
-  const std::string id = CreateRO("j1");
+  ASSERT_FALSE(CreateRO("j1").empty());
   EXPECT_TRUE(CreateRO("j1").empty());
   ManageCelerra wrong(77);
   wrong.SetControlHostInfo("cs1", "admin", "Other-Secret");
@@ -175,19 +175,18 @@ TEST_F(FaultTest, JournalRecordsCommandsWithoutThePassword) {
   ASSERT_TRUE(zkfiler::ResetJournal().ok());
   ASSERT_TRUE(zkfiler::Journal(&journal).ok());
   EXPECT_TRUE(journal.empty());
-  (void)id;
 }
 
 TEST_F(FaultTest, ResetEmptiesServersFaultsAndJournal) {
   CreateRO("a");
   EXPECT_FALSE(zkfiler::SetLatency(std::chrono::milliseconds(-1)).ok());
   ASSERT_TRUE(zkfiler::SetLatency(std::chrono::milliseconds(0)).ok());
-  zkfiler::FaultSpec fault;
+  zkfiler::FaultRule fault;
   fault.command = "DeleteChkPt";
   ASSERT_TRUE(zkfiler::ArmFault(fault).ok());
   ASSERT_TRUE(zkfiler::Reset().ok());
   std::vector<zkfiler::JournalEntry> journal;
-  std::vector<zkfiler::FaultSpec> faults;
+  std::vector<zkfiler::FaultRule> faults;
   std::vector<zkfiler::ServerLayout> servers;
   ASSERT_TRUE(zkfiler::Journal(&journal).ok());
   ASSERT_TRUE(zkfiler::ListFaults(&faults).ok());
