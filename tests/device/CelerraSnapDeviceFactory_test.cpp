@@ -252,6 +252,23 @@ TEST_F(FactoryTest, GetSnapDataReadsEachTypeThroughItsGetter) {
   EXPECT_TRUE(m_oRecord.Calls().empty());
 }
 
+TEST_F(FactoryTest, GetSnapDataTypeSixReadsMetadataEntryNine) {
+  m_oRecord.mMetaData[9] = "nine";
+  std::string sValue;
+  EXPECT_TRUE(CelerraSnapDevice::GetSnapData(
+      &m_oRecord, &m_oOSUtil, static_cast<_eCelerraSnapInfoDataType>(6),
+      sValue));
+  EXPECT_EQ(sValue, "nine");
+  EXPECT_EQ(m_oRecord.Calls(), std::vector<std::string>{"GetMetaData(9)"});
+  // Beyond that nothing is read.
+  m_oRecord.ClearCalls();
+  EXPECT_TRUE(CelerraSnapDevice::GetSnapData(
+      &m_oRecord, &m_oOSUtil, static_cast<_eCelerraSnapInfoDataType>(7),
+      sValue));
+  EXPECT_EQ(sValue, "");
+  EXPECT_TRUE(m_oRecord.Calls().empty());
+}
+
 TEST_F(FactoryTest, GetSnapDataOfAnEmptyTextSucceeds) {
   m_oRecord.sSnapName = "";
   std::string sValue = "stale";
