@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Every test, from a fresh machine: installs what is missing, builds and runs
+# the suite plain and under ASan+UBSan, the threaded suites under TSan, and
+# each fuzz target for a bounded time.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=${ZK_JOBS:-2}
+fuzz_secs=${ZK_FUZZ_SECONDS:-15}
+
+scripts/install-deps.sh --fuzz
+
+run_suite() {  # build-dir, extra cmake args..., then ctest args after --
+  local dir=$1; shift
+  local cargs=() targs=()
+  while [ $# -gt 0 ] && [ "$1" != "--" ]; do cargs+=("$1"); shift; done
+  [ $# -gt 0 ] && shift
+  targs=("$@")
+  echo "=== $dir: configure and build"
+  cmake -S . -B "$dir" -G Ninja "${cargs[@]}" >/dev/null
+  ninja -C "$dir" -j"$jobs"
+  echo "=== $dir: tests"
+  ctest --test-dir "$dir" --output-on-failure -j"$jobs" "${targs[@]}"
+}
+
+run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DZK_SANITIZE=address,undefined -DZK_BUILD_BENCH=OFF
+TSAN_OPTIONS=halt_on_error=1 \
+  run_suite build-tsan -DCMAKE_BUILD_TYPE=Debug -DZK_SANITIZE=thread -DZK_BUILD_BENCH=OFF -- -L threads
+
+if [ -x scripts/fuzz.sh ]; then
+  echo "=== fuzz: ${fuzz_secs}s per target"
+  scripts/fuzz.sh build-fuzz "$fuzz_secs"
+fi
