@@ -1,0 +1,245 @@
+// CelerraSnapDevice: the plug-in's object for one host record (one source
+// device) during one exported call, and the factory that makes it.
+//
+// The object carries what the plug-in learns about the device and its
+// checkpoint during the call (file server, credentials, file system,
+// checkpoint names and ids, exposure details), and it is the only way the
+// plug-in reads from or writes to the host record. Four kinds derive from it
+// (CelerraSnapDeviceLun, CelerraSnapDeviceNfs, CelerraSnapDeviceUNC,
+// CelerraSnapDeviceNAS), chosen from the "type" of the source identifier.
+//
+// Life of an object, per record of an exported call:
+//   CelerraSnapDevicePtr pDevice(
+//       CelerraSnapDevice::GetInstance(pSnapInfo, pOSUtil, SNAP_OP_MAP));
+//   if (!pDevice) ...;              // the reason is already on the record
+//   pDevice->PreOperation();        // failure status first, then loading
+//   ... the operation ...
+//   pDevice->PostOperation(ZKSO::MAP_SUCCESS);
+// The caller owns the object; CelerraSnapDevice::Delete (or the deleter of
+// CelerraSnapDevicePtr) releases it. The object borrows the host record and
+// the host utility object; both must outlive it. It never owns host objects
+// and keeps no reference to other device objects.
+//
+// Threads: an object is used by one thread inside one exported call; it has
+// no locks. The static members may be called from any thread.
+//
+// The virtual operations are declared in the order of their slots; do not
+// reorder them. Operations return a success flag: the failing operation
+// writes its reason to the debug log, the step that knows the context writes
+// the record's job log line and, where the user must act, the reason message.
+// Nothing here throws into the caller for bad input.
+#ifndef ZK_DEVICE_CELERRASNAPDEVICE_H_
+#define ZK_DEVICE_CELERRASNAPDEVICE_H_
+
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "device/ZkCriticalSection.h"
+#include "host/ManageCelerra.h"
+#include "host/ZKSnapHost.h"
+#include "host/ZKSnapTypes.h"
+#include "utils/CelerraUtils.h"
+
+// What GetSnapData reads from the host record, and through which host
+// operation.
+enum _eCelerraSnapInfoDataType : int32_t {
+  CELERRA_SNAPINFO_NONE = 0,             // nothing; reads as ""
+  CELERRA_SNAPINFO_HOST_IDENTIFIER = 1,  // GetHostIdentifier
+  CELERRA_SNAPINFO_SNAP_NAME = 2,        // GetSnapName
+  CELERRA_SNAPINFO_SOURCE_DEVICE = 3,    // GetSourceDevice
+  CELERRA_SNAPINFO_ARRAY_INFO = 4,       // GetArrayInfo
+  CELERRA_SNAPINFO_SNAP_DEVICE = 5,      // GetSnapDevice
+};
+
+// The production file system of a device; also the grouping key of snap
+// creation. Copied by value.
+struct _CelerraStorageResource {
+  std::string sPFSId;  // file system id as the client names it ("PFSId")
+  eCelerraStgType eStorageType = CELERRA_STG_UNSET;
+  std::string sStorageExtra;  // third GetPFSInfo value, passed back unchanged
+};
+
+class CelerraSnapDevice {
+ public:
+  // ---- Factory ----
+
+  // Reads the record's source identifier and makes the object of its kind,
+  // initialised for eOperation. Null when the identifier cannot be read or
+  // is empty, or no object can be made; the reason (62001) is then posted on
+  // the record. The caller owns the result (release with Delete).
+  static CelerraSnapDevice* GetInstance(ZKSO::SnapInfo* pSnapInfo,
+                                        ZKSO::ZKOSUtil* pOSUtil,
+                                        _SnapOperationType eOperation);
+  // A new, initialised object of the kind (1, 2, 4 or 8); null otherwise.
+  static CelerraSnapDevice* InitializeDeviceObj(
+      const _CelerraSourceDeviceType& eDeviceType, ZKSO::ZKOSUtil* pOSUtil,
+      ZKSO::SnapInfo* pSnapInfo, const std::string& sSourceDevice,
+      const _SnapOperationType& eOperation);
+  // Destroys the object and nulls the pointer; a null pointer is left alone.
+  static void Delete(CelerraSnapDevice*& pDevice);
+
+  // Reads one text from the record with the host's getter convention (at
+  // most 3 host calls). True when the host answered success; sValue then
+  // holds the text, possibly empty. Type 0 and unknown types read "".
+  static bool GetSnapData(ZKSO::SnapInfo* pSnapInfo, ZKSO::ZKOSUtil* pOSUtil,
+                          _eCelerraSnapInfoDataType eType, std::string& sValue);
+
+  // ---- Virtual operations, in slot order ----
+
+  // File system metadata text (SM_MDT_FS_INFO) of this device.
+  virtual std::string GetFSMetaData();
+  // Reads the file system metadata text from nPosition on.
+  virtual bool ParseFSMetaData(std::string sText, unsigned long& nPosition);
+  // Reads the source identifier; fills the file server identifier and the
+  // kind's own members. No file server contact.
+  virtual bool DetermineFromDevice() = 0;
+  // Asks the file server (client already logged in) for the file system.
+  virtual bool PopulateDetails(ManageCelerra& oClient) = 0;
+  // Fills the snap clone identifier for the export at sSharePath.
+  virtual bool FormSnapDevice(const std::string& sSharePath) = 0;
+  virtual ~CelerraSnapDevice();
+  virtual bool CreateRWChkPt(ManageCelerra& oClient) = 0;
+  virtual bool ExposeChkPt(ManageCelerra& oClient,
+                           const std::string& sMountHost) = 0;
+  virtual bool UnExposeChkPt(ManageCelerra& oClient) = 0;
+  virtual bool RevertFSFromChkPt(ManageCelerra& oClient);
+  virtual bool DeleteChkPt(ManageCelerra& oClient);
+  // Sets bFound when the list holds this checkpoint (id, baseline id and
+  // name equal). Always true.
+  virtual bool ReconcileChkPt(ManageCelerra& oClient,
+                              std::list<CelerraChkPtInfo>& lChkpts,
+                              bool& bFound);
+
+  // ---- Record operations ----
+
+  void Initialize(const _CelerraSourceDeviceType& eDeviceType,
+                  ZKSO::SnapInfo* pSnapInfo, ZKSO::ZKOSUtil* pOSUtil,
+                  const std::string& sSourceDevice,
+                  const _SnapOperationType& eOperation);
+  // Keeps sText as the last error and posts "[" + sText + "]" on the record.
+  void SetJPR(int nMessageId, std::string sText);
+  // Writes the snap clone identifier to the record (and its job log).
+  void setSnapDevice();
+  // GetSnapData on this object's record.
+  bool GetSnapData(_eCelerraSnapInfoDataType eType, std::string& sValue);
+  // Reads metadata entry nType (at most 4 host calls). sValue is assigned
+  // only for a non-empty text; pass an empty string.
+  bool GetSnapMetadata(const int& nType, std::string& sValue);
+
+  // ---- Preparation and completion ----
+
+  // Writes the operation's failure status, then loads what the operation
+  // needs (from the device for prepare, from stored metadata otherwise).
+  bool PreOperation();
+  bool PrePrepareDevice();
+  bool PreOperationCommon();
+  // Stores what the operation produced and writes nStatus. False (nothing
+  // more written, status untouched) when a value cannot be stored so that
+  // it reads back the same.
+  bool PostOperation(ZKSO::SnapStatus nStatus);
+  // Empty sName: a new name from the host's snap name and the time. Else
+  // sName. False when the host has no snap name or the name would exceed
+  // 255 characters.
+  bool SetChkptName(const std::string& sName);
+
+  // ---- Metadata records ----
+
+  // The virtual form from position 0.
+  bool ParseFSMetaData(std::string sText);
+  bool ParseSnapUUID(std::string sText);
+  bool ParseMountInfo(std::string sText);
+  // Store SM_MDT_FS_INFO / SM_MDT_SNAP_UUID. False, with a job log line
+  // naming the field, when a field holds the separator "|" (nothing stored).
+  bool UpdateFSMetaData();
+  bool UpdateSnapUUIDMetaData();
+
+  // ---- Array credentials ----
+
+  // Binds the record to the array named m_sArrayIdentifier (or its address).
+  bool SetArrayInfo();
+  // Reads and checks the record's array information; fills
+  // m_sArrayIdentifier and m_oArrayCredentials.
+  bool GetArrayCredsFromDB();
+
+  // ---- VMware host identifier ----
+
+  void ParseHostIdentifier();
+
+  // ---- Exposure helpers ----
+
+  bool ExposeChkPtNFS(ManageCelerra& oClient, const std::string& sMountHost,
+                      const std::string& sSourcePath,
+                      const std::string& sMoverId);
+  bool UnExposeChkPtNFS(ManageCelerra& oClient, const std::string& sSourcePath,
+                        const std::string& sMoverId);
+  bool GetGUIMountShareName(bool& bFlag, std::string& sShareName);
+
+  // ---- Accessors ----
+
+  std::string GetChkptName() { return m_sChkptName; }
+  std::string GetSnapSourceDevice() { return m_sSnapSourceDevice; }
+  void GetArrayCredentials(_CelerraArrayCredentials& oCredentials) {
+    oCredentials = m_oArrayCredentials;
+  }
+  _CelerraStorageResource GetStorageResource() { return m_oStorageResource; }
+  void SetChkptID(std::string sChkptId) { m_sChkptId = std::move(sChkptId); }
+
+ protected:
+  CelerraSnapDevice();
+  CelerraSnapDevice(const CelerraSnapDevice&) = delete;
+  CelerraSnapDevice& operator=(const CelerraSnapDevice&) = delete;
+
+  // Job id as the host's logging and client calls take it.
+  ZKUint64 JobId() const { return static_cast<ZKUint64>(m_nJobId); }
+
+  // Named fields of a "|"-separated metadata text, in stored order. Each
+  // kind lists its file system fields; GetFSMetaData joins them and
+  // UpdateFSMetaData refuses a list in which a value holds "|".
+  using FieldList = std::vector<std::pair<const char*, std::string>>;
+  FieldList BaseFSMetaDataFields() const;
+  // Every value followed by "|".
+  static std::string JoinFields(const FieldList& vFields);
+
+  ZKSO::SnapInfo* m_pSnapInfo;  // borrowed host record
+  ZKSO::ZKOSUtil* m_pOSUtil;    // borrowed host utility object
+  _SnapOperationType m_eOperationType;
+  int64_t m_nJobId;
+  std::string m_sLastError;
+  _CelerraSourceDeviceType m_eDeviceType;
+  _CelerraArrayCredentials m_oArrayCredentials;
+  _CelerraStorageResource m_oStorageResource;
+  std::string m_sSnapSourceDevice;
+  std::string m_sChkptName;
+  std::string m_sChkptId;
+  std::string m_sBaselineChkptId;  // set when the snapshot is itself RW
+  std::string m_sRWChkptName;
+  std::string m_sRWChkptId;
+  std::string m_sRWChkptSharePath;
+  bool m_bIsVMware;
+  bool m_bMountInfoLoaded;  // unmap: mount metadata read and parsed
+  bool m_bSnapUUIDChanged;  // unmap: snap UUID is to be rewritten
+  std::string m_sHostIdentifier;
+  std::string m_sVCName;
+  std::string m_sESXName;
+  std::vector<std::string> m_vVMKernelIPs;
+  _CelerraSnapDeviceIdentifier m_oSnapDeviceIdentifier;
+  std::string m_sArrayIdentifier;
+
+ private:
+  friend class CelerraSnapDeviceTestPeer;  // tests inspect the members
+};
+
+// Releases a device object through CelerraSnapDevice::Delete.
+struct CelerraSnapDeviceDeleter {
+  void operator()(CelerraSnapDevice* pDevice) const {
+    CelerraSnapDevice::Delete(pDevice);
+  }
+};
+using CelerraSnapDevicePtr =
+    std::unique_ptr<CelerraSnapDevice, CelerraSnapDeviceDeleter>;
+
+#endif  // ZK_DEVICE_CELERRASNAPDEVICE_H_

@@ -1,0 +1,48 @@
+// CelerraSnapDeviceNAS: a file system of a Celerra/VNX reached natively or
+// through a VMware datastore ("native_celerra"). Stored as SM_MDT_FS_INFO in
+// the base format followed by target host|path|file system name|VDM id|
+// on VDM ("true"/"false")|mount path|. Ownership and threads: as
+// CelerraSnapDevice.
+#ifndef ZK_DEVICE_CELERRASNAPDEVICENAS_H_
+#define ZK_DEVICE_CELERRASNAPDEVICENAS_H_
+
+#include <string>
+
+#include "device/CelerraSnapDevice.h"
+
+class CelerraSnapDeviceNAS : public CelerraSnapDevice {
+ public:
+  CelerraSnapDeviceNAS() = default;
+  ~CelerraSnapDeviceNAS() override = default;
+
+  using CelerraSnapDevice::ParseFSMetaData;
+
+  std::string GetFSMetaData() override;
+  bool ParseFSMetaData(std::string sText, unsigned long& nPosition) override;
+  bool DetermineFromDevice() override;
+  bool PopulateDetails(ManageCelerra& oClient) override;
+  bool FormSnapDevice(const std::string& sSharePath) override;
+  bool CreateRWChkPt(ManageCelerra& oClient) override;
+  bool ExposeChkPt(ManageCelerra& oClient,
+                   const std::string& sMountHost) override;
+  bool UnExposeChkPt(ManageCelerra& oClient) override;
+
+  // The stored file system fields, in order (base fields first).
+  FieldList FSMetaDataFields() const;
+
+ protected:
+  std::string m_sTargetHostName;
+  std::string m_sPath;            // path of the identifier
+  std::string m_sMountPath;       // mount point on its mover or VDM
+  std::string m_sMoverMountPath;  // mount path as the physical mover sees it
+  std::string m_sFSName;
+  std::string m_sVdmId;  // VDM or data mover id
+  bool m_bIsVdm = false;
+  _CelerraSourceDeviceType m_eExposeType = CELERRA_DEVICE_NFS;
+  bool m_bGUIMount = false;
+
+ private:
+  friend class CelerraSnapDeviceTestPeer;
+};
+
+#endif  // ZK_DEVICE_CELERRASNAPDEVICENAS_H_
