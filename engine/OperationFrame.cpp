@@ -148,6 +148,7 @@ OperationFrame::OperationFrame(const OperationPolicy& oPolicy,
                                ZKSO::ZKOSUtil* pOSUtil)
     : m_oPolicy(oPolicy),
       m_ppSnapInfo(ppSnapInfo),
+      m_nRequested(nCount),
       m_nCount(nCount > 0 ? nCount : 0),
       m_pOSUtil(pOSUtil),
       m_nJobId(0),
@@ -169,7 +170,7 @@ void OperationFrame::Begin() {
   m_nJobId = m_pOSUtil->GetJobId();
   if (m_oPolicy.bSetJobIdOnLog) m_oLog.setJobId(m_nJobId);
   if (m_oPolicy.pszRequestLine != nullptr) {
-    LogCounts(0, m_oPolicy.pszRequestLine, m_nCount, 0);
+    LogCounts(0, m_oPolicy.pszRequestLine, m_nRequested, 0);
   }
 }
 
@@ -232,8 +233,7 @@ FailureAction OperationFrame::RunRecord(int i, RecordOperation& oOperation) {
   m_pDeviceInHand.reset();
   m_pRecordInHand = RecordAt(i);
   if (m_pRecordInHand == nullptr) {
-    m_oLog.DebugLvl(Tag(), -1, m_nJobId, "Snap info record [%d] is missing",
-                    i);
+    m_oLog.DebugLvl(Tag(), -1, m_nJobId, "Snap info record [%d] is missing", i);
     return m_oPolicy.eOnNoDevice;
   }
   ZKSO::SnapInfo& oRecord = *m_pRecordInHand;
@@ -272,9 +272,8 @@ FailureAction OperationFrame::RunRecord(int i, RecordOperation& oOperation) {
 std::string OperationFrame::FormArrayErrorText(const CelerraError& oError) {
   return "Component:" + oError.sComponent + "Facility:" + oError.sFacility +
          "Message:" + oError.sMessage + "MessageCode:" + oError.sMessageCode +
-         "Severity:" + oError.sSeverity + "Description:" +
-         oError.sDescription + " Action:" + oError.sAction +
-         " Diagnostics:" + oError.sDiagnostics;
+         "Severity:" + oError.sSeverity + "Description:" + oError.sDescription +
+         " Action:" + oError.sAction + " Diagnostics:" + oError.sDiagnostics;
 }
 
 void OperationFrame::LogArrayErrorStatus(ManageCelerra& oClient) {
@@ -290,8 +289,7 @@ void OperationFrame::LogArrayErrorStatus(ManageCelerra& oClient) {
 }
 
 void OperationFrame::ReportArrayError(ManageCelerra& oClient,
-                                      ZKSO::SnapInfo* pRecord,
-                                      int nMessageId) {
+                                      ZKSO::SnapInfo* pRecord, int nMessageId) {
   const std::string sText = FormArrayErrorText(oClient.GetLastError());
   if (pRecord != nullptr) pRecord->SetJPR(nMessageId, sText.c_str());
   LogArrayErrorStatus(oClient);

@@ -27,22 +27,12 @@
 #ifndef ZK_ENGINE_OPERATIONFRAME_H_
 #define ZK_ENGINE_OPERATIONFRAME_H_
 
-#include <memory>
 #include <string>
 
 #include "device/CelerraSnapDevice.h"
 #include "host/EvDebug.h"
 #include "host/ManageCelerra.h"
 #include "host/ZKSnapHost.h"
-
-// Releases a device object through the factory's own Delete.
-struct CelerraSnapDeviceDeleter {
-  void operator()(CelerraSnapDevice* pDevice) const {
-    CelerraSnapDevice::Delete(pDevice);
-  }
-};
-using CelerraSnapDevicePtr =
-    std::unique_ptr<CelerraSnapDevice, CelerraSnapDeviceDeleter>;
 
 // What a failed record means for the rest of the request.
 enum class FailureAction { kNextRecord, kStop };
@@ -153,7 +143,8 @@ class OperationFrame {
 
   const OperationPolicy& m_oPolicy;
   ZKSO::SnapInfo** const m_ppSnapInfo;  // borrowed; may be null
-  const int m_nCount;
+  const int m_nRequested;               // the count as the host passed it
+  const int m_nCount;  // records to walk: the count, or 0 when negative
   ZKSO::ZKOSUtil* const m_pOSUtil;  // borrowed
   ZKUint64 m_nJobId;
   EvEvent m_oLog;

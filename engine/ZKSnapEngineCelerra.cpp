@@ -1,13 +1,12 @@
 // The plug-in's exported functions. Each is one boundary: whatever happens
 // inside, no exception leaves it.
-#include "host/ZKSnapPlugin.h"
-
 #include <string>
 
 #include "engine/ControlHost.h"
 #include "engine/OperationFrame.h"
 #include "host/EvDebug.h"
 #include "host/ZKSnapHost.h"
+#include "host/ZKSnapPlugin.h"
 
 namespace {
 
@@ -105,8 +104,7 @@ ZKSO_EXPORT ZKSO::ResultCode zkso_prepareDevices(ZKSO::SnapInfo** ppSnapInfo,
                                                  ZKSO::ZKOSUtil* pOSUtil) {
   return Guarded([&] {
     PrepareOperation oPrepare(kPreparePolicy.pszTag);
-    return RunOperation(kPreparePolicy, oPrepare, ppSnapInfo, nCount,
-                        pOSUtil);
+    return RunOperation(kPreparePolicy, oPrepare, ppSnapInfo, nCount, pOSUtil);
   });
 }
 

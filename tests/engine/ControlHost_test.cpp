@@ -53,8 +53,8 @@ class CountingOSUtil : public zkref::MemOSUtil {
     ++nCalls;
     return MemOSUtil::GetJobId();
   }
-  int GetConfigString(const char* pszSection, const char* pszKey,
-                      char* pBuffer, int nSize) override {
+  int GetConfigString(const char* pszSection, const char* pszKey, char* pBuffer,
+                      int nSize) override {
     ++nCalls;
     return MemOSUtil::GetConfigString(pszSection, pszKey, pBuffer, nSize);
   }
@@ -93,7 +93,7 @@ struct DetermineCase {
   bool bResult;
   std::string sServer;  // expected outputs (all empty on failure)
   std::string sPath;
-  std::vector<std::string> vErrorLines;  // the error stream, in order
+  std::vector<std::string> vErrorLines;   // the error stream, in order
   std::vector<std::string> vPresent;      // lines that must be written
   std::vector<std::string> vAbsent = {};  // texts no line may hold
 };
@@ -136,8 +136,13 @@ std::vector<DetermineCase> DetermineCases() {
   const std::string sAnywhere =
       "{kemtype:esx,type:nfs,lunuuid:\\/VMWARE\\/share,"
       "targethostname:fs9,vendor:CeLeRrA-like}";
-  v.push_back({"WordsAnywhereInAnyCase", sAnywhere, true, "fs9", "/VMWARE/share",
-               {}, {}});
+  v.push_back({"WordsAnywhereInAnyCase",
+               sAnywhere,
+               true,
+               "fs9",
+               "/VMWARE/share",
+               {},
+               {}});
   const std::string sTypeFirst =
       "{type:nfs,kemtype:vmware,lunuuid:\\/fs1\\/share,"
       "targethostname:fileserver1,vendor:celerra}";
@@ -151,12 +156,12 @@ std::vector<DetermineCase> DetermineCases() {
                {"Got identifier:[", "Found CtrlHostServer"}});
   const std::string sNfsNoHost =
       Identifier("vmware", "nfs", kShare, "", "", "celerra");
-  v.push_back({"NfsWithoutTargetHostName", sNfsNoHost, false, "", "", {E1170},
-               {}});
+  v.push_back(
+      {"NfsWithoutTargetHostName", sNfsNoHost, false, "", "", {E1170}, {}});
   const std::string sFcNoTarget = Identifier(
       "vmware", "fc", LunUUIDFor(kApmSerial), "", "fileserver1", "celerra");
-  v.push_back({"FcWithoutTargetIdentifier", sFcNoTarget, false, "", "",
-               {E1166}, {}});
+  v.push_back(
+      {"FcWithoutTargetIdentifier", sFcNoTarget, false, "", "", {E1166}, {}});
   const std::string sFc = Identifier("vmware", "fc", LunUUIDFor(kApmSerial),
                                      kFcTarget, "fileserver1", "celerra");
   v.push_back({"FcIsReadButNamesNoFiler",
@@ -170,19 +175,29 @@ std::vector<DetermineCase> DetermineCases() {
                     "] is [APM001234567]\n",
                 NoFiler(sFc)}});
   const std::string sShortUUID = LunUUIDFor(kApmSerial).substr(0, 41);
-  const std::string sFcShort = Identifier("vmware", "fc", sShortUUID,
-                                          kFcTarget, "fileserver1", "celerra");
-  v.push_back({"FcWithShortLunUUID", sFcShort, false, "", "",
-               {E1290(sShortUUID), E1161(sFcShort)}, {}});
-  const std::string sIscsiNoTarget = Identifier(
-      "vmware", "iscsi", LunUUIDFor(kApmSerial), "", "", "celerra");
-  v.push_back({"IscsiWithoutTargetIdentifierFailsOnIt", sIscsiNoTarget, false,
-               "", "", {E1166}, {}});
+  const std::string sFcShort = Identifier("vmware", "fc", sShortUUID, kFcTarget,
+                                          "fileserver1", "celerra");
+  v.push_back({"FcWithShortLunUUID",
+               sFcShort,
+               false,
+               "",
+               "",
+               {E1290(sShortUUID), E1161(sFcShort)},
+               {}});
+  const std::string sIscsiNoTarget =
+      Identifier("vmware", "iscsi", LunUUIDFor(kApmSerial), "", "", "celerra");
+  v.push_back({"IscsiWithoutTargetIdentifierFailsOnIt",
+               sIscsiNoTarget,
+               false,
+               "",
+               "",
+               {E1166},
+               {}});
   const std::string sIscsi =
       Identifier("vmware", "iscsi", LunUUIDFor(kApmSerial),
                  "iqn.1992-05.com.emc:apm", "fileserver1", "celerra");
-  v.push_back({"IscsiNamesNoFiler", sIscsi, false, "", "", {},
-               {NoFiler(sIscsi)}});
+  v.push_back(
+      {"IscsiNamesNoFiler", sIscsi, false, "", "", {}, {NoFiler(sIscsi)}});
   const std::string sWrongVendor =
       Identifier("vmware", "nfs", kShare, "", "fileserver1", "netapp");
   v.push_back({"WrongVendor",
@@ -198,15 +213,25 @@ std::vector<DetermineCase> DetermineCases() {
   const std::string sHostFirst =
       "{targethostname:fileserver1,kemtype:vmware,type:nfs,"
       "lunuuid:\\/fs1\\/share,vendor:celerra}";
-  v.push_back({"HostNameRightAfterBraceIsNotRead", sHostFirst, false, "", "",
-               {E1170}, {}});
+  v.push_back({"HostNameRightAfterBraceIsNotRead",
+               sHostFirst,
+               false,
+               "",
+               "",
+               {E1170},
+               {}});
   // Values read the same wherever their pair stands: a last host name pair
   // keeps its ":" part.
   const std::string sHostLast =
       "{kemtype:vmware,type:nfs,lunuuid:\\/fs1\\/share,vendor:celerra,"
       "targethostname:fileserver1:8443}";
-  v.push_back({"LastHostNamePairIsReadAsIs", sHostLast, true,
-               "fileserver1:8443", kShare, {}, {}});
+  v.push_back({"LastHostNamePairIsReadAsIs",
+               sHostLast,
+               true,
+               "fileserver1:8443",
+               kShare,
+               {},
+               {}});
   return v;
 }
 
@@ -231,8 +256,7 @@ TEST_F(ControlHostTest, DetermineControlHostTable) {
       EXPECT_TRUE(HasLine(m_oSink, sText)) << sText << "\n" << m_oSink.Dump();
     }
     for (const std::string& sText : c.vAbsent) {
-      EXPECT_FALSE(m_oSink.Contains(sText)) << sText << "\n"
-                                            << m_oSink.Dump();
+      EXPECT_FALSE(m_oSink.Contains(sText)) << sText << "\n" << m_oSink.Dump();
     }
     for (const ZkLogLine& oLine : m_oSink.Lines()) {
       EXPECT_TRUE(oLine.bHasJobId) << oLine.ToString();
@@ -243,8 +267,8 @@ TEST_F(ControlHostTest, DetermineControlHostTable) {
 
 TEST_F(ControlHostTest, NothingOfVMwareOrEmptyIsRefusedWithoutALine) {
   for (const std::string& sId :
-       {std::string(), Identifier("", "nfs", kShare, "", "fileserver1",
-                                  "celerra")}) {
+       {std::string(),
+        Identifier("", "nfs", kShare, "", "fileserver1", "celerra")}) {
     m_oSink.Clear();
     std::string sServer, sPath, sVolume;
     EXPECT_FALSE(
@@ -261,10 +285,13 @@ struct ParseCase {
 };
 
 TEST_F(ControlHostTest, ParseDeviceIdentifierTable) {
-  const std::string sLongTarget =
-      "20:00:00:25:b5:aa:00:01:20:00:00:25:b5:aa:00:01:20:00:00:25:b5";
-  const std::string sLongUpper = "20000025B5AA000120000025B5AA000120000025B5";
-  ASSERT_GT(sLongUpper.size(), 49u);
+  // 40 bytes: 80 characters once the colons are gone.
+  std::string sLongTarget, sLongUpper;
+  for (int k = 0; k < 40; ++k) {
+    sLongTarget += k == 0 ? "" : ":";
+    sLongTarget += "b" + std::to_string(k % 10);
+    sLongUpper += "B" + std::to_string(k % 10);
+  }
   const std::vector<ParseCase> vCases = {
       {"Nfs", kNfsId, true, kShare, "", "fileserver1", "nfs"},
       {"FcTargetColonFreeUpperCase",
@@ -272,8 +299,7 @@ TEST_F(ControlHostTest, ParseDeviceIdentifierTable) {
                   "celerra"),
        true, kApmSerial, "500601603EA01B2C", "", "fc"},
       {"FcTargetOfAnyLength",
-       Identifier("vmware", "fc", LunUUIDFor("AB"), sLongTarget, "",
-                  "celerra"),
+       Identifier("vmware", "fc", LunUUIDFor("AB"), sLongTarget, "", "celerra"),
        true, "AB", sLongUpper, "", "fc"},
       // Not "fc": the target identifier is kept as read, also as last pair.
       {"LastTargetIdentifierPairIsNotUpperCased",
@@ -289,8 +315,8 @@ TEST_F(ControlHostTest, ParseDeviceIdentifierTable) {
        "{kemtype:vmware,type:nfs,lunuuid:\\/x,targethostname:fs1", true, "/x",
        "", "", "nfs"},
       {"ZeroSerialByteEndsSerial",
-       Identifier("vmware", "fc", LunUUIDFor(std::string("AB\0CD", 5)), "",
-                  "", "celerra"),
+       Identifier("vmware", "fc", LunUUIDFor(std::string("AB\0CD", 5)), "", "",
+                  "celerra"),
        true, "AB", "", "", "fc"},
   };
   for (const ParseCase& c : vCases) {
@@ -347,8 +373,8 @@ TEST(IsSupportedTest, AnswersFromTheControlHostDecision) {
   ZkCaptureLogSink oSink;
   char aBuffer[16] = "untouched";
   EXPECT_EQ(ZKSO::RESULT_SUCCESS,
-            zkso_isSupported(kNfsId.c_str(), ZKSO::SNAP_TYPE_SNAPSHOT,
-                             &oOSUtil, aBuffer, sizeof(aBuffer)));
+            zkso_isSupported(kNfsId.c_str(), ZKSO::SNAP_TYPE_SNAPSHOT, &oOSUtil,
+                             aBuffer, sizeof(aBuffer)));
   EXPECT_STREQ("untouched", aBuffer);
   for (const DetermineCase& c : DetermineCases()) {
     SCOPED_TRACE(c.pszName);
@@ -365,8 +391,8 @@ TEST(IsSupportedTest, AnswersFromTheControlHostDecision) {
 TEST(IsSupportedTest, NullArgumentsAreAnsweredWithoutCrash) {
   zkref::MemOSUtil oOSUtil(kJobId);
   EXPECT_EQ(ZKSO::RESULT_FAILURE,
-            zkso_isSupported(kNfsId.c_str(), ZKSO::SNAP_TYPE_SNAPSHOT,
-                             nullptr, nullptr, 0));
+            zkso_isSupported(kNfsId.c_str(), ZKSO::SNAP_TYPE_SNAPSHOT, nullptr,
+                             nullptr, 0));
   EXPECT_EQ(ZKSO::RESULT_PARTIAL_SUCCESS,
             zkso_isSupported(nullptr, ZKSO::SNAP_TYPE_SNAPSHOT, &oOSUtil,
                              nullptr, 0));
