@@ -55,9 +55,12 @@ class PrepareOperation : public RecordOperation {
 
 ZKSO_EXPORT void zkso_version(uint16_t* pMajor, uint16_t* pMinor,
                               uint16_t* pRevision) {
-  if (pMajor != nullptr) *pMajor = 1;
-  if (pMinor != nullptr) *pMinor = 0;
-  if (pRevision != nullptr) *pRevision = 0;
+  Guarded([&] {
+    if (pMajor != nullptr) *pMajor = 1;
+    if (pMinor != nullptr) *pMinor = 0;
+    if (pRevision != nullptr) *pRevision = 0;
+    return ZKSO::RESULT_SUCCESS;
+  });
 }
 
 ZKSO_EXPORT ZKSO::ResultCode zkso_isSupported(const char* pszDeviceIdentifier,
@@ -82,7 +85,7 @@ ZKSO_EXPORT ZKSO::ResultCode zkso_isSupported(const char* pszDeviceIdentifier,
 ZKSO_EXPORT ZKSO::ResultCode zkso_isMapped(ZKSO::SnapInfo** /*ppSnapInfo*/,
                                            int16_t /*nCount*/,
                                            ZKSO::ZKOSUtil* /*pOSUtil*/) {
-  return ZKSO::RESULT_SUCCESS;
+  return Guarded([] { return ZKSO::RESULT_SUCCESS; });
 }
 
 ZKSO_EXPORT ZKSO::ResultCode zkso_unprepareDevices(
@@ -112,7 +115,7 @@ ZKSO_EXPORT ZKSO::ResultCode zkso_prepareDevices(ZKSO::SnapInfo** ppSnapInfo,
 #define ZK_NOT_BUILT(name)                                     \
   ZKSO_EXPORT ZKSO::ResultCode name(ZKSO::SnapInfo**, int16_t, \
                                     ZKSO::ZKOSUtil*) {         \
-    return ZKSO::RESULT_FAILURE;                               \
+    return Guarded([] { return ZKSO::RESULT_FAILURE; });       \
   }
 ZK_NOT_BUILT(zkso_snapDevices)
 ZK_NOT_BUILT(zkso_mapSnaps)
