@@ -1,0 +1,177 @@
+#include "filer/FilerRuntime.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "filer/FilerErrors.h"
+
+namespace zkfiler {
+namespace {
+
+struct Runtime {
+  std::mutex mu;
+  std::unique_ptr<FilerDb> db;  // guarded by mu
+};
+
+Runtime& TheRuntime() {
+  static Runtime* runtime = new Runtime();  // lives until exit
+  return *runtime;
+}
+
+// REQUIRES: runtime.mu held.
+FilerDb& OpenLocked(Runtime& runtime) {
+  if (runtime.db == nullptr) {
+    const char* path = std::getenv("ZK_FILER_DB");
+    if (path == nullptr || *path == '\0') {
+      throw StoreError(
+          "file server state: no state file: set ZK_FILER_DB to a state file "
+          "made with 'zkfiler load'");
+    }
+    std::unique_ptr<FilerDb> db = FilerDb::OpenFile(path, false);
+    FilerStore(db.get()).EnsureSchema(false);
+    runtime.db = std::move(db);
+  }
+  return *runtime.db;
+}
+
+// Counts the call against every fault armed for it; the first one that
+// fires gives the error.
+std::optional<CelerraError> FireFault(FilerStore& store,
+                                      const std::string& command,
+                                      const std::string& host) {
+  std::optional<CelerraError> result;
+  for (const FaultRow& row : store.Faults()) {
+    const FaultSpec& spec = row.spec;
+    if (spec.command != command) continue;
+    if (!spec.control_host.empty() && spec.control_host != host) continue;
+    const int64_t seen = row.seen + 1;
+    store.SetFaultSeen(row.id, seen);
+    const bool fire = spec.mode == FaultMode::kAlways ||
+                      (spec.mode == FaultMode::kNth && seen == spec.n) ||
+                      (spec.mode == FaultMode::kFrom && seen >= spec.n);
+    if (fire && !result) result = CompleteInjectedError(spec.error, command);
+  }
+  return result;
+}
+
+void CheckLogin(const ServerRow* server, const ManageCelerra& client) {
+  if (server == nullptr) {
+    throw Refusal(Cause::kUnreachable,
+                  "Unable to connect to control station '" +
+                      client.GetControlHost() + "'");
+  }
+  if (client.GetUserName() != server->user ||
+      client.GetPassword() != server->password) {
+    throw Refusal(Cause::kAuthFailed, "Login of user '" +
+                                          client.GetUserName() +
+                                          "' refused by control station '" +
+                                          server->host + "'");
+  }
+}
+
+}  // namespace
+
+void SelectStore(std::unique_ptr<FilerDb> db) {
+  Runtime& runtime = TheRuntime();
+  std::lock_guard<std::mutex> lock(runtime.mu);
+  runtime.db = std::move(db);
+}
+
+std::string SelectedStoreName() {
+  Runtime& runtime = TheRuntime();
+  std::lock_guard<std::mutex> lock(runtime.mu);
+  return runtime.db == nullptr ? std::string() : runtime.db->name();
+}
+
+Status WithStore(const std::function<void(FilerStore&)>& fn) {
+  Runtime& runtime = TheRuntime();
+  try {
+    std::lock_guard<std::mutex> lock(runtime.mu);
+    FilerDb& db = OpenLocked(runtime);
+    FilerStore store(&db);
+    InTransaction(db, [&] { fn(store); });
+    return Status::OK();
+  } catch (const Refusal& e) {
+    return Status::Error(e.error().sMessage);
+  } catch (const std::exception& e) {
+    return Status::Error(e.what());
+  } catch (...) {
+    return Status::Error("file server state: unexpected failure");
+  }
+}
+
+bool RunCommand(
+    ManageCelerra& client, const std::string& command, const std::string& args,
+    const std::function<void(FilerStore&, const ServerRow&)>& body) {
+  Runtime& runtime = TheRuntime();
+  const std::string& host = client.GetControlHost();
+  bool ok = false;
+  CelerraError error;
+  int64_t latency_ms = 0;
+  try {
+    std::lock_guard<std::mutex> lock(runtime.mu);
+    FilerDb& db = OpenLocked(runtime);
+    FilerStore store(&db);
+    InTransaction(db, [&] {
+      latency_ms = store.LatencyMs();
+      try {
+        if (std::optional<CelerraError> fault =
+                FireFault(store, command, host)) {
+          throw Refusal(*fault);
+        }
+        ServerRow server;
+        const bool known = !host.empty() && store.FindServer(host, &server);
+        CheckLogin(known ? &server : nullptr, client);
+        db.Exec("SAVEPOINT command");
+        try {
+          body(store, server);
+        } catch (const Refusal&) {
+          db.Exec("ROLLBACK TO command");
+          db.Exec("RELEASE command");
+          throw;
+        }
+        db.Exec("RELEASE command");
+        ok = true;
+      } catch (const Refusal& refusal) {
+        error = refusal.error();
+      }
+      JournalEntry entry;
+      entry.pid = static_cast<int64_t>(::getpid());
+      entry.job_id = client.GetJobId();
+      entry.control_host = host;
+      entry.user = client.GetUserName();
+      entry.command = command;
+      entry.args = args;
+      entry.ok = ok;
+      if (!ok) entry.message_code = error.sMessageCode;
+      store.AppendJournal(entry);
+    });
+  } catch (const StoreError& e) {
+    ok = false;
+    error = MakeError(Cause::kStateFile, e.what());
+  } catch (const std::exception& e) {
+    ok = false;
+    error = MakeError(Cause::kStateFile,
+                      std::string("file server state: ") + e.what());
+  } catch (...) {
+    ok = false;
+    error = MakeError(Cause::kStateFile, "file server state: unknown failure");
+  }
+  if (latency_ms > 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(latency_ms));
+  }
+  if (ok) return true;
+  if (error.sDiagnostics.empty()) {
+    error.sDiagnostics =
+        "command=" + command + " control_station=" + host + " " + args;
+  }
+  client.SetLastError(error);
+  return false;
+}
+
+}  // namespace zkfiler

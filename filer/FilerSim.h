@@ -1,0 +1,105 @@
+// The simulated file server's own C++ API: which store backs the file servers
+// of this process, how file servers are created, fault injection, latency,
+// the command journal and inspection helpers for tests.
+//
+// The state lives in one store per process, shared by every ManageCelerra
+// client of the process:
+//   - an in-memory store (UseInMemoryStore), private to the process;
+//   - a SQLite state file (UseStateFile/CreateStateFile), shared by every
+//     process that opens it. Armed faults, the latency and the journal live
+//     in the store too, so with a state file they act across processes.
+// When no store was chosen, the first command opens the state file named by
+// ZK_FILER_DB.
+//
+// Every function is thread-safe: each runs as one transaction on the store.
+// A function that fails returns a non-ok Status whose text names the cause
+// (and the state file when the store itself fails). No text ever holds a
+// password.
+#ifndef ZK_FILER_FILERSIM_H_
+#define ZK_FILER_FILERSIM_H_
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "filer/FilerTypes.h"
+
+namespace zkfiler {
+
+class Status {
+ public:
+  Status() = default;
+  static Status OK() { return Status(); }
+  static Status Error(std::string message) {
+    return Status(std::move(message));
+  }
+  bool ok() const { return !failed_; }
+  const std::string& message() const { return message_; }
+  std::string ToString() const { return ok() ? "OK" : message_; }
+
+ private:
+  explicit Status(std::string message)
+      : failed_(true), message_(std::move(message)) {}
+  bool failed_ = false;
+  std::string message_;
+};
+
+// --- Store selection -------------------------------------------------------
+
+// Switches this process to a new, empty in-memory store.
+Status UseInMemoryStore();
+// Switches this process to an existing state file. A missing or corrupt file
+// is refused with its name in the text.
+Status UseStateFile(const std::string& path);
+// Creates the state file when missing (an existing one keeps its content)
+// and switches this process to it.
+Status CreateStateFile(const std::string& path);
+// Name of the current store: the state file path or ":memory:"; empty when
+// none is open yet.
+std::string CurrentStoreName();
+// Empties the current store: file servers, faults, latency and journal.
+Status Reset();
+
+// --- File servers ----------------------------------------------------------
+
+// Checks the layout (every reference resolves, names and paths are sound)
+// and installs it, replacing any file server of the same control host.
+Status Install(const ServerLayout& layout);
+// Parses a layout file (docs/filer-layout.md) and installs every file server
+// in it, all or nothing.
+Status LoadLayoutFile(const std::string& path);
+Status LoadLayoutText(const std::string& text,
+                      const std::string& origin = "<layout>");
+// Control hosts of every installed file server, sorted.
+Status ListServers(std::vector<ServerLayout>* out);  // passwords left empty
+
+// --- Faults, latency, journal ---------------------------------------------
+
+// Names a fault can be armed for: the ManageCelerra commands and
+// "Celerra_GetSnapDeviceNameWithManageCelerra".
+const std::vector<std::string>& KnownCommands();
+Status ArmFault(const FaultSpec& fault);
+Status ClearFaults();
+Status ListFaults(std::vector<FaultSpec>* out);
+// Added to every command, after it completes; zero turns it off.
+Status SetLatency(std::chrono::milliseconds latency);
+Status Journal(std::vector<JournalEntry>* out);
+Status ResetJournal();
+
+// --- Inspection ------------------------------------------------------------
+
+// Checkpoints of one control host (every control host when empty), oldest
+// first.
+Status ListCheckpoints(const std::string& control_host,
+                       std::vector<CheckpointView>* out);
+Status ListExports(const std::string& control_host,
+                   std::vector<ExportView>* out);
+Status GetFileSystem(const std::string& control_host, const std::string& fs_id,
+                     FileSystemDef* out);
+// Simulates writes to a file system: its content generation moves on by one.
+Status WriteToFileSystem(const std::string& control_host,
+                         const std::string& fs_id);
+
+}  // namespace zkfiler
+
+#endif  // ZK_FILER_FILERSIM_H_
