@@ -8,6 +8,14 @@
 
 namespace {
 
+// Both take a printf format with a va_list; the attributes let the compiler
+// check every caller instead of warning on the non-literal format here.
+std::string FormatV(const char* pszFormat, va_list vaArgs)
+    ZK_PRINTF_FORMAT(1, 0);
+void Emit(ZkLogLine::Stream eStream, const char* pszTag, bool bHasLevel,
+          int nLevel, bool bHasJobId, ZKUint64 nJobId, const char* pszFormat,
+          va_list vaArgs) ZK_PRINTF_FORMAT(7, 0);
+
 std::string FormatV(const char* pszFormat, va_list vaArgs) {
   if (pszFormat == nullptr) return std::string();
   va_list vaCopy;

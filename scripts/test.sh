@@ -19,8 +19,13 @@ run_suite() {  # build-dir, extra cmake args..., then ctest args after --
   cmake -S . -B "$dir" -G Ninja "${cargs[@]}" >/dev/null
   ninja -C "$dir" -j"$jobs"
   echo "=== $dir: tests"
-  ctest --test-dir "$dir" --output-on-failure -j"$jobs" "${targs[@]}"
+  local log="$dir/ctest-summary.log"
+  ctest --test-dir "$dir" --output-on-failure -j"$jobs" "${targs[@]}" | tee "$log"
+  local n
+  n=$(sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -n 1)
+  total_passed=$((total_passed + ${n:-0}))
 }
+total_passed=0
 
 run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
@@ -32,3 +37,7 @@ if [ -x scripts/fuzz.sh ]; then
   echo "=== fuzz: ${fuzz_secs}s per target"
   scripts/fuzz.sh build-fuzz "$fuzz_secs"
 fi
+
+# The suites stop this script at the first failure, so reaching here means
+# every test ran green.
+echo "tests: ${total_passed} passed, 0 failed"
