@@ -192,7 +192,7 @@ bool CelerraSnapDevice::GetSnapData(ZKSO::SnapInfo* pSnapInfo,
     uint16_t nAllocated = nSize;
     pBuffer = NewZeroedBuffer(nAllocated);
     if (!pBuffer) {
-      EvDebug().DebugJob(kGetSnapDataTag, nJobId, "%s",
+      EvDebug().DebugJob(-1, kGetSnapDataTag, nJobId, "%s",
                          "Unable to allocate memory for input buffer.");
       return false;
     }
@@ -253,7 +253,7 @@ bool CelerraSnapDevice::GetSnapMetadata(const int& nType, std::string& sValue) {
     }
   }
   if (!pBuffer) {
-    EvDebug().DebugJob(kGetSnapMetadataTag, JobId(), "%s",
+    EvDebug().DebugJob(-1, kGetSnapMetadataTag, JobId(), "%s",
                        "Unable to allocate memory for input buffer.");
   }
   if (nResult != 0) {
