@@ -299,7 +299,10 @@ void FilerStore::Insert(const std::string& host, const FileSystemDef& row) {
 }
 
 void FilerStore::PutExport(const ExportView& row) {
-  db_->Prepare("INSERT OR REPLACE INTO nfs_export VALUES(?,?,?,?,?,?,?)")
+  db_->Prepare(
+         "INSERT INTO nfs_export VALUES(?,?,?,?,?,?,?) "
+         "ON CONFLICT(host, mover, path) DO UPDATE SET fs=excluded.fs, "
+         "access=excluded.access, rw=excluded.rw, root=excluded.root")
       .Bind(row.control_host)
       .Bind(row.mover_id)
       .Bind(row.path)

@@ -1,0 +1,42 @@
+// A second process for the file server tests: runs one client command
+// against the store named by ZK_FILER_DB and prints its outcome.
+//
+//   filer_test_client HOST USER create FS NAME   prints the new id
+//   filer_test_client HOST USER list             prints "name id" lines
+// The password comes from ZK_TEST_PASSWORD. A refusal prints
+// "refused CODE MESSAGE" and exits 2; bad usage exits 1.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "host/ManageCelerra.h"
+
+int main(int argc, char** argv) {
+  if (argc < 4) {
+    std::fprintf(stderr, "usage: filer_test_client HOST USER COMMAND ...\n");
+    return 1;
+  }
+  const char* password = std::getenv("ZK_TEST_PASSWORD");
+  ManageCelerra client(9);
+  client.SetControlHostInfo(argv[1], argv[2], password ? password : "");
+  const std::string command = argv[3];
+  bool ok = false;
+  if (command == "create" && argc == 6) {
+    std::string id;
+    ok = client.CreateROChkPt(argv[4], CELERRA_STG_UXFS, "", argv[5], id);
+    if (ok) std::printf("%s\n", id.c_str());
+  } else if (command == "list" && argc == 4) {
+    std::list<CelerraChkPtInfo> list;
+    ok = client.GetChkPointsInfo("", list);
+    for (const CelerraChkPtInfo& c : list) {
+      if (ok) std::printf("%s %s\n", c.sChkptName.c_str(), c.sChkptId.c_str());
+    }
+  } else {
+    std::fprintf(stderr, "filer_test_client: bad command\n");
+    return 1;
+  }
+  if (ok) return 0;
+  const CelerraError e = client.GetLastError();
+  std::printf("refused %s %s\n", e.sMessageCode.c_str(), e.sMessage.c_str());
+  return 2;
+}
