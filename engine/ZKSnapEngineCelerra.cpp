@@ -1,49 +1,125 @@
-// The plug-in's exported functions.
+// The plug-in's exported functions. Each is one boundary: whatever happens
+// inside, no exception leaves it.
+#include <string>
+
+#include "engine/ControlHost.h"
+#include "engine/OperationFrame.h"
+#include "host/EvDebug.h"
+#include "host/ZKSnapHost.h"
 #include "host/ZKSnapPlugin.h"
 
-#include "host/ZKSnapHost.h"
+namespace {
+
+// Runs fn and turns anything it throws into RESULT_FAILURE.
+template <typename Fn>
+ZKSO::ResultCode Guarded(Fn&& fn) noexcept {
+  try {
+    return fn();
+  } catch (...) {
+    return ZKSO::RESULT_FAILURE;
+  }
+}
+
+// Runs one operation through the frame. Without a utility object nothing is
+// done and the call fails.
+ZKSO::ResultCode RunOperation(const OperationPolicy& oPolicy,
+                              RecordOperation& oOperation,
+                              ZKSO::SnapInfo** ppSnapInfo, int16_t nCount,
+                              ZKSO::ZKOSUtil* pOSUtil) {
+  if (pOSUtil == nullptr) {
+    EvDebug oLog;
+    oLog.DebugLvl(oPolicy.pszTag, -1, "%s",
+                  "No host utility object given; nothing done");
+    return ZKSO::RESULT_FAILURE;
+  }
+  OperationFrame oFrame(oPolicy, ppSnapInfo, nCount, pOSUtil);
+  return oFrame.Run(oOperation);
+}
+
+// Prepare has no operation step of its own: preparation and completion are
+// its whole work.
+class PrepareOperation : public RecordOperation {
+ public:
+  explicit PrepareOperation(const char* pszTag) : m_pszTag(pszTag) {}
+  void ReportStop(ZKSO::SnapInfo* pRecord) override {
+    if (pRecord != nullptr) {
+      pRecord->Log(2, m_pszTag, "%s", "Prepare For Device failed");
+    }
+  }
+
+ private:
+  const char* m_pszTag;
+};
+
+}  // namespace
 
 ZKSO_EXPORT void zkso_version(uint16_t* pMajor, uint16_t* pMinor,
                               uint16_t* pRevision) {
-  if (pMajor != nullptr) *pMajor = 1;
-  if (pMinor != nullptr) *pMinor = 0;
-  if (pRevision != nullptr) *pRevision = 0;
+  Guarded([&] {
+    if (pMajor != nullptr) *pMajor = 1;
+    if (pMinor != nullptr) *pMinor = 0;
+    if (pRevision != nullptr) *pRevision = 0;
+    return ZKSO::RESULT_SUCCESS;
+  });
+}
+
+ZKSO_EXPORT ZKSO::ResultCode zkso_isSupported(const char* pszDeviceIdentifier,
+                                              ZKSO::SNAP_TYPE eSnapType,
+                                              ZKSO::ZKOSUtil* pOSUtil,
+                                              char* /*pBuffer*/,
+                                              int16_t /*nLength*/) {
+  return Guarded([&] {
+    if (eSnapType != ZKSO::SNAP_TYPE_SNAPSHOT) return ZKSO::RESULT_FAILURE;
+    if (pOSUtil == nullptr) return ZKSO::RESULT_FAILURE;
+    std::string sServer;
+    std::string sPath;
+    std::string sVolume;
+    const std::string sIdentifier =
+        pszDeviceIdentifier != nullptr ? pszDeviceIdentifier : "";
+    return DetermineControlHost(sIdentifier, pOSUtil, sServer, sPath, sVolume)
+               ? ZKSO::RESULT_SUCCESS
+               : ZKSO::RESULT_PARTIAL_SUCCESS;
+  });
 }
 
 ZKSO_EXPORT ZKSO::ResultCode zkso_isMapped(ZKSO::SnapInfo** /*ppSnapInfo*/,
                                            int16_t /*nCount*/,
                                            ZKSO::ZKOSUtil* /*pOSUtil*/) {
-  return ZKSO::RESULT_SUCCESS;
+  return Guarded([] { return ZKSO::RESULT_SUCCESS; });
 }
 
-ZKSO_EXPORT ZKSO::ResultCode zkso_unprepareDevices(ZKSO::SnapInfo** ppSnapInfo,
-                                                   int16_t nCount,
-                                                   ZKSO::ZKOSUtil* /*pOSUtil*/) {
-  if (ppSnapInfo == nullptr) return ZKSO::RESULT_SUCCESS;
-  for (int16_t i = 0; i < nCount; ++i) {
-    ZKSO::SnapInfo* pSnapInfo = ppSnapInfo[i];
-    if (pSnapInfo == nullptr) continue;
-    pSnapInfo->SetMetaData(SM_MDT_FS_INFO, nullptr);
-    pSnapInfo->SetStatus(ZKSO::SNAP_UNPREPARED);
-  }
-  return ZKSO::RESULT_SUCCESS;
+ZKSO_EXPORT ZKSO::ResultCode zkso_unprepareDevices(
+    ZKSO::SnapInfo** ppSnapInfo, int16_t nCount, ZKSO::ZKOSUtil* /*pOSUtil*/) {
+  return Guarded([&] {
+    if (ppSnapInfo == nullptr) return ZKSO::RESULT_SUCCESS;
+    for (int16_t i = 0; i < nCount; ++i) {
+      ZKSO::SnapInfo* pSnapInfo = ppSnapInfo[i];
+      if (pSnapInfo == nullptr) continue;
+      pSnapInfo->SetMetaData(SM_MDT_FS_INFO, nullptr);
+      pSnapInfo->SetStatus(ZKSO::SNAP_UNPREPARED);
+    }
+    return ZKSO::RESULT_SUCCESS;
+  });
+}
+
+ZKSO_EXPORT ZKSO::ResultCode zkso_prepareDevices(ZKSO::SnapInfo** ppSnapInfo,
+                                                 int16_t nCount,
+                                                 ZKSO::ZKOSUtil* pOSUtil) {
+  return Guarded([&] {
+    PrepareOperation oPrepare(kPreparePolicy.pszTag);
+    return RunOperation(kPreparePolicy, oPrepare, ppSnapInfo, nCount, pOSUtil);
+  });
 }
 
 // Not built yet: each answers RESULT_FAILURE without touching the records.
-#define ZK_NOT_BUILT(name)                                             \
-  ZKSO_EXPORT ZKSO::ResultCode name(ZKSO::SnapInfo**, int16_t,         \
-                                    ZKSO::ZKOSUtil*) {                 \
-    return ZKSO::RESULT_FAILURE;                                       \
+#define ZK_NOT_BUILT(name)                                     \
+  ZKSO_EXPORT ZKSO::ResultCode name(ZKSO::SnapInfo**, int16_t, \
+                                    ZKSO::ZKOSUtil*) {         \
+    return Guarded([] { return ZKSO::RESULT_FAILURE; });       \
   }
-ZK_NOT_BUILT(zkso_prepareDevices)
 ZK_NOT_BUILT(zkso_snapDevices)
 ZK_NOT_BUILT(zkso_mapSnaps)
 ZK_NOT_BUILT(zkso_unmapSnaps)
 ZK_NOT_BUILT(zkso_deleteSnaps)
 ZK_NOT_BUILT(zkso_revertSnaps)
 ZK_NOT_BUILT(zkso_reconcileSnaps)
-
-ZKSO_EXPORT ZKSO::ResultCode zkso_isSupported(const char*, ZKSO::SNAP_TYPE,
-                                              ZKSO::ZKOSUtil*, char*, int16_t) {
-  return ZKSO::RESULT_FAILURE;
-}
