@@ -157,7 +157,7 @@ TEST_F(FilerDeviceTest, NfsSearchOfPathWithoutSlashEnds) {
 }
 
 TEST_F(FilerDeviceTest, NfsFileSystemLookupFailureIsReported) {
-  zkfiler::FaultSpec oFault;
+  zkfiler::FaultRule oFault;
   oFault.command = "GetPFSInfo";
   oFault.error.sMessageCode = "13421772800";
   ASSERT_TRUE(zkfiler::ArmFault(oFault).ok());
@@ -196,7 +196,7 @@ TEST_F(FilerDeviceTest, UncShareGivesItsFileSystem) {
   EXPECT_FALSE(pUnknown->PopulateDetails(oClient));
   EXPECT_TRUE(LinesOf("CelerraSnapDeviceUNC::PopulateDetails").empty());
 
-  zkfiler::FaultSpec oFault;
+  zkfiler::FaultRule oFault;
   oFault.command = "GetPFSInfo";
   ASSERT_TRUE(zkfiler::ArmFault(oFault).ok());
   EXPECT_FALSE(pDevice->PopulateDetails(oClient));
