@@ -29,6 +29,9 @@ std::string Escape(const std::string& sValue) {
   return s;
 }
 
+std::string FormatV(const char* pszFormat, va_list vaArgs)
+    ZK_PRINTF_FORMAT(1, 0);
+
 std::string FormatV(const char* pszFormat, va_list vaArgs) {
   if (pszFormat == nullptr) return std::string();
   va_list vaCopy;
