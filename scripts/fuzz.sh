@@ -14,7 +14,7 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${1:-$root/build-fuzz}
 seconds=${2:-20}
-targets=(codec_fuzz arrayinfo_fuzz hostid_fuzz)
+targets=(codec_fuzz arrayinfo_fuzz hostid_fuzz metadata_fuzz layout_fuzz)
 jobs=${ZK_BUILD_JOBS:-2}
 
 if [[ ! $seconds =~ ^[0-9]+$ ]]; then
