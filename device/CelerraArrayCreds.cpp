@@ -58,8 +58,11 @@ bool CelerraSnapDevice::GetArrayCredsFromDB() {
   }
 
   std::string sVendor;
-  size_t nFound = CelerraUtils::GetJsonValue(sArrayInfo, "vendorName", sVendor,
-                                             true, false);
+  // Read from the copy without the password: key-like text inside it must
+  // never be taken for the vendor and logged.
+  size_t nFound = CelerraUtils::GetJsonValue(
+      CelerraUtils::MaskArrayInfoPassword(sArrayInfo), "vendorName", sVendor,
+      true, false);
   if (nFound == std::string::npos) sVendor.clear();
   if (nFound == std::string::npos ||
       (sVendor != kVendorName && sVendor != kVendorNameOld)) {

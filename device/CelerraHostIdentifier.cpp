@@ -13,14 +13,15 @@ void CelerraSnapDevice::ParseHostIdentifier() {
   m_sVCName.clear();
   m_sESXName.clear();
   m_vVMKernelIPs.clear();
-  // The identifier may hold a password: never log its values.
+  // The identifier may hold a password: never log the whole text, and read
+  // the keys from a copy without it, so that key-like text inside the
+  // password is never taken for a value (and logged as one).
+  const std::string sText =
+      CelerraUtils::StripHostIdentifierPassword(m_sHostIdentifier);
   std::string sVMKernel;
-  CelerraUtils::GetJsonValue(m_sHostIdentifier, "vcname", m_sVCName, true,
-                             false);
-  CelerraUtils::GetJsonValue(m_sHostIdentifier, "esxname", m_sESXName, true,
-                             false);
-  CelerraUtils::GetJsonValue(m_sHostIdentifier, "vmkernel", sVMKernel, true,
-                             false);
+  CelerraUtils::GetJsonValue(sText, "vcname", m_sVCName, true, false);
+  CelerraUtils::GetJsonValue(sText, "esxname", m_sESXName, true, false);
+  CelerraUtils::GetJsonValue(sText, "vmkernel", sVMKernel, true, false);
 
   EvDebug().Debug(kParseHostIdentifierTag, "%s", "Mounting to VMKernel IPs:");
   // Each address is followed by "|"; text after the last one is not taken.

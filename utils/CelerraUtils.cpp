@@ -29,10 +29,9 @@ size_t PasswordEnd(const std::string& sText, size_t nKey) {
   return nEnd;
 }
 
-// The array information text as it may be logged: the value of every
-// "hostPassword:" pair, wherever it stands, becomes "****". A value without
-// an end is masked up to the end of the text.
-std::string MaskArrayInfo(const std::string& sText) {
+}  // namespace
+
+std::string CelerraUtils::MaskArrayInfoPassword(const std::string& sText) {
   const size_t nKeyLen = sizeof(kHostPasswordKey) - 1;
   std::string sMasked;
   size_t nCopied = 0;
@@ -49,6 +48,8 @@ std::string MaskArrayInfo(const std::string& sText) {
   sMasked.append(sText, nCopied, std::string::npos);
   return sMasked;
 }
+
+namespace {
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -73,12 +74,16 @@ bool CelerraUtils::ParseArrayInfo(const char* pszArrayInfo,
   oCredentials.sHostPassword.clear();
   sArrayId.clear();
 
-  // The text holds a password: never let the lookups log it.
+  // The text holds a password: never let the lookups log it, and read the
+  // other keys from a copy without it, so that key-like text inside the
+  // password ("...{hostName:...") is never taken for a value and logged.
+  const std::string sMasked = MaskArrayInfoPassword(sText);
   const bool bDeformat = true;
   const bool bLogValue = false;
-  GetJsonValue(sText, "arrayId", sArrayId, bDeformat, bLogValue);
-  GetJsonValue(sText, "hostName", oCredentials.sHostName, bDeformat, bLogValue);
-  GetJsonValue(sText, "hostUserName", oCredentials.sHostUserName, bDeformat,
+  GetJsonValue(sMasked, "arrayId", sArrayId, bDeformat, bLogValue);
+  GetJsonValue(sMasked, "hostName", oCredentials.sHostName, bDeformat,
+               bLogValue);
+  GetJsonValue(sMasked, "hostUserName", oCredentials.sHostUserName, bDeformat,
                bLogValue);
 
   // The password ends at ",engineName:" (or "}"), not at ",": it may hold
@@ -96,7 +101,7 @@ bool CelerraUtils::ParseArrayInfo(const char* pszArrayInfo,
   EvDebug oLog(nullptr);
   oLog.DebugLvl("CelerraUtils::ParseArrayInfo", -1,
                 static_cast<ZKUint64>(m_nJobId), "Array Info: [%s]",
-                MaskArrayInfo(sText).c_str());
+                sMasked.c_str());
   return true;
 }
 
@@ -277,19 +282,57 @@ bool CelerraUtils::DeriveSerialFromUUID(const std::string& sLunUUID,
   return true;
 }
 
-// Every "password:" value is masked, not only the first, so that an
-// identifier holding several never shows one of them.
+namespace {
+
+const char kHostIdPasswordKey[] = "password:";
+
+// End of the password value starting at nStart: the last "}" of the text
+// (a password may itself hold "}"), or the end of the text.
+size_t HostIdPasswordEnd(const std::string& sText, size_t nStart) {
+  const size_t nBrace = sText.rfind('}');
+  return nBrace == std::string::npos || nBrace < nStart ? sText.size() : nBrace;
+}
+
+}  // namespace
+
+std::string CelerraUtils::MaskHostIdentifierPassword(const std::string& sText) {
+  const size_t nKeyLen = sizeof(kHostIdPasswordKey) - 1;
+  std::string sCopy = sText;
+  size_t nKey = sCopy.find(kHostIdPasswordKey);
+  while (nKey != std::string::npos) {
+    const size_t nStart = nKey + nKeyLen;
+    const size_t nEnd = HostIdPasswordEnd(sCopy, nStart);
+    for (size_t i = nStart; i < nEnd; ++i) sCopy[i] = '*';
+    nKey = sCopy.find(kHostIdPasswordKey, nEnd);
+  }
+  return sCopy;
+}
+
+std::string CelerraUtils::StripHostIdentifierPassword(
+    const std::string& sText) {
+  static const char* const kReadKeys[] = {
+      ",vcname:", ",esxname:", ",vmkernel:"};
+  const size_t nKeyLen = sizeof(kHostIdPasswordKey) - 1;
+  std::string sCopy = sText;
+  size_t nKey = sCopy.find(kHostIdPasswordKey);
+  while (nKey != std::string::npos) {
+    const size_t nStart = nKey + nKeyLen;
+    size_t nEnd = HostIdPasswordEnd(sCopy, nStart);
+    for (const char* pszKey : kReadKeys) {
+      const size_t n = sCopy.find(pszKey, nStart);
+      if (n != std::string::npos && n < nEnd) nEnd = n;
+    }
+    sCopy.erase(nStart, nEnd - nStart);
+    nKey = sCopy.find(kHostIdPasswordKey, nStart);
+  }
+  return sCopy;
+}
+
+// Every "password:" value is masked, not only the first, and up to the last
+// "}", so that a password holding "}" is never shown in part.
 bool CelerraUtils::PrintVMWareHostIdentifier(
     const std::string& sHostIdentifier) {
-  static const char kKey[] = "password:";
-  const size_t nKeyLen = sizeof(kKey) - 1;
-  std::string sCopy = sHostIdentifier;
-  size_t nKey = sCopy.find(kKey);
-  while (nKey != std::string::npos) {
-    size_t i = nKey + nKeyLen;
-    while (i < sCopy.size() && sCopy[i] != '}') sCopy[i++] = '*';
-    nKey = sCopy.find(kKey, i);
-  }
+  const std::string sCopy = MaskHostIdentifierPassword(sHostIdentifier);
   EvDebug oLog(nullptr);
   oLog.Debug("CelerraUtils::PrintVMWareHostIdentifier",
              "VmWare Host Identifier [%s].", sCopy.c_str());

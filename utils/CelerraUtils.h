@@ -87,8 +87,7 @@ class CelerraUtils {
                                            size_t& nPos, char cSeparator);
   // Splits at every separator, empty pieces included. Always true.
   static bool VectorizeString(const std::string& sText,
-                              std::vector<std::string>& vList,
-                              char cSeparator);
+                              std::vector<std::string>& vList, char cSeparator);
 
   // ---- Host data helpers ----
 
@@ -114,8 +113,21 @@ class CelerraUtils {
                                    std::string& sSerial);
   std::string GetError() const { return m_sError; }
 
-  // Logs a VMware host identifier with everything after "password:" up to
-  // "}" masked. Always true.
+  // The array information text with the value of every "hostPassword:"
+  // pair replaced by "****" (to the end of the text when it has no end).
+  // Safe to log, and the text every other key is read from, so that
+  // key-like text inside a password is never taken for a value.
+  static std::string MaskArrayInfoPassword(const std::string& sArrayInfo);
+  // A VMware host identifier with every character of each "password:"
+  // value replaced by "*", up to the last "}" (a password may hold "}").
+  static std::string MaskHostIdentifierPassword(const std::string& sText);
+  // The host identifier with each "password:" value cut out, up to the
+  // next ",vcname:", ",esxname:" or ",vmkernel:" pair or the last "}": the
+  // text the identifier's other keys are read from.
+  static std::string StripHostIdentifierPassword(const std::string& sText);
+
+  // Logs a VMware host identifier with its passwords masked
+  // (MaskHostIdentifierPassword). Always true.
   static bool PrintVMWareHostIdentifier(const std::string& sHostIdentifier);
   // "native_celerra" 8, "nfs" 2, "unc" 4, anything else 1; case-sensitive.
   static _CelerraSourceDeviceType StringToDeviceType(const std::string& sType);

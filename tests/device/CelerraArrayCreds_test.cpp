@@ -95,6 +95,19 @@ TEST_F(ArrayCredsTest, EntryWithoutVendorIsRejected) {
             "Celerra]. Please correct the array entry");
 }
 
+// A password holding "{vendorName:" used to be read as the vendor and shown
+// in the job log.
+TEST_F(ArrayCredsTest, VendorHiddenInPasswordIsNeverReadNorLogged) {
+  BindTo(
+      "{arrayId:array-1,hostName:cs1,hostUserName:nasadmin,"
+      "hostPassword:p{vendorName:Secr3tTail,engineName:celerra}");
+  EXPECT_FALSE(m_pDevice->GetArrayCredsFromDB());
+  ASSERT_EQ(m_oRecord.vJobLog.size(), 1u);
+  EXPECT_EQ(m_oRecord.vJobLog[0].sText,
+            "Vendor Name []. Expected [Dell EMC VNX / Celerra] or [EMC VNX / "
+            "Celerra]. Please correct the array entry");
+}
+
 TEST_F(ArrayCredsTest, EntryWithoutArrayIdEmptiesTheIdentifier) {
   BindTo(std::string("{vendorName:EMC VNX \\/ Celerra,hostName:cs1,"
                      "hostUserName:nasadmin,hostPassword:") +

@@ -240,6 +240,13 @@ TEST_F(KindsTest, HostIdentifierGivesNamesAndTerminatedAddresses) {
        "",
        "esx1",
        {}},
+      // Key-like text inside a password is never read as a key.
+      {"{vcname:vc1,password:x{esxname:Secr3tEsx,esxname:esx2,"
+       "vmkernel:10.0.0.9|}",
+       "vc1",
+       "esx2",
+       {"10.0.0.9"}},
+      {"{password:p{vcname:Secr3tVc}", "", "", {}},
       {"", "", "", {}},
   };
   for (const auto& oCase : aCases) {
@@ -264,6 +271,7 @@ TEST_F(KindsTest, HostIdentifierGivesNamesAndTerminatedAddresses) {
     EXPECT_FALSE(vLines[0].bHasJobId);
     EXPECT_EQ(LinesOf("CelerraSnapDevice::ParseHostIdentifier").size(),
               2 + oCase.vIPs.size());
+    EXPECT_TRUE(m_oLog.Find("Secr3t").empty()) << m_oLog.Dump();
   }
 }
 

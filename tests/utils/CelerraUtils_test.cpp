@@ -103,8 +103,9 @@ TEST_F(CelerraUtilsTest, ParseArrayInfoNeverLogsThePassword) {
       {"password without an end, user after it",
        "{hostName:h,hostPassword:Tail-Sec,hostUserName:u", "", "h", "", "",
        "Array Info: [{hostName:h,hostPassword:****]", "Tail-Sec"},
+      // The value runs to the brace, so what follows is part of it.
       {"password pair right after the brace is not read but still masked",
-       "{hostPassword:Brace-Sec1,hostName:h}", "", "h", "", "",
+       "{hostPassword:Brace-Sec1,hostName:h}", "", "", "", "",
        "Array Info: [{hostPassword:****}]", "Brace-Sec1"},
       {"second password pair masked too",
        "{hostName:h,hostPassword:One-Sec1,engineName:e,hostPassword:Two-Sec2}",
@@ -112,6 +113,18 @@ TEST_F(CelerraUtilsTest, ParseArrayInfoNeverLogsThePassword) {
        "Array Info: [{hostName:h,hostPassword:****,engineName:e,"
        "hostPassword:****}]",
        "Two-Sec2"},
+      {"key-like text inside the password is not read as a key",
+       "{arrayId:9,hostName:cs1,hostPassword:p{hostName:Secr3tTail,"
+       "engineName:e,hostUserName:u}",
+       "9", "cs1", "u", "p{hostName:Secr3tTail",
+       "Array Info: [{arrayId:9,hostName:cs1,hostPassword:****,engineName:e,"
+       "hostUserName:u}]",
+       "Secr3tTail"},
+      {"user name hidden in the password is not read",
+       "{hostName:h,hostPassword:x{hostUserName:Secr3tUser,engineName:e}", "",
+       "h", "", "x{hostUserName:Secr3tUser",
+       "Array Info: [{hostName:h,hostPassword:****,engineName:e}]",
+       "Secr3tUser"},
       {"empty text", "", "", "", "", "", "Array Info: []", ""},
       {"null text", nullptr, "", "", "", "", "Array Info: []", ""},
   };
@@ -370,7 +383,10 @@ TEST_F(CelerraUtilsTest, PrintVMWareHostIdentifierMasksPasswords) {
       {"{vcname:vc1,esxname:esx1}", "{vcname:vc1,esxname:esx1}"},
       {"{password:abc", "{password:***"},
       {"password:", "password:"},
-      {"{password:a}{password:bcd}x", "{password:*}{password:***}x"},
+      // Masked up to the last "}": a password may itself hold "}".
+      {"{password:a}{password:bcd}x", "{password:" + std::string(15, '*') + "}x"},
+      {"{esxname:e,password:Pw-123}Pw-123,vmkernel:1|}",
+       "{esxname:e,password:" + std::string(25, '*') + "}"},
       {"{esxname:e,password:" + sLong + "}",
        "{esxname:e,password:" + std::string(sLong.size(), '*') + "}"},
       {"", ""},
