@@ -22,14 +22,17 @@ Overrides& GetOverrides() {
   return oOverrides;
 }
 
-// ZK_TEST_NOW as decimal seconds; false when unset or not a whole number.
+// ZK_TEST_NOW as decimal seconds; false when unset, not a whole number or
+// negative (a checkpoint name carries the time as an unsigned number).
 bool NowFromEnvironment(int64_t& nNow) {
   const char* pszValue = std::getenv("ZK_TEST_NOW");
   if (pszValue == nullptr || *pszValue == '\0') return false;
   char* pszEnd = nullptr;
   errno = 0;
   long long nValue = std::strtoll(pszValue, &pszEnd, 10);
-  if (errno != 0 || pszEnd == nullptr || *pszEnd != '\0') return false;
+  if (errno != 0 || pszEnd == nullptr || *pszEnd != '\0' || nValue < 0) {
+    return false;
+  }
   nNow = static_cast<int64_t>(nValue);
   return true;
 }
