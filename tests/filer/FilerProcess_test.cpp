@@ -97,7 +97,10 @@ TEST_F(ProcessTest, TwoProcessesSeeEachOthersCheckpoints) {
 
   std::vector<zkfiler::JournalEntry> journal;
   ASSERT_TRUE(zkfiler::Journal(&journal).ok());
-  ASSERT_EQ(journal.size(), 4u);
+  // Ours, then per create the child's GetPFSInfo and CreateROChkPt, and the
+  // listing.
+  ASSERT_EQ(journal.size(), 6u);
+  EXPECT_EQ(journal[2].command, "CreateROChkPt");
   EXPECT_EQ(journal[0].pid, static_cast<int64_t>(::getpid()));
   EXPECT_NE(journal[1].pid, journal[0].pid);
   EXPECT_EQ(journal[1].job_id, 9u);

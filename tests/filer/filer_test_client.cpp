@@ -2,6 +2,7 @@
 // against the store named by ZK_FILER_DB and prints its outcome.
 //
 //   filer_test_client HOST USER create FS NAME   prints the new id
+//       (asks GetPFSInfo for the file system first, as the plug-in does)
 //   filer_test_client HOST USER list             prints "name id" lines
 // The password comes from ZK_TEST_PASSWORD. A refusal prints
 // "refused CODE MESSAGE" and exits 2; bad usage exits 1.
@@ -22,8 +23,12 @@ int main(int argc, char** argv) {
   const std::string command = argv[3];
   bool ok = false;
   if (command == "create" && argc == 6) {
-    std::string id;
-    ok = client.CreateROChkPt(argv[4], CELERRA_STG_UXFS, "", argv[5], id);
+    // As the plug-in does: the file system's storage type and extra first.
+    std::string fs = argv[4], extra, savvol, name, vdm, id;
+    eCelerraStgType type = CELERRA_STG_UNSET;
+    bool on_vdm = false;
+    ok = client.GetPFSInfo(fs, type, extra, savvol, name, vdm, on_vdm) &&
+         client.CreateROChkPt(fs, type, extra, argv[5], id);
     if (ok) std::printf("%s\n", id.c_str());
   } else if (command == "list" && argc == 4) {
     std::list<CelerraChkPtInfo> list;
