@@ -67,10 +67,20 @@ std::string ArrayDatabase::FormArrayInfo(const std::string& sArrayId,
                                          const std::string& sHostName,
                                          const std::string& sUserName,
                                          const std::string& sPassword) {
+  return FormArrayInfo(sArrayId, sVendorName, sHostName, sUserName, sPassword,
+                       "celerra");
+}
+
+std::string ArrayDatabase::FormArrayInfo(const std::string& sArrayId,
+                                         const std::string& sVendorName,
+                                         const std::string& sHostName,
+                                         const std::string& sUserName,
+                                         const std::string& sPassword,
+                                         const std::string& sEngineName) {
   return "{arrayId:" + Escape(sArrayId) + ",vendorName:" + Escape(sVendorName) +
          ",hostName:" + Escape(sHostName) + ",hostUserName:" +
          Escape(sUserName) + ",hostPassword:" + Escape(sPassword) +
-         ",engineName:celerra}";
+         ",engineName:" + Escape(sEngineName) + "}";
 }
 
 MemSnapInfo::MemSnapInfo(const ArrayDatabase* pDatabase)

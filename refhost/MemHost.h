@@ -51,6 +51,13 @@ class ArrayDatabase {
                                    const std::string& sHostName,
                                    const std::string& sUserName,
                                    const std::string& sPassword);
+  // The same with the entry's own engine name in place of "celerra".
+  static std::string FormArrayInfo(const std::string& sArrayId,
+                                   const std::string& sVendorName,
+                                   const std::string& sHostName,
+                                   const std::string& sUserName,
+                                   const std::string& sPassword,
+                                   const std::string& sEngineName);
 
  private:
   std::vector<ArrayEntry> m_vEntries;

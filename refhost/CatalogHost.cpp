@@ -1,0 +1,101 @@
+#include "refhost/CatalogHost.h"
+
+#include <ctime>
+
+namespace zkref {
+
+std::string MaskSecrets(const std::string& sText,
+                        const std::vector<std::string>& vSecrets) {
+  std::string s = sText;
+  for (const std::string& sSecret : vSecrets) {
+    if (sSecret.empty()) continue;
+    size_t nPos = s.find(sSecret);
+    while (nPos != std::string::npos) {
+      s.replace(nPos, sSecret.size(), "****");
+      nPos = s.find(sSecret, nPos + 4);
+    }
+  }
+  return s;
+}
+
+CatalogHost::CatalogHost(Catalog* pCatalog) : m_pCatalog(pCatalog) {
+  m_nJobId = m_pCatalog->NextJobId();
+  m_oOSUtil.SetJobId(m_nJobId);
+  for (const ArrayRow& a : m_pCatalog->Arrays()) {
+    ArrayEntry oEntry;
+    oEntry.sName = a.sName;
+    oEntry.vAliases = a.vAddresses;
+    oEntry.sArrayInfo =
+        ArrayDatabase::FormArrayInfo(a.sArrayId, a.sVendor, a.sControlHost,
+                                     a.sUser, a.sPassword, a.sEngine);
+    m_oDatabase.Add(oEntry);
+    m_vPasswords.push_back(a.sPassword);
+  }
+  for (const ConfigRow& c : m_pCatalog->Config()) {
+    m_oOSUtil.SetConfig(c.sKey, c.sValue, c.sSection);
+  }
+}
+
+MemSnapInfo* CatalogHost::Add(const RecordRow& r) {
+  m_dRecords.emplace_back(&m_oDatabase);
+  MemSnapInfo* p = &m_dRecords.back();
+  p->sSnapName = r.sSnapName;
+  p->sSourceDevice = r.sSourceDevice;
+  p->sSnapDevice = r.sSnapDevice;
+  p->sHostIdentifier = r.sHostIdentifier;
+  p->sBoundArray = r.sBoundArray;
+  p->mMetaData = r.mMetaData;
+  p->nStatus = r.nStatus;
+  p->nJPRId = r.nJPRId;
+  p->sJPRText = r.sJPRText;
+  if (r.oMountSource) p->mIntValues[ZKSO::GET_VALUE_VOLSNAP_OP_SOURCE] =
+      *r.oMountSource;
+  m_vRows.push_back(r);
+  return p;
+}
+
+std::vector<ZKSO::SnapInfo*> CatalogHost::Pointers() {
+  std::vector<ZKSO::SnapInfo*> v;
+  for (MemSnapInfo& o : m_dRecords) v.push_back(&o);
+  return v;
+}
+
+std::string CatalogHost::Mask(const std::string& sText) {
+  std::string s = MaskSecrets(sText, m_vPasswords);
+  if (s != sText) ++m_nMasked;
+  return s;
+}
+
+std::vector<RecordRow> CatalogHost::WriteBack(const std::string& sOperation) {
+  const int64_t nNow = static_cast<int64_t>(std::time(nullptr));
+  std::vector<RecordRow> vWritten;
+  size_t i = 0;
+  for (const MemSnapInfo& o : m_dRecords) {
+    RecordRow r = m_vRows[i++];
+    r.sSnapName = o.sSnapName;
+    r.sSourceDevice = o.sSourceDevice;
+    r.sSnapDevice = o.sSnapDevice;
+    r.sHostIdentifier = o.sHostIdentifier;
+    r.sBoundArray = o.sBoundArray;
+    r.mMetaData = o.mMetaData;
+    r.nStatus = o.nStatus;
+    r.nJPRId = o.nJPRId;
+    r.sJPRText = Mask(o.sJPRText);
+    m_pCatalog->UpdateRecord(r);
+    for (const MemSnapInfo::JobLogLine& oLine : o.vJobLog) {
+      JobLogRow oRow;
+      oRow.nJobId = m_nJobId;
+      oRow.sRecord = r.sName;
+      oRow.sOperation = sOperation;
+      oRow.nLevel = oLine.nLevel;
+      oRow.sTag = oLine.sTag;
+      oRow.sText = Mask(oLine.sText);
+      oRow.nTime = nNow;
+      m_pCatalog->AppendJobLog(oRow);
+    }
+    vWritten.push_back(std::move(r));
+  }
+  return vWritten;
+}
+
+}  // namespace zkref

@@ -1,0 +1,292 @@
+// zksnap array and config commands: the array management database and the
+// configuration values the plug-in reads.
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <iostream>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "refhost/ZksnapCommands.h"
+#include "refhost/ZksnapError.h"
+#include "refhost/ZksnapOutput.h"
+
+namespace zkref {
+
+namespace {
+
+std::string StripLineEnd(std::string s) {
+  while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
+  return s;
+}
+
+std::string PasswordFromTerminal(const std::string& sArray) {
+  std::FILE* pTty = std::fopen("/dev/tty", "r+");
+  if (pTty == nullptr) {
+    throw HostError(
+        "no terminal to ask for the password of array " + sArray +
+            ": give --password-file FILE, --password-env VAR or "
+            "--password-stdin",
+        kExitUsage);
+  }
+  std::fprintf(pTty, "Password for array %s: ", sArray.c_str());
+  std::fflush(pTty);
+  struct termios oOld;
+  const bool bTerm = tcgetattr(fileno(pTty), &oOld) == 0;
+  if (bTerm) {
+    struct termios oQuiet = oOld;
+    oQuiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    tcsetattr(fileno(pTty), TCSAFLUSH, &oQuiet);
+  }
+  char aLine[1024];
+  const bool bRead = std::fgets(aLine, sizeof(aLine), pTty) != nullptr;
+  if (bTerm) tcsetattr(fileno(pTty), TCSAFLUSH, &oOld);
+  std::fprintf(pTty, "\n");
+  std::fclose(pTty);
+  if (!bRead) throw HostError("no password given for array " + sArray);
+  return StripLineEnd(aLine);
+}
+
+std::string ReadPassword(const ArrayAddArgs& a) {
+  const int nSources = (a.sPasswordFile.empty() ? 0 : 1) +
+                       (a.sPasswordEnv.empty() ? 0 : 1) +
+                       (a.bPasswordStdin ? 1 : 0);
+  if (nSources > 1) {
+    throw HostError(
+        "give only one of --password-file, --password-env, --password-stdin",
+        kExitUsage);
+  }
+  std::string sPassword;
+  if (!a.sPasswordFile.empty()) {
+    std::ifstream oFile(a.sPasswordFile);
+    if (!oFile) {
+      throw HostError("cannot read password file " + a.sPasswordFile + ": " +
+                      std::strerror(errno));
+    }
+    std::getline(oFile, sPassword);
+  } else if (!a.sPasswordEnv.empty()) {
+    const char* psz = std::getenv(a.sPasswordEnv.c_str());
+    if (psz == nullptr) {
+      throw HostError("environment variable " + a.sPasswordEnv + " is not set");
+    }
+    sPassword = psz;
+  } else if (a.bPasswordStdin) {
+    std::getline(std::cin, sPassword);
+  } else {
+    sPassword = PasswordFromTerminal(a.sName);
+  }
+  sPassword = StripLineEnd(sPassword);
+  if (sPassword.empty()) {
+    throw HostError("empty password for array " + a.sName);
+  }
+  return sPassword;
+}
+
+void CheckText(const std::string& sWhat, const std::string& sValue) {
+  if (sValue.empty()) throw HostError(sWhat + " is empty", kExitUsage);
+  if (sValue.find_first_of(",{}:\n\r\t ") != std::string::npos) {
+    throw HostError(sWhat + " \"" + sValue +
+                        "\" holds a blank or one of , { } : which the array "
+                        "information cannot carry",
+                    kExitUsage);
+  }
+}
+
+int CountBound(Catalog& c, const std::string& sArray) {
+  int n = 0;
+  for (const RecordRow& r : c.Records()) {
+    if (r.sBoundArray == sArray) ++n;
+  }
+  return n;
+}
+
+}  // namespace
+
+int CmdArrayAdd(Context& z, const ArrayAddArgs& a) {
+  CheckText("array name", a.sName);
+  CheckText("control host", a.sControlHost);
+  CheckText("user", a.sUser);
+  for (const std::string& s : a.vAddresses) CheckText("address", s);
+  if (!a.sArrayId.empty()) CheckText("array id", a.sArrayId);
+  CheckText("engine name", a.sEngine);
+  if (a.sVendor.empty() || a.sVendor.find_first_of(",{}:") != std::string::npos) {
+    throw HostError("vendor name \"" + a.sVendor + "\" is empty or holds , { } :",
+                    kExitUsage);
+  }
+  Catalog& c = z.OpenCatalog();
+  ArrayRow r;
+  r.sName = a.sName;
+  r.sVendor = a.sVendor;
+  r.sArrayId = a.sArrayId;
+  r.sControlHost = a.sControlHost;
+  r.sUser = a.sUser;
+  r.sEngine = a.sEngine;
+  r.vAddresses = a.vAddresses;
+  r.sPassword = ReadPassword(a);
+  z.AddSecret(r.sPassword);
+  c.Begin(Catalog::Txn::kWrite);
+  c.AddArray(r);
+  c.Commit();
+  z.Out("array " + r.sName + " added (control host " + r.sControlHost +
+        ", user " + r.sUser + ")\n");
+  return kExitSuccess;
+}
+
+int CmdArrayList(Context& z) {
+  Catalog& c = z.OpenCatalog();
+  c.Begin(Catalog::Txn::kRead);
+  const std::vector<ArrayRow> vArrays = c.Arrays();
+  std::vector<int> vBound;
+  for (const ArrayRow& a : vArrays) vBound.push_back(CountBound(c, a.sName));
+  c.Rollback();
+  if (z.Json()) {
+    Json oList = Json::Array();
+    for (size_t i = 0; i < vArrays.size(); ++i) {
+      const ArrayRow& a = vArrays[i];
+      Json oAddr = Json::Array();
+      for (const std::string& s : a.vAddresses) oAddr.Push(Json::Str(s));
+      Json o = Json::Object();
+      o.Set("name", a.sName)
+          .Set("vendor", a.sVendor)
+          .Set("array_id", a.sArrayId)
+          .Set("control_host", a.sControlHost)
+          .Set("user", a.sUser)
+          .Set("engine", a.sEngine)
+          .Set("addresses", oAddr)
+          .Set("records", Json::Int(vBound[i]));
+      oList.Push(o);
+    }
+    z.Out(oList.Dump() + "\n");
+    return kExitSuccess;
+  }
+  Table t({"NAME", "VENDOR", "ARRAY ID", "CONTROL HOST", "USER", "ADDRESSES",
+           "RECORDS"});
+  for (size_t i = 0; i < vArrays.size(); ++i) {
+    const ArrayRow& a = vArrays[i];
+    std::string sAddr;
+    for (const std::string& s : a.vAddresses) {
+      sAddr += (sAddr.empty() ? "" : ",") + s;
+    }
+    t.AddRow({a.sName, a.sVendor, a.sArrayId, a.sControlHost, a.sUser, sAddr,
+              std::to_string(vBound[i])});
+  }
+  z.Out(t.Empty() ? "no arrays (add one with 'zksnap array add')\n"
+                  : t.Render());
+  return kExitSuccess;
+}
+
+int CmdArrayRemove(Context& z, const std::string& sName, bool bForce) {
+  Catalog& c = z.OpenCatalog();
+  c.Begin(Catalog::Txn::kWrite);
+  std::optional<ArrayRow> oArray = c.FindArray(sName);
+  if (!oArray || oArray->sName != sName) {
+    throw HostError("no array named " + sName);
+  }
+  const int nBound = CountBound(c, sName);
+  if (nBound > 0 && !bForce) {
+    throw HostError("array " + sName + " is bound to " +
+                    std::to_string(nBound) +
+                    " record(s); remove them first or use --force");
+  }
+  c.RemoveArray(sName);
+  c.Commit();
+  z.Out("array " + sName + " removed\n");
+  return kExitSuccess;
+}
+
+// ---- configuration ----------------------------------------------------------
+
+namespace {
+
+void CheckConfigValue(const std::string& sKey, const std::string& sValue) {
+  if (sKey.empty()) throw HostError("empty configuration key", kExitUsage);
+  // Integer keys of the plug-in start with "n".
+  if (sKey == "nClearCelerraArrayMapSecs") {
+    char* pEnd = nullptr;
+    errno = 0;
+    long n = std::strtol(sValue.c_str(), &pEnd, 10);
+    if (sValue.empty() || *pEnd != '\0' || errno != 0 || n < INT32_MIN ||
+        n > INT32_MAX) {
+      throw HostError(sKey + " takes a whole number of seconds, not \"" +
+                          sValue + "\"",
+                      kExitUsage);
+    }
+  }
+  if (sValue.size() >= 1024) {
+    throw HostError("the value of " + sKey +
+                        " is longer than the 1023 characters the plug-in reads",
+                    kExitUsage);
+  }
+}
+
+}  // namespace
+
+int CmdConfigSet(Context& z, const std::string& sSection,
+                 const std::string& sKey, const std::string& sValue) {
+  CheckConfigValue(sKey, sValue);
+  Catalog& c = z.OpenCatalog();
+  c.Begin(Catalog::Txn::kWrite);
+  c.SetConfig(sSection, sKey, sValue);
+  c.Commit();
+  z.Out(sKey + " = " + sValue + "\n");
+  return kExitSuccess;
+}
+
+int CmdConfigGet(Context& z, const std::string& sSection,
+                 const std::string& sKey) {
+  Catalog& c = z.OpenCatalog();
+  c.Begin(Catalog::Txn::kRead);
+  std::optional<std::string> oValue = c.GetConfig(sSection, sKey);
+  c.Rollback();
+  if (!oValue) {
+    throw HostError("configuration key " + sKey + " is not set" +
+                    (sSection.empty() ? "" : " in section " + sSection));
+  }
+  if (z.Json()) {
+    Json o = Json::Object();
+    o.Set("section", sSection).Set("key", sKey).Set("value", *oValue);
+    z.Out(o.Dump() + "\n");
+  } else {
+    z.Out(*oValue + "\n");
+  }
+  return kExitSuccess;
+}
+
+int CmdConfigUnset(Context& z, const std::string& sSection,
+                   const std::string& sKey) {
+  Catalog& c = z.OpenCatalog();
+  c.Begin(Catalog::Txn::kWrite);
+  if (!c.UnsetConfig(sSection, sKey)) {
+    throw HostError("configuration key " + sKey + " is not set");
+  }
+  c.Commit();
+  z.Out(sKey + " unset\n");
+  return kExitSuccess;
+}
+
+int CmdConfigList(Context& z) {
+  Catalog& c = z.OpenCatalog();
+  c.Begin(Catalog::Txn::kRead);
+  const std::vector<ConfigRow> v = c.Config();
+  c.Rollback();
+  if (z.Json()) {
+    Json oList = Json::Array();
+    for (const ConfigRow& r : v) {
+      Json o = Json::Object();
+      o.Set("section", r.sSection).Set("key", r.sKey).Set("value", r.sValue);
+      oList.Push(o);
+    }
+    z.Out(oList.Dump() + "\n");
+    return kExitSuccess;
+  }
+  Table t({"SECTION", "KEY", "VALUE"});
+  for (const ConfigRow& r : v) t.AddRow({r.sSection, r.sKey, r.sValue});
+  z.Out(t.Empty() ? "no configuration values set\n" : t.Render());
+  return kExitSuccess;
+}
+
+}  // namespace zkref

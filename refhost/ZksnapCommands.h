@@ -1,0 +1,114 @@
+// The zksnap commands. Each takes the command's Context and its arguments,
+// prints its result (a table, or JSON with --json) and returns the exit
+// status (ZksnapError.h). Bad input and catalog trouble are thrown as
+// HostError; a command that throws has changed nothing in the catalog.
+//
+// Commands that run the plug-in do it in one catalog write transaction:
+// load the records, call the plug-in, write everything back, commit.
+#ifndef ZK_REFHOST_ZKSNAPCOMMANDS_H_
+#define ZK_REFHOST_ZKSNAPCOMMANDS_H_
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "refhost/ZksnapContext.h"
+#include "refhost/ZksnapOutput.h"
+
+namespace zkref {
+
+// ---- init, demo ----------------------------------------------------------
+struct InitArgs {
+  bool bDemo = false;  // lay out the demo file server and register it
+};
+int CmdInit(Context& z, const InitArgs& a);
+
+struct DemoArgs {
+  bool bKeep = false;  // keep the temporary state directory
+};
+int CmdDemo(const GlobalOptions& oGlobal, const DemoArgs& a);
+
+// ---- arrays ---------------------------------------------------------------
+struct ArrayAddArgs {
+  std::string sName;
+  std::string sControlHost;
+  std::string sUser;
+  std::string sVendor = "Dell EMC VNX / Celerra";
+  std::string sArrayId;
+  std::string sEngine = "celerra";
+  std::vector<std::string> vAddresses;
+  // Where the password comes from; at most one. None: ask at the terminal.
+  std::string sPasswordFile;
+  std::string sPasswordEnv;
+  bool bPasswordStdin = false;
+};
+int CmdArrayAdd(Context& z, const ArrayAddArgs& a);
+int CmdArrayList(Context& z);
+int CmdArrayRemove(Context& z, const std::string& sName, bool bForce);
+
+// ---- devices (records) ----------------------------------------------------
+struct DeviceAddArgs {
+  std::string sName;
+  std::string sSnapName = "zksnap";  // the snap group
+  std::string sNfsExport;            // --nfs
+  std::string sNasPath;              // --nas
+  std::string sIdentifier;           // --identifier (raw)
+  std::string sFiler;                // --filer
+  bool bVMware = false;
+  std::string sEsx, sVCenter;
+  std::vector<std::string> vVMKernel;
+  std::string sHostIdentifier;  // raw
+  int nMountSource = 2;
+};
+int CmdDeviceAdd(Context& z, const DeviceAddArgs& a);
+int CmdDeviceList(Context& z);
+int CmdDeviceShow(Context& z, const std::string& sName);
+int CmdDeviceRemove(Context& z, const std::string& sName, bool bForce);
+
+// Which records a command works on: names, a snap group, or all.
+struct Selection {
+  std::vector<std::string> vRecords;
+  std::string sSnapName;
+  bool bAll = false;
+};
+int CmdStatus(Context& z, const Selection& s);
+int CmdLog(Context& z, const std::string& sRecord, uint64_t nJobId);
+
+// ---- operations -----------------------------------------------------------
+// sOperation: prepare, unprepare, snap, map, unmap, delete, revert,
+// reconcile.
+int CmdOperation(Context& z, const std::string& sOperation,
+                 const Selection& s);
+int CmdSupported(Context& z, const std::string& sIdentifier);
+
+// ---- configuration --------------------------------------------------------
+int CmdConfigSet(Context& z, const std::string& sSection,
+                 const std::string& sKey, const std::string& sValue);
+int CmdConfigGet(Context& z, const std::string& sSection,
+                 const std::string& sKey);
+int CmdConfigUnset(Context& z, const std::string& sSection,
+                   const std::string& sKey);
+int CmdConfigList(Context& z);
+
+// ---- the simulated file server ----------------------------------------------
+int CmdFilerShow(Context& z);
+int CmdFilerLoad(Context& z, const std::string& sLayoutFile);
+int CmdOrphans(Context& z);
+
+// ---- shared helpers ---------------------------------------------------------
+// Exit status of a plug-in result code.
+int ExitForResult(int nResult);
+// The records a selection names, in name order; HostError for an unknown
+// name or an empty selection. REQUIRES: a transaction open.
+std::vector<RecordRow> SelectRecords(Catalog& c, const Selection& s);
+// Prints the status table (or JSON array) of the rows.
+void PrintStatus(Context& z, const std::vector<RecordRow>& vRows);
+// The rows as 'zksnap status --json' prints them.
+Json StatusJson(const std::vector<RecordRow>& vRows);
+// Letters, digits, ".", "_" and "-", not starting with "-": names of records
+// and snap groups.
+void CheckName(const std::string& sWhat, const std::string& sName);
+
+}  // namespace zkref
+
+#endif  // ZK_REFHOST_ZKSNAPCOMMANDS_H_

@@ -1,0 +1,229 @@
+// zksnap filer and orphans commands: the simulated file server as the
+// catalog sees it.
+#include <set>
+#include <utility>
+
+#include "filer/FilerSim.h"
+#include "refhost/KeyValueText.h"
+#include "refhost/ZksnapCommands.h"
+#include "refhost/ZksnapError.h"
+#include "refhost/ZksnapOutput.h"
+
+namespace zkref {
+
+namespace {
+
+void Check(const zkfiler::Status& oStatus) {
+  if (!oStatus.ok()) throw HostError(oStatus.message());
+}
+
+std::string Join(const std::vector<std::string>& v) {
+  std::string s;
+  for (const std::string& x : v) s += (s.empty() ? "" : ",") + x;
+  return s;
+}
+
+Json StrArray(const std::vector<std::string>& v) {
+  Json o = Json::Array();
+  for (const std::string& s : v) o.Push(Json::Str(s));
+  return o;
+}
+
+Json CheckpointJson(const zkfiler::CheckpointView& c) {
+  Json o = Json::Object();
+  o.Set("control_host", c.control_host)
+      .Set("id", c.id)
+      .Set("name", c.name)
+      .Set("fs_id", c.fs_id)
+      .Set("writable", Json::Bool(c.writable))
+      .Set("baseline_id", c.baseline_id)
+      .Set("generation", Json::Int(c.generation));
+  return o;
+}
+
+Json ExportJson(const zkfiler::ExportView& e) {
+  Json o = Json::Object();
+  o.Set("control_host", e.control_host)
+      .Set("path", e.path)
+      .Set("mover_id", e.mover_id)
+      .Set("fs_id", e.fs_id)
+      .Set("access_hosts", StrArray(e.access_hosts))
+      .Set("rw_hosts", StrArray(e.rw_hosts))
+      .Set("root_hosts", StrArray(e.root_hosts));
+  return o;
+}
+
+Table CheckpointTable(const std::vector<zkfiler::CheckpointView>& v) {
+  Table t({"CONTROL HOST", "CHECKPOINT", "ID", "FS", "WRITABLE", "BASELINE",
+           "GENERATION"});
+  for (const auto& c : v) {
+    t.AddRow({c.control_host, c.name, c.id, c.fs_id, c.writable ? "yes" : "no",
+              c.baseline_id, std::to_string(c.generation)});
+  }
+  return t;
+}
+
+Table ExportTable(const std::vector<zkfiler::ExportView>& v) {
+  Table t({"CONTROL HOST", "EXPORT", "MOVER", "FS/CHECKPOINT", "ACCESS", "RW",
+           "ROOT"});
+  for (const auto& e : v) {
+    t.AddRow({e.control_host, e.path, e.mover_id, e.fs_id,
+              Join(e.access_hosts), Join(e.rw_hosts), Join(e.root_hosts)});
+  }
+  return t;
+}
+
+}  // namespace
+
+int CmdFilerShow(Context& z) {
+  z.UseFilerStore(false);
+  std::vector<zkfiler::ServerLayout> vServers;
+  std::vector<zkfiler::CheckpointView> vCheckpoints;
+  std::vector<zkfiler::ExportView> vExports;
+  Check(zkfiler::ListServers(&vServers));
+  Check(zkfiler::ListCheckpoints("", &vCheckpoints));
+  Check(zkfiler::ListExports("", &vExports));
+  if (z.Json()) {
+    Json oServers = Json::Array();
+    for (const auto& l : vServers) {
+      Json oFs = Json::Array();
+      for (const auto& f : l.file_systems) {
+        Json o = Json::Object();
+        o.Set("id", f.id)
+            .Set("name", f.name)
+            .Set("mount_path", f.mount_path)
+            .Set(f.on_vdm ? "vdm" : "mover", f.mover_id)
+            .Set("storage_type", Json::Int(f.storage_type))
+            .Set("storage_extra", f.storage_extra)
+            .Set("generation", Json::Int(f.generation))
+            .Set("restores", Json::Int(f.restores));
+        oFs.Push(o);
+      }
+      Json o = Json::Object();
+      o.Set("control_host", l.control_host)
+          .Set("user", l.user)
+          .Set("file_systems", oFs);
+      oServers.Push(o);
+    }
+    Json oCheckpoints = Json::Array();
+    for (const auto& c : vCheckpoints) oCheckpoints.Push(CheckpointJson(c));
+    Json oExports = Json::Array();
+    for (const auto& e : vExports) oExports.Push(ExportJson(e));
+    Json o = Json::Object();
+    o.Set("state_file", z.FilerDbPath())
+        .Set("servers", oServers)
+        .Set("checkpoints", oCheckpoints)
+        .Set("exports", oExports);
+    z.Out(o.Dump() + "\n");
+    return kExitSuccess;
+  }
+  Table tFs({"CONTROL HOST", "FS", "NAME", "MOUNT", "ON", "EXTRA",
+             "GENERATION", "RESTORES"});
+  for (const auto& l : vServers) {
+    for (const auto& f : l.file_systems) {
+      tFs.AddRow({l.control_host, f.id, f.name, f.mount_path,
+                  (f.on_vdm ? "vdm " : "mover ") + f.mover_id,
+                  f.storage_extra, std::to_string(f.generation),
+                  std::to_string(f.restores)});
+    }
+  }
+  z.Out("File systems (" + z.FilerDbPath() + ")\n" + tFs.Render() + "\n");
+  z.Out("Checkpoints\n" + CheckpointTable(vCheckpoints).Render() + "\n");
+  z.Out("Exports\n" + ExportTable(vExports).Render());
+  return kExitSuccess;
+}
+
+int CmdFilerLoad(Context& z, const std::string& sLayoutFile) {
+  z.UseFilerStore(true);
+  Check(zkfiler::LoadLayoutFile(sLayoutFile));
+  z.Out("loaded " + sLayoutFile + " into " + z.FilerDbPath() + "\n");
+  return kExitSuccess;
+}
+
+int CmdOrphans(Context& z) {
+  Catalog& c = z.OpenCatalog();
+  z.UseFilerStore(false);
+  // What the records name: checkpoints by name and id (snap UUID and mount
+  // metadata), exports by path (the snap device).
+  std::set<std::string> sNames, sIds, sPaths;
+  c.Begin(Catalog::Txn::kRead);
+  const std::vector<RecordRow> vRecords = c.Records();
+  c.Rollback();
+  for (const RecordRow& r : vRecords) {
+    for (int nType : {SM_MDT_SNAP_UUID, SM_MDT_SNAP_MOUNT}) {
+      auto it = r.mMetaData.find(nType);
+      if (it == r.mMetaData.end()) continue;
+      const std::string& s = it->second;
+      const size_t nBar = s.find('|');
+      sNames.insert(s.substr(0, nBar));
+      if (nBar == std::string::npos) continue;
+      size_t nEnd = s.find('|', nBar + 1);
+      sIds.insert(s.substr(nBar + 1, nEnd == std::string::npos
+                                         ? std::string::npos
+                                         : nEnd - nBar - 1));
+      // The baseline of a writable snapshot is named too.
+      if (nEnd != std::string::npos) {
+        const size_t nEnd2 = s.find('|', nEnd + 1);
+        sIds.insert(s.substr(nEnd + 1, nEnd2 == std::string::npos
+                                           ? std::string::npos
+                                           : nEnd2 - nEnd - 1));
+      }
+    }
+    KeyValuePairs vPairs;
+    std::string sError;
+    if (ParseKeyValueText(r.sSnapDevice, &vPairs, &sError)) {
+      sPaths.insert(ValueOf(vPairs, "exportpath"));
+      sPaths.insert(ValueOf(vPairs, "lunuuid"));
+    }
+  }
+  sIds.erase("");
+  sNames.erase("");
+  sPaths.erase("");
+
+  std::vector<zkfiler::CheckpointView> vCheckpoints, vOrphanCheckpoints;
+  std::vector<zkfiler::ExportView> vExports, vOrphanExports;
+  Check(zkfiler::ListCheckpoints("", &vCheckpoints));
+  Check(zkfiler::ListExports("", &vExports));
+  std::set<std::pair<std::string, std::string>> sCheckpointIds;
+  for (const auto& k : vCheckpoints) {
+    sCheckpointIds.insert({k.control_host, k.id});
+    if (sNames.count(k.name) == 0 && sIds.count(k.id) == 0) {
+      vOrphanCheckpoints.push_back(k);
+    }
+  }
+  // Exports of production file systems are the file server's own business;
+  // an export of a checkpoint that no snap device names is an orphan.
+  for (const auto& e : vExports) {
+    if (sCheckpointIds.count({e.control_host, e.fs_id}) != 0 &&
+        sPaths.count(e.path) == 0) {
+      vOrphanExports.push_back(e);
+    }
+  }
+  if (z.Json()) {
+    Json oC = Json::Array();
+    for (const auto& k : vOrphanCheckpoints) oC.Push(CheckpointJson(k));
+    Json oE = Json::Array();
+    for (const auto& e : vOrphanExports) oE.Push(ExportJson(e));
+    Json o = Json::Object();
+    o.Set("checkpoints", oC).Set("exports", oE);
+    z.Out(o.Dump() + "\n");
+    return kExitSuccess;
+  }
+  if (vOrphanCheckpoints.empty() && vOrphanExports.empty()) {
+    z.Out("no orphans: every checkpoint and checkpoint export on the file "
+          "server is named by a record\n");
+    return kExitSuccess;
+  }
+  if (!vOrphanCheckpoints.empty()) {
+    z.Out("Checkpoints no record names\n" +
+          CheckpointTable(vOrphanCheckpoints).Render());
+  }
+  if (!vOrphanExports.empty()) {
+    z.Out(std::string(vOrphanCheckpoints.empty() ? "" : "\n") +
+          "Checkpoint exports no record names\n" +
+          ExportTable(vOrphanExports).Render());
+  }
+  return kExitSuccess;
+}
+
+}  // namespace zkref

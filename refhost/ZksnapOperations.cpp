@@ -1,0 +1,107 @@
+// zksnap operation commands: run one plug-in operation over chosen records
+// in one catalog transaction, and the support check.
+#include <cstring>
+
+#include "refhost/CatalogHost.h"
+#include "refhost/KeyValueText.h"
+#include "refhost/ZksnapCommands.h"
+#include "refhost/ZksnapError.h"
+#include "refhost/ZksnapOutput.h"
+
+namespace zkref {
+
+// Set by the signal handler's owner (zksnap_main.cpp): whether the command's
+// transaction has been committed, so an interruption can say which state the
+// catalog is in.
+extern volatile int g_nCommitted;
+
+int ExitForResult(int nResult) {
+  switch (nResult) {
+    case ZKSO::RESULT_SUCCESS: return kExitSuccess;
+    case ZKSO::RESULT_PARTIAL_SUCCESS: return kExitPartial;
+    default: return kExitFailure;
+  }
+}
+
+int CmdOperation(Context& z, const std::string& sOperation,
+                 const Selection& s) {
+  Catalog& c = z.OpenCatalog();
+  SnapPlugin& oPlugin = z.Plugin();
+  SnapPlugin::OperationFn fn = oPlugin.Operation(sOperation);
+  if (fn == nullptr) {
+    throw HostError("unknown operation " + sOperation, kExitUsage);
+  }
+  z.UseFilerStore(false);
+
+  c.Begin(Catalog::Txn::kWrite);
+  std::vector<RecordRow> vRows = SelectRecords(c, s);
+  if (vRows.size() > 32767) {
+    throw HostError("too many records for one call (" +
+                    std::to_string(vRows.size()) + "; at most 32767)");
+  }
+  CatalogHost oHost(&c);
+  for (RecordRow& r : vRows) {
+    // A new snapshot starts from the snap name the host asks for; the
+    // plug-in names the checkpoint after it and stores that name back.
+    if (sOperation == "prepare") r.sSnapName = r.sGroup;
+    oHost.Add(r);
+  }
+  std::vector<ZKSO::SnapInfo*> vPointers = oHost.Pointers();
+  const ZKSO::ResultCode eResult =
+      fn(vPointers.data(), static_cast<int16_t>(vPointers.size()),
+         oHost.OSUtil());
+  const std::vector<RecordRow> vWritten = oHost.WriteBack(sOperation);
+  c.Commit();
+  g_nCommitted = 1;
+
+  if (oHost.MaskedTexts() > 0) {
+    z.Err("zksnap: warning: the plug-in wrote an array password into " +
+          std::to_string(oHost.MaskedTexts()) +
+          " job log line(s) or reason(s); masked in the catalog\n");
+  }
+  if (z.Json()) {
+    Json o = Json::Object();
+    o.Set("operation", sOperation)
+        .Set("job", Json::Int(static_cast<int64_t>(oHost.JobId())))
+        .Set("result", ResultName(eResult))
+        .Set("result_code", Json::Int(eResult))
+        .Set("records", StatusJson(vWritten));
+    z.Out(o.Dump() + "\n");
+  } else {
+    z.Out(sOperation + ": " + ResultName(eResult) + " (job " +
+          std::to_string(oHost.JobId()) + ", " +
+          std::to_string(vWritten.size()) + " record(s))\n");
+    PrintStatus(z, vWritten);
+  }
+  return ExitForResult(eResult);
+}
+
+int CmdSupported(Context& z, const std::string& sIdentifier) {
+  KeyValuePairs vPairs;
+  std::string sError;
+  if (!ParseKeyValueText(sIdentifier, &vPairs, &sError)) {
+    throw HostError("malformed device identifier \"" + sIdentifier +
+                    "\": " + sError);
+  }
+  SnapPlugin& oPlugin = z.Plugin();
+  MemOSUtil oOSUtil(0);
+  char aBuffer[4096] = {0};
+  const ZKSO::ResultCode eResult =
+      oPlugin.zkso_isSupported(sIdentifier.c_str(), ZKSO::SNAP_TYPE_SNAPSHOT,
+                               &oOSUtil, aBuffer, sizeof(aBuffer));
+  const bool bSupported = eResult == ZKSO::RESULT_SUCCESS;
+  if (z.Json()) {
+    Json o = Json::Object();
+    o.Set("identifier", sIdentifier)
+        .Set("supported", Json::Bool(bSupported))
+        .Set("result", ResultName(eResult))
+        .Set("result_code", Json::Int(eResult));
+    z.Out(o.Dump() + "\n");
+  } else {
+    z.Out(std::string(bSupported ? "supported" : "not supported") + " (" +
+          ResultName(eResult) + ")\n");
+  }
+  return ExitForResult(eResult);
+}
+
+}  // namespace zkref

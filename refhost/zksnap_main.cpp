@@ -1,0 +1,322 @@
+// zksnap: the reference host. Keeps host records in a SQLite catalog, loads
+// the plug-in with dlopen and runs every operation on it. See docs/zksnap.md.
+#include <CLI/CLI.hpp>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <unistd.h>
+
+#include "hostenv/ZkLogSink.h"
+#include "refhost/CatalogHost.h"
+#include "refhost/ZksnapCommands.h"
+#include "refhost/ZksnapError.h"
+
+namespace zkref {
+volatile int g_nCommitted = 0;
+}
+
+namespace {
+
+// The plug-in's debug log on stderr: lines up to a level (ZK_DEBUG_LEVEL, or
+// -v; none by default) and, once -v is given, the error output. Known
+// passwords are masked.
+class StderrSink : public ZkLogSink {
+ public:
+  StderrSink(int nLevel, const zkref::Context* pContext)
+      : m_nLevel(nLevel), m_pContext(pContext) {}
+  bool Wants(ZkLogLine::Stream eStream, int nLevel) const override {
+    if (eStream == ZkLogLine::kError) return m_nLevel >= -1;
+    return nLevel <= m_nLevel;
+  }
+  void Write(const ZkLogLine& oLine) override {
+    std::string s = oLine.ToString();
+    if (m_pContext != nullptr) s = zkref::MaskSecrets(s, m_pContext->Secrets());
+    std::fprintf(stderr, "%s\n", s.c_str());
+  }
+  void SetContext(const zkref::Context* p) { m_pContext = p; }
+
+ private:
+  int m_nLevel;
+  const zkref::Context* m_pContext;
+};
+
+extern "C" void OnSignal(int nSignal) {
+  const char* psz =
+      zkref::g_nCommitted
+          ? "zksnap: interrupted; the command's changes were already saved\n"
+          : "zksnap: interrupted; the catalog is as it was before this "
+            "command\n";
+  ssize_t n = write(STDERR_FILENO, psz, std::strlen(psz));
+  (void)n;
+  _exit(128 + nSignal);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  for (int nSignal : {SIGINT, SIGTERM, SIGHUP}) std::signal(nSignal, OnSignal);
+
+  using namespace zkref;
+  GlobalOptions oGlobal;
+  int nVerbose = 0;
+  CLI::App app{
+      "zksnap: the reference host of the Celerra/VNX snapshot plug-in.\n"
+      "Keeps host records in a catalog (--state DIR), loads the plug-in and "
+      "runs its operations.\nExit status: 0 success, 1 error, 2 usage, 3 "
+      "partial success, 4 failure, 5 catalog busy.",
+      "zksnap"};
+  app.fallthrough();
+  app.require_subcommand(1);
+  app.add_option("--state", oGlobal.sStateDir,
+                 "state directory (catalog, file server state, hosts file)")
+      ->envname("ZKSNAP_STATE")
+      ->capture_default_str();
+  app.add_option("--plugin", oGlobal.sPluginPath,
+                 "plug-in to load (default: libzksnap_celerra.so beside "
+                 "zksnap)");
+  app.add_flag("--json", oGlobal.bJson, "JSON output for scripts");
+  app.add_option("--wait", oGlobal.nWaitSeconds,
+                 "seconds to wait for another zksnap using the catalog")
+      ->check(CLI::Range(0, 86400))
+      ->capture_default_str();
+  app.add_flag("-v,--verbose", nVerbose,
+               "show the plug-in's debug log (repeat for more)");
+
+  std::function<int(Context&)> fnRun;
+  auto Selected = [](CLI::App* p, Selection* s) {
+    p->add_option("records", s->vRecords, "record names");
+    p->add_option("--snap-name", s->sSnapName, "every record of a snap group");
+    p->add_flag("--all", s->bAll, "every record");
+  };
+
+  // init
+  InitArgs oInit;
+  auto* pInit = app.add_subcommand("init", "make an empty catalog");
+  pInit->add_flag("--demo", oInit.bDemo,
+                  "also lay out the demo file server and register it");
+  pInit->callback([&] { fnRun = [&](Context& z) { return CmdInit(z, oInit); }; });
+
+  // demo
+  DemoArgs oDemo;
+  auto* pDemo = app.add_subcommand(
+      "demo", "run the whole lifecycle in a fresh temporary state directory");
+  pDemo->add_flag("--keep", oDemo.bKeep, "keep the state directory");
+  pDemo->callback([&] {
+    fnRun = [&](Context&) { return CmdDemo(oGlobal, oDemo); };
+  });
+
+  // array
+  auto* pArray = app.add_subcommand("array", "the array management database");
+  pArray->require_subcommand(1);
+  ArrayAddArgs oArrayAdd;
+  auto* pArrayAdd = pArray->add_subcommand("add", "register a file server");
+  pArrayAdd->add_option("name", oArrayAdd.sName,
+                        "name the devices give the file server")
+      ->required();
+  pArrayAdd->add_option("--control-host", oArrayAdd.sControlHost,
+                        "control host of the file server")
+      ->required();
+  pArrayAdd->add_option("--user", oArrayAdd.sUser, "login user")->required();
+  pArrayAdd->add_option("--vendor", oArrayAdd.sVendor, "vendor name")
+      ->capture_default_str();
+  pArrayAdd->add_option("--array-id", oArrayAdd.sArrayId, "array id");
+  pArrayAdd->add_option("--engine", oArrayAdd.sEngine, "engine name")
+      ->capture_default_str();
+  pArrayAdd->add_option("--address", oArrayAdd.vAddresses,
+                        "further name or IP address it is known by")
+      ->delimiter(',');
+  pArrayAdd->add_option("--password-file", oArrayAdd.sPasswordFile,
+                        "read the password from the first line of a file");
+  pArrayAdd->add_option("--password-env", oArrayAdd.sPasswordEnv,
+                        "read the password from an environment variable");
+  pArrayAdd->add_flag("--password-stdin", oArrayAdd.bPasswordStdin,
+                      "read the password from standard input");
+  pArrayAdd->callback(
+      [&] { fnRun = [&](Context& z) { return CmdArrayAdd(z, oArrayAdd); }; });
+  pArray->add_subcommand("list", "list the arrays")->callback([&] {
+    fnRun = [](Context& z) { return CmdArrayList(z); };
+  });
+  std::string sArrayRemove;
+  bool bArrayForce = false;
+  auto* pArrayRemove = pArray->add_subcommand("remove", "remove an array");
+  pArrayRemove->add_option("name", sArrayRemove, "array name")->required();
+  pArrayRemove->add_flag("--force", bArrayForce,
+                         "even when records are bound to it");
+  pArrayRemove->callback([&] {
+    fnRun = [&](Context& z) {
+      return CmdArrayRemove(z, sArrayRemove, bArrayForce);
+    };
+  });
+
+  // device
+  auto* pDevice = app.add_subcommand("device", "host records (source devices)");
+  pDevice->require_subcommand(1);
+  DeviceAddArgs oDeviceAdd;
+  auto* pDeviceAdd = pDevice->add_subcommand("add", "add a record");
+  pDeviceAdd->add_option("name", oDeviceAdd.sName, "record name")->required();
+  pDeviceAdd->add_option("--snap-name", oDeviceAdd.sSnapName,
+                         "snap group: the snap name the host asks for")
+      ->capture_default_str();
+  pDeviceAdd->add_option("--nfs", oDeviceAdd.sNfsExport,
+                         "an NFS export path on the file server");
+  pDeviceAdd->add_option("--nas", oDeviceAdd.sNasPath,
+                         "a path in a file system reached natively");
+  pDeviceAdd->add_option("--identifier", oDeviceAdd.sIdentifier,
+                         "a device identifier {key:value,...} as is");
+  pDeviceAdd->add_option("--filer", oDeviceAdd.sFiler,
+                         "the file server's name or address");
+  pDeviceAdd->add_flag("--vmware", oDeviceAdd.bVMware,
+                       "a VMware datastore (kemtype vmware)");
+  pDeviceAdd->add_option("--esx", oDeviceAdd.sEsx,
+                         "ESX host that mounts the snapshot (VMware)");
+  pDeviceAdd->add_option("--vcenter", oDeviceAdd.sVCenter, "vCenter name");
+  pDeviceAdd->add_option("--vmkernel", oDeviceAdd.vVMKernel,
+                         "VMkernel IP addresses")
+      ->delimiter(',');
+  pDeviceAdd->add_option("--host-identifier", oDeviceAdd.sHostIdentifier,
+                         "a mount host identifier {vcname:..,esxname:..} as is");
+  pDeviceAdd->add_option("--mount-source", oDeviceAdd.nMountSource,
+                         "mount request source the host reports (value 7)")
+      ->capture_default_str();
+  pDeviceAdd->callback(
+      [&] { fnRun = [&](Context& z) { return CmdDeviceAdd(z, oDeviceAdd); }; });
+  pDevice->add_subcommand("list", "list the records")->callback([&] {
+    fnRun = [](Context& z) { return CmdDeviceList(z); };
+  });
+  std::string sDeviceName;
+  bool bDeviceForce = false;
+  auto* pDeviceShow = pDevice->add_subcommand("show", "one record in full");
+  pDeviceShow->add_option("name", sDeviceName, "record name")->required();
+  pDeviceShow->callback([&] {
+    fnRun = [&](Context& z) { return CmdDeviceShow(z, sDeviceName); };
+  });
+  auto* pDeviceRemove = pDevice->add_subcommand("remove", "remove a record");
+  pDeviceRemove->add_option("name", sDeviceName, "record name")->required();
+  pDeviceRemove->add_flag("--force", bDeviceForce,
+                          "even when it still names a checkpoint");
+  pDeviceRemove->callback([&] {
+    fnRun = [&](Context& z) {
+      return CmdDeviceRemove(z, sDeviceName, bDeviceForce);
+    };
+  });
+
+  // operations
+  Selection oSelection;
+  struct OpHelp {
+    const char* pszName;
+    const char* pszHelp;
+  };
+  const OpHelp aOps[] = {
+      {"prepare", "find each device's file system and name its checkpoint"},
+      {"unprepare", "forget the prepared file system facts"},
+      {"snap", "create the checkpoints"},
+      {"map", "export a writable checkpoint of each snapshot"},
+      {"unmap", "remove the export and the writable checkpoint"},
+      {"delete", "delete the checkpoints"},
+      {"revert", "restore the file systems from their checkpoints"},
+      {"reconcile", "check that the checkpoints still exist"},
+  };
+  std::string sOperation;
+  for (const OpHelp& o : aOps) {
+    auto* p = app.add_subcommand(o.pszName, o.pszHelp);
+    Selected(p, &oSelection);
+    const std::string sName = o.pszName;
+    p->callback([&, sName] {
+      sOperation = sName;
+      fnRun = [&](Context& z) {
+        return CmdOperation(z, sOperation, oSelection);
+      };
+    });
+  }
+
+  std::string sIdentifier;
+  auto* pSupported =
+      app.add_subcommand("supported", "ask the plug-in about a device");
+  pSupported->add_option("identifier", sIdentifier, "device identifier")
+      ->required();
+  pSupported->callback([&] {
+    fnRun = [&](Context& z) { return CmdSupported(z, sIdentifier); };
+  });
+
+  auto* pStatus = app.add_subcommand("status", "the records and their state");
+  pStatus->add_option("records", oSelection.vRecords, "record names");
+  pStatus->add_option("--snap-name", oSelection.sSnapName, "one snap group");
+  pStatus->callback(
+      [&] { fnRun = [&](Context& z) { return CmdStatus(z, oSelection); }; });
+
+  std::string sLogRecord;
+  uint64_t nLogJob = 0;
+  auto* pLog = app.add_subcommand("log", "the job log");
+  pLog->add_option("record", sLogRecord, "only this record");
+  pLog->add_option("--job", nLogJob, "only this job");
+  pLog->callback([&] {
+    fnRun = [&](Context& z) { return CmdLog(z, sLogRecord, nLogJob); };
+  });
+
+  auto* pFiler = app.add_subcommand("filer", "the simulated file server");
+  pFiler->require_subcommand(1);
+  pFiler->add_subcommand("show", "file systems, checkpoints and exports")
+      ->callback([&] { fnRun = [](Context& z) { return CmdFilerShow(z); }; });
+  std::string sLayout;
+  auto* pFilerLoad = pFiler->add_subcommand("load", "install a layout file");
+  pFilerLoad->add_option("layout", sLayout, "layout file")->required();
+  pFilerLoad->callback(
+      [&] { fnRun = [&](Context& z) { return CmdFilerLoad(z, sLayout); }; });
+
+  app.add_subcommand("orphans",
+                     "checkpoints and exports that no record names")
+      ->callback([&] { fnRun = [](Context& z) { return CmdOrphans(z); }; });
+
+  auto* pConfig = app.add_subcommand("config", "configuration values");
+  pConfig->require_subcommand(1);
+  std::string sSection, sKey, sValue;
+  auto* pConfigSet = pConfig->add_subcommand("set", "set a value");
+  pConfigSet->add_option("key", sKey, "key")->required();
+  pConfigSet->add_option("value", sValue, "value")->required();
+  pConfigSet->add_option("--section", sSection, "section (default: none)");
+  pConfigSet->callback([&] {
+    fnRun = [&](Context& z) { return CmdConfigSet(z, sSection, sKey, sValue); };
+  });
+  auto* pConfigGet = pConfig->add_subcommand("get", "print a value");
+  pConfigGet->add_option("key", sKey, "key")->required();
+  pConfigGet->add_option("--section", sSection, "section (default: none)");
+  pConfigGet->callback([&] {
+    fnRun = [&](Context& z) { return CmdConfigGet(z, sSection, sKey); };
+  });
+  auto* pConfigUnset = pConfig->add_subcommand("unset", "remove a value");
+  pConfigUnset->add_option("key", sKey, "key")->required();
+  pConfigUnset->add_option("--section", sSection, "section (default: none)");
+  pConfigUnset->callback([&] {
+    fnRun = [&](Context& z) { return CmdConfigUnset(z, sSection, sKey); };
+  });
+  pConfig->add_subcommand("list", "every value")->callback([&] {
+    fnRun = [](Context& z) { return CmdConfigList(z); };
+  });
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int nCode = app.exit(e);
+    return nCode == 0 ? kExitSuccess : kExitUsage;
+  }
+
+  int nLevel = nVerbose == 0 ? -2 : (nVerbose == 1 ? -1 : (nVerbose == 2 ? 0 : 5));
+  if (const char* psz = std::getenv("ZK_DEBUG_LEVEL")) nLevel = std::atoi(psz);
+  Context oContext(oGlobal, stdout, stderr);
+  StderrSink oSink(nLevel, &oContext);
+  ZkSetLogSink(&oSink);
+  int nExit;
+  try {
+    nExit = fnRun(oContext);
+  } catch (const HostError& e) {
+    oContext.Err(std::string("zksnap: ") + e.what() + "\n");
+    nExit = e.ExitCode();
+  } catch (const std::exception& e) {
+    oContext.Err(std::string("zksnap: unexpected error: ") + e.what() + "\n");
+    nExit = kExitError;
+  }
+  ZkSetLogSink(nullptr);
+  return nExit;
+}
