@@ -295,6 +295,26 @@ int main(int argc, char** argv) {
     fnRun = [](Context& z) { return CmdConfigList(z); };
   });
 
+  // CLI11 would only say that a subcommand is required; name the word.
+  for (int i = 1; i < argc; ++i) {
+    const std::string sArg = argv[i];
+    if (sArg == "--state" || sArg == "--plugin" || sArg == "--wait") {
+      ++i;
+      continue;
+    }
+    if (sArg.empty() || sArg[0] == '-') continue;
+    bool bKnown = false;
+    for (const CLI::App* p : app.get_subcommands([](CLI::App*) { return true; })) {
+      bKnown |= p->get_name() == sArg;
+    }
+    if (!bKnown) {
+      std::fprintf(stderr, "zksnap: unknown command \"%s\" (see zksnap --help)\n",
+                   sArg.c_str());
+      return kExitUsage;
+    }
+    break;
+  }
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -1,0 +1,196 @@
+// zksnap killed in the middle of an operation, and zksnap processes running
+// at once on one catalog: the catalog stays whole, holds either everything
+// a command did or nothing of it, and no process loses another's writes.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "filer/FilerSim.h"
+#include "tests/zksnap/ZksnapTestSupport.h"
+
+namespace zktest {
+namespace {
+
+class CrashTest : public ZksnapTest {
+ protected:
+  // Four NFS records on one export, so that one prepare sends a dozen
+  // commands; the file server answers each after nLatencyMs.
+  void SetUpSlowRecords(int nLatencyMs) {
+    InitWithFileServer();
+    for (int i = 0; i < 4; ++i) {
+      const RunResult r =
+          Z({"device", "add", "r" + std::to_string(i), "--snap-name", "g",
+             "--nfs", "/fs_nfs", "--filer", kFiler});
+      ASSERT_EQ(0, r.nExit) << r.sErr;
+    }
+    UseFilerStore();
+    ASSERT_TRUE(
+        zkfiler::SetLatency(std::chrono::milliseconds(nLatencyMs)).ok());
+  }
+  unsigned Seed() {
+    const unsigned n = std::random_device{}();
+    RecordProperty("seed", std::to_string(n));
+    return n;
+  }
+};
+
+// SIGKILL at a random point of a prepare, repeated: afterwards the catalog
+// passes SQLite's integrity check and equals either the state before the
+// command or the state a complete run leaves; the next command works.
+TEST_F(CrashTest, KilledPrepareLeavesTheCatalogWholeAndTheNextCommandWorks) {
+  SetUpSlowRecords(20);
+  const unsigned nSeed = Seed();
+  SCOPED_TRACE("seed " + std::to_string(nSeed));
+  std::mt19937 oRandom(nSeed);
+
+  const std::string sBefore = Dump();
+  // What one complete prepare leaves, run on a copy of the catalog.
+  const std::string sRef = m_sTmp + "/ref";
+  CopyCatalog(sRef);
+  const std::vector<std::string> vFiler = {"ZK_FILER_DB=" + m_sFilerDb};
+  RunResult r = Raw({"--state", sRef, "prepare", "--all"}, "", vFiler);
+  ASSERT_EQ(0, r.nExit) << r.sOut << r.sErr;
+  const std::string sComplete = Dump(sRef);
+  ASSERT_NE(sBefore, sComplete);
+
+  int nUnchanged = 0;
+  for (int i = 0; i < 6; ++i) {
+    const int nDelayMs = std::uniform_int_distribution<int>(0, 400)(oRandom);
+    SCOPED_TRACE("attempt " + std::to_string(i) + ", kill after " +
+                 std::to_string(nDelayMs) + " ms");
+    // Every attempt starts from the same catalog.
+    const std::string sDir = m_sTmp + "/attempt" + std::to_string(i);
+    CopyCatalog(sDir);
+    ASSERT_EQ(sBefore, Dump(sDir));
+    Spawned o = Spawn({"--state", sDir, "prepare", "--all"}, vFiler);
+    std::this_thread::sleep_for(std::chrono::milliseconds(nDelayMs));
+    kill(o.nPid, SIGKILL);
+    r = Wait(o);
+    EXPECT_EQ("ok\n", IntegrityCheck(sDir));
+    const std::string sAfter = Dump(sDir);
+    EXPECT_TRUE(sAfter == sBefore || sAfter == sComplete)
+        << "half-written catalog:\n" << sAfter;
+    if (r.nExit == 128 + SIGKILL && sAfter == sBefore) ++nUnchanged;
+    // The next command works on what was left.
+    r = Raw({"--state", sDir, "prepare", "--all"}, "", vFiler);
+    EXPECT_EQ(0, r.nExit) << r.sOut << r.sErr;
+    EXPECT_EQ("ok\n", IntegrityCheck(sDir));
+  }
+  RecordProperty("killed_before_commit", std::to_string(nUnchanged));
+}
+
+// A snap killed in the middle can leave a checkpoint on the file server
+// that the catalog never learnt of: the catalog is as before, 'orphans'
+// names that checkpoint, and a new prepare and snap work.
+TEST_F(CrashTest, KilledSnapLeavesAnOrphanThatOrphansFinds) {
+  SetUpSlowRecords(0);
+  RunResult r = Z({"prepare", "--all"});
+  ASSERT_EQ(0, r.nExit) << r.sOut << r.sErr;
+  ASSERT_TRUE(zkfiler::SetLatency(std::chrono::milliseconds(300)).ok());
+  const std::string sBefore = Dump();
+  Spawned o = Spawn({"--state", m_sState, "snap", "--all"});
+  // Wait until the file server holds the checkpoint, then kill.
+  std::vector<zkfiler::CheckpointView> v;
+  for (int i = 0; i < 200 && v.empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    ASSERT_TRUE(zkfiler::ListCheckpoints(kControlHost, &v).ok());
+  }
+  kill(o.nPid, SIGKILL);
+  r = Wait(o);
+  ASSERT_EQ(1u, v.size());
+  ASSERT_EQ(128 + SIGKILL, r.nExit) << "the snap finished before the kill";
+  EXPECT_EQ(sBefore, Dump());
+  ASSERT_TRUE(zkfiler::SetLatency(std::chrono::milliseconds(0)).ok());
+
+  r = Z({"--json", "orphans"});
+  EXPECT_EQ(0, r.nExit) << r.sErr;
+  EXPECT_TRUE(Has(r.sOut, "\"name\": \"" + v[0].name + "\"")) << r.sOut;
+
+  // A new snapshot needs a new name: prepare again at a later time.
+  r = Z({"prepare", "--all"}, "", {"ZK_TEST_NOW=1700000100"});
+  EXPECT_EQ(0, r.nExit) << r.sOut << r.sErr;
+  r = Z({"snap", "--all"}, "", {"ZK_TEST_NOW=1700000100"});
+  EXPECT_EQ(0, r.nExit) << r.sOut << r.sErr;
+  r = Z({"--json", "orphans"});
+  EXPECT_TRUE(Has(r.sOut, "\"name\": \"" + v[0].name + "\"")) << r.sOut;
+  EXPECT_FALSE(Has(r.sOut, "g_1700000100")) << r.sOut;
+}
+
+// SIGTERM (a person's Ctrl-C or a service stop): one line that says the
+// catalog is as before, exit 128 + 15, the catalog unchanged.
+TEST_F(CrashTest, InterruptedCommandSaysSoAndChangesNothing) {
+  SetUpSlowRecords(100);
+  const std::string sBefore = Dump();
+  Spawned o = Spawn({"--state", m_sState, "prepare", "--all"});
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  kill(o.nPid, SIGTERM);
+  const RunResult r = Wait(o);
+  EXPECT_EQ(128 + SIGTERM, r.nExit) << r.sOut << r.sErr;
+  EXPECT_TRUE(Has(r.sErr, "interrupted; the catalog is as it was before"))
+      << r.sErr;
+  EXPECT_EQ(1, LineCount(r.sErr)) << r.sErr;
+  EXPECT_EQ(sBefore, Dump());
+}
+
+// Writers at once: every 'config set' of two processes lands.
+TEST_F(CrashTest, ConcurrentWritersLoseNothing) {
+  ASSERT_EQ(0, Z({"init"}).nExit);
+  std::vector<Spawned> vRuns;
+  for (int i = 0; i < 12; ++i) {
+    vRuns.push_back(Spawn({"--state", m_sState, "config", "set",
+                           "key" + std::to_string(i), "v" + std::to_string(i)}));
+  }
+  for (const Spawned& o : vRuns) {
+    const RunResult r = Wait(o);
+    EXPECT_EQ(0, r.nExit) << r.sErr;
+  }
+  for (int i = 0; i < 12; ++i) {
+    const RunResult r = Z({"config", "get", "key" + std::to_string(i)});
+    EXPECT_EQ(0, r.nExit) << r.sErr;
+    EXPECT_EQ("v" + std::to_string(i) + "\n", r.sOut);
+  }
+}
+
+// Two operations at once on different records: the second waits for the
+// first, and both records keep their results.
+TEST_F(CrashTest, ConcurrentOperationsBothLand) {
+  SetUpSlowRecords(30);
+  Spawned a = Spawn({"--state", m_sState, "prepare", "r0", "r1"});
+  Spawned b = Spawn({"--state", m_sState, "prepare", "r2", "r3"});
+  const RunResult ra = Wait(a);
+  const RunResult rb = Wait(b);
+  EXPECT_EQ(0, ra.nExit) << ra.sErr;
+  EXPECT_EQ(0, rb.nExit) << rb.sErr;
+  for (const char* psz : {"r0", "r1", "r2", "r3"}) {
+    EXPECT_TRUE(Has(StatusJson(psz), "\"status\": \"READY_FOR_SNAP\"")) << psz;
+  }
+  // Two jobs, two job ids.
+  const RunResult r = Z({"--json", "log"});
+  EXPECT_TRUE(Has(r.sOut, "\"job\": 1,")) << r.sOut;
+  EXPECT_TRUE(Has(r.sOut, "\"job\": 2,")) << r.sOut;
+}
+
+// A zksnap that may not wait gets a clear "busy" and exit status 5 while
+// another holds the catalog, and changes nothing.
+TEST_F(CrashTest, NoWaitGivesBusy) {
+  SetUpSlowRecords(150);
+  Spawned a = Spawn({"--state", m_sState, "prepare", "--all"});
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  const RunResult rb =
+      Z({"--wait", "0", "config", "set", "sCelerraCommaSeparatedRWHosts", "h"});
+  const RunResult ra = Wait(a);
+  EXPECT_EQ(0, ra.nExit) << ra.sErr;
+  EXPECT_EQ(5, rb.nExit) << rb.sOut << rb.sErr;
+  EXPECT_TRUE(Has(rb.sErr, "is busy")) << rb.sErr;
+  EXPECT_EQ(1, LineCount(rb.sErr)) << rb.sErr;
+  EXPECT_NE(0, Z({"config", "get", "sCelerraCommaSeparatedRWHosts"}).nExit);
+}
+
+}  // namespace
+}  // namespace zktest

@@ -1,0 +1,180 @@
+// The whole snapshot lifecycle through zksnap, each operation in its own
+// process, for each kind of device the plug-in carries through: an NFS
+// export, a file system on a virtual data mover, and a VMware datastore.
+// After every step the record (through 'zksnap status') and the simulated
+// file server (through its own API) must tell the same story.
+#include <string>
+#include <vector>
+
+#include "filer/FilerSim.h"
+#include "tests/zksnap/ZksnapTestSupport.h"
+
+namespace zktest {
+namespace {
+
+const char kCheckpoint[] = "g1_1700000000";
+
+struct Kind {
+  const char* pszRecord;
+  const char* pszFsId;
+  const char* pszMountHost;  // must be among the export's access hosts
+};
+
+void PrintTo(const Kind& k, std::ostream* os) { *os << k.pszRecord; }
+
+class LifecycleTest : public ZksnapTest,
+                      public ::testing::WithParamInterface<Kind> {
+ protected:
+  void ExpectStatus(const std::string& sRecord, const std::string& sStatus) {
+    const std::string s = StatusJson(sRecord);
+    EXPECT_TRUE(Has(s, "\"status\": \"" + sStatus + "\"")) << s;
+  }
+  std::vector<zkfiler::CheckpointView> Checkpoints() {
+    std::vector<zkfiler::CheckpointView> v;
+    EXPECT_TRUE(zkfiler::ListCheckpoints(kControlHost, &v).ok());
+    return v;
+  }
+  std::vector<zkfiler::ExportView> CheckpointExports() {
+    std::vector<zkfiler::ExportView> vAll, v;
+    EXPECT_TRUE(zkfiler::ListExports(kControlHost, &vAll).ok());
+    for (const auto& e : vAll) {
+      for (const auto& c : Checkpoints()) {
+        if (c.id == e.fs_id) v.push_back(e);
+      }
+    }
+    return v;
+  }
+  void Step(const std::string& sOperation, const std::string& sRecord) {
+    const RunResult r = Z({sOperation, sRecord});
+    EXPECT_EQ(0, r.nExit) << sOperation << "\n" << r.sOut << r.sErr;
+    EXPECT_TRUE(Has(r.sOut, sOperation + ": RESULT_SUCCESS")) << r.sOut;
+  }
+};
+
+TEST_P(LifecycleTest, EveryOperationInItsOwnProcess) {
+  const Kind& k = GetParam();
+  const std::string sRecord = k.pszRecord;
+  InitWithFileServer();
+  AddDevices();
+  UseFilerStore();
+
+  Step("prepare", sRecord);
+  ExpectStatus(sRecord, "READY_FOR_SNAP");
+  EXPECT_TRUE(Has(StatusJson(sRecord), kCheckpoint));
+  EXPECT_TRUE(Checkpoints().empty());
+
+  Step("snap", sRecord);
+  ExpectStatus(sRecord, "SNAP_SUCCESS");
+  std::vector<zkfiler::CheckpointView> v = Checkpoints();
+  ASSERT_EQ(1u, v.size());
+  EXPECT_EQ(kCheckpoint, v[0].name);
+  EXPECT_EQ(k.pszFsId, v[0].fs_id);
+  const std::string sSnapId = v[0].id;
+  EXPECT_TRUE(Has(StatusJson(sRecord),
+                  std::string(kCheckpoint) + " (" + sSnapId + ")"));
+
+  Step("map", sRecord);
+  ExpectStatus(sRecord, "MAP_SUCCESS");
+  v = Checkpoints();
+  ASSERT_EQ(2u, v.size());
+  EXPECT_TRUE(v[1].writable);
+  EXPECT_EQ(sSnapId, v[1].baseline_id);
+  std::vector<zkfiler::ExportView> vExports = CheckpointExports();
+  ASSERT_EQ(1u, vExports.size());
+  EXPECT_EQ(v[1].id, vExports[0].fs_id);
+  bool bHost = false;
+  for (const std::string& s : vExports[0].access_hosts) {
+    bHost |= s == k.pszMountHost;
+  }
+  EXPECT_TRUE(bHost) << "export not open to " << k.pszMountHost;
+  // The snap device names the export.
+  EXPECT_TRUE(Has(StatusJson(sRecord), vExports[0].path));
+  RunResult r = Z({"--json", "orphans"});
+  EXPECT_EQ(0, r.nExit);
+  EXPECT_TRUE(Has(r.sOut, "\"checkpoints\": []")) << r.sOut;
+  EXPECT_TRUE(Has(r.sOut, "\"exports\": []")) << r.sOut;
+
+  Step("unmap", sRecord);
+  ExpectStatus(sRecord, "UNMAP_SUCCESS");
+  EXPECT_TRUE(CheckpointExports().empty());
+  EXPECT_EQ(1u, Checkpoints().size());
+
+  Step("revert", sRecord);
+  ExpectStatus(sRecord, "REVERT_SUCCESS");
+  zkfiler::FileSystemDef oFs;
+  ASSERT_TRUE(zkfiler::GetFileSystem(kControlHost, k.pszFsId, &oFs).ok());
+  EXPECT_EQ(1, oFs.restores);
+
+  Step("reconcile", sRecord);  // the checkpoint is there: status kept
+  ExpectStatus(sRecord, "REVERT_SUCCESS");
+
+  Step("delete", sRecord);
+  ExpectStatus(sRecord, "DELETE_SUCCESS");
+  EXPECT_TRUE(Checkpoints().empty());
+
+  Step("reconcile", sRecord);
+  ExpectStatus(sRecord, "SNAP_NOT_FOUND");
+
+  r = Z({"--json", "log", sRecord});
+  EXPECT_EQ(0, r.nExit);
+  for (const char* psz : {"prepare", "snap", "map", "unmap", "revert",
+                          "reconcile", "delete"}) {
+    EXPECT_TRUE(Has(r.sOut, std::string("\"operation\": \"") + psz + "\""))
+        << psz;
+  }
+  EXPECT_EQ("ok\n", IntegrityCheck());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, LifecycleTest,
+    ::testing::Values(Kind{"nfs1", "101", "10.60.0.9"},
+                      Kind{"nas1", "103", "10.60.0.9"},
+                      Kind{"vm1", "102", "10.60.0.5"}),
+    [](const ::testing::TestParamInfo<Kind>& o) {
+      return std::string(o.param.pszRecord);
+    });
+
+// One group: the three devices lie on three file systems, so snap makes
+// three checkpoints in one job, and delete removes them all.
+TEST_F(ZksnapTest, SnapGroupRunsTogether) {
+  InitWithFileServer();
+  AddDevices();
+  UseFilerStore();
+  for (const char* psz : {"prepare", "snap"}) {
+    const RunResult r = Z({psz, "--snap-name", "g1"});
+    ASSERT_EQ(0, r.nExit) << psz << "\n" << r.sOut << r.sErr;
+  }
+  std::vector<zkfiler::CheckpointView> v;
+  ASSERT_TRUE(zkfiler::ListCheckpoints(kControlHost, &v).ok());
+  EXPECT_EQ(3u, v.size());
+  RunResult r = Z({"--json", "status", "--snap-name", "g1"});
+  EXPECT_EQ(3, [&] {
+    int n = 0;
+    for (size_t p = r.sOut.find("\"SNAP_SUCCESS\""); p != std::string::npos;
+         p = r.sOut.find("\"SNAP_SUCCESS\"", p + 1)) {
+      ++n;
+    }
+    return n;
+  }()) << r.sOut;
+  r = Z({"delete", "--snap-name", "g1"});
+  EXPECT_EQ(0, r.nExit) << r.sOut << r.sErr;
+  ASSERT_TRUE(zkfiler::ListCheckpoints(kControlHost, &v).ok());
+  EXPECT_TRUE(v.empty());
+}
+
+// The demo runs the whole lifecycle by itself and says so.
+TEST_F(ZksnapTest, DemoRunsTheWholeLifecycle) {
+  const RunResult r = Raw({"demo"});
+  EXPECT_EQ(0, r.nExit) << r.sOut << r.sErr;
+  EXPECT_TRUE(Has(r.sOut, "the whole lifecycle ran")) << r.sOut;
+  for (const char* psz : {"prepare: RESULT_SUCCESS", "snap: RESULT_SUCCESS",
+                          "map: RESULT_SUCCESS", "unmap: RESULT_SUCCESS",
+                          "revert: RESULT_SUCCESS", "delete: RESULT_SUCCESS"}) {
+    EXPECT_TRUE(Has(r.sOut, psz)) << psz;
+  }
+  EXPECT_FALSE(Has(r.sOut, "Demo-Pw!7731"));
+  EXPECT_FALSE(Has(r.sErr, "Demo-Pw!7731"));
+}
+
+}  // namespace
+}  // namespace zktest
