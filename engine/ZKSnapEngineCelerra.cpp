@@ -4,6 +4,7 @@
 
 #include "engine/ControlHost.h"
 #include "engine/OperationFrame.h"
+#include "engine/SnapCreation.h"
 #include "host/EvDebug.h"
 #include "host/ZKSnapHost.h"
 #include "host/ZKSnapPlugin.h"
@@ -111,13 +112,25 @@ ZKSO_EXPORT ZKSO::ResultCode zkso_prepareDevices(ZKSO::SnapInfo** ppSnapInfo,
   });
 }
 
+ZKSO_EXPORT ZKSO::ResultCode zkso_snapDevices(ZKSO::SnapInfo** ppSnapInfo,
+                                              int16_t nCount,
+                                              ZKSO::ZKOSUtil* pOSUtil) {
+  return Guarded([&] {
+    if (pOSUtil == nullptr) {
+      EvDebug().DebugLvl(kSnapPolicy.pszTag, -1, "%s",
+                         "No host utility object given; nothing done");
+      return ZKSO::RESULT_FAILURE;
+    }
+    return RunSnapCreation(ppSnapInfo, nCount, pOSUtil);
+  });
+}
+
 // Not built yet: each answers RESULT_FAILURE without touching the records.
 #define ZK_NOT_BUILT(name)                                     \
   ZKSO_EXPORT ZKSO::ResultCode name(ZKSO::SnapInfo**, int16_t, \
                                     ZKSO::ZKOSUtil*) {         \
     return Guarded([] { return ZKSO::RESULT_FAILURE; });       \
   }
-ZK_NOT_BUILT(zkso_snapDevices)
 ZK_NOT_BUILT(zkso_mapSnaps)
 ZK_NOT_BUILT(zkso_unmapSnaps)
 ZK_NOT_BUILT(zkso_deleteSnaps)
