@@ -90,12 +90,7 @@ void LifecycleTest::SetUp() {
            << "10.11.20.9 " << kEsxName << "\n"
            << "10.11.30.5 " << kClientHost << "\n";
   }
-  ASSERT_TRUE(zkfiler::UseInMemoryStore().ok());
-  for (const zkfiler::ServerLayout& oLayout :
-       {FileServerOne(), FileServerTwo()}) {
-    const zkfiler::Status oStatus = zkfiler::Install(oLayout);
-    ASSERT_TRUE(oStatus.ok()) << oStatus.ToString();
-  }
+  InstallFileServers();
   m_oDatabase.Clear();
   m_oDatabase.Add({kNas1,
                    {"10.11.12.13"},
@@ -112,6 +107,15 @@ void LifecycleTest::SetUp() {
                    zkref::ArrayDatabase::FormArrayInfo(kNas2, kVendor, kCs2,
                                                        "nasadmin", kPassword)});
   ASSERT_TRUE(zkfiler::ResetJournal().ok());
+}
+
+void LifecycleTest::InstallFileServers() {
+  ASSERT_TRUE(zkfiler::UseInMemoryStore().ok());
+  for (const zkfiler::ServerLayout& oLayout :
+       {FileServerOne(), FileServerTwo()}) {
+    const zkfiler::Status oStatus = zkfiler::Install(oLayout);
+    ASSERT_TRUE(oStatus.ok()) << oStatus.ToString();
+  }
 }
 
 void LifecycleTest::TearDown() {

@@ -44,6 +44,9 @@ class LifecycleTest : public E2ETest {
   void SetUp() override;
   void TearDown() override;
 
+  // A new in-memory store holding the two file servers as at the start.
+  void InstallFileServers();
+
   using Operation = PluginUnderTest::OperationFn;
   ZKSO::ResultCode Run(Operation fn,
                        const std::vector<zkref::MemSnapInfo*>& vRecords);
