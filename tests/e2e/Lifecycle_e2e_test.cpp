@@ -125,7 +125,20 @@ TEST_F(LifecycleE2ETest, PrepareSnapMapUnmapDelete) {
 
   // Map: a writable checkpoint of each snapshot, exported.
   std::vector<zkref::MemSnapInfo*> vMap = CarryAll(vRecords);
+  ASSERT_TRUE(zkfiler::ResetJournal().ok());
   ASSERT_EQ(ZKSO::RESULT_SUCCESS, Map(vMap)) << m_oSink.Dump();
+  // The export path is looked up from the NFS export, from the device's
+  // path for mount request source 2, and from the path as the physical
+  // mover sees it for any other source.
+  std::vector<std::string> vSources;
+  for (const auto& oEntry :
+       JournalOf("Celerra_GetSnapDeviceNameWithManageCelerra")) {
+    vSources.push_back(oEntry.args.substr(0, oEntry.args.find(' ')));
+  }
+  EXPECT_EQ((std::vector<std::string>{"source=/fs1", "source=/fs2/dirA",
+                                      "source=/root_vdm_3/fs3",
+                                      "source=/fs2"}),
+            vSources);
   EXPECT_EQ(
       1u,
       LinesEqualTo("Successfully mapped snaps for [4 of 4] devices.").size());
