@@ -171,11 +171,21 @@ class CelerraSnapDevice {
 
   // ---- Exposure helpers ----
 
+  // Exports the writable checkpoint (m_sRWChkptId, or m_sRWChkptName when
+  // the id is empty) on sMoverId to the mount host (m_sESXName for a VMware
+  // device) and m_vVMKernelIPs, then forms the snap clone identifier.
+  // sSourcePath is what the client finds the checkpoint's export path from.
+  // False, with nothing exported, when the export would name no access host
+  // (the file server would open it to every host).
   bool ExposeChkPtNFS(ManageCelerra& oClient, const std::string& sMountHost,
                       const std::string& sSourcePath,
                       const std::string& sMoverId);
+  // Removes the export of the writable checkpoint. True without a file
+  // server call when the map never stored its mount metadata.
   bool UnExposeChkPtNFS(ManageCelerra& oClient, const std::string& sSourcePath,
                         const std::string& sMoverId);
+  // bFlag: the mount request source (host value 7) is 2. False, with reason
+  // 60002 on the record, when the host cannot tell.
   bool GetGUIMountShareName(bool& bFlag, std::string& sShareName);
 
   // ---- Accessors ----
@@ -203,6 +213,16 @@ class CelerraSnapDevice {
   FieldList BaseFSMetaDataFields() const;
   // Every value followed by "|".
   static std::string JoinFields(const FieldList& vFields);
+
+  // CreateRWChkPt of the kinds that expose over NFS; pszTag names the kind.
+  // Creates the writable checkpoint of the snapshot and stores its mount
+  // metadata (SM_MDT_SNAP_MOUNT "rwname|rwid"); a snapshot with a baseline
+  // is already writable and is mounted as it is.
+  bool CreateRWChkPtForMount(ManageCelerra& oClient, const char* pszTag);
+  // Last step of an unmap: deletes the writable checkpoint m_sRWChkptId.
+  // Best effort: a refusal is logged on the record only. Sends nothing when
+  // there is no id (the map never stored its mount metadata).
+  void DeleteRWChkPtAfterUnmount(ManageCelerra& oClient, const char* pszTag);
 
   ZKSO::SnapInfo* m_pSnapInfo;  // borrowed host record
   ZKSO::ZKOSUtil* m_pOSUtil;    // borrowed host utility object

@@ -1,31 +1,94 @@
-// Revert, delete and reconcile of a snapshot's checkpoint.
-// Not part of this build yet: every operation refuses with a debug line.
+// Revert, delete and reconcile of the checkpoint a snapshot stands for. A
+// snapshot with a baseline id is itself a writable checkpoint made from the
+// read-only checkpoint named m_sChkptName + "_baseline".
 #include <list>
+#include <string>
 
 #include "device/CelerraSnapDevice.h"
 #include "host/EvDebug.h"
 
 namespace {
-const char kNotAvailable[] = "not available in this build";
+
+const char kRevertTag[] = "CelerraSnapDevice::RevertFSFromChkPt";
+const char kDeleteTag[] = "CelerraSnapDevice::DeleteChkPt";
+
+// The file server's answer to the last refused command, at level -1.
+void LogCelerraStatus(const char* pszTag, ZKUint64 nJobId,
+                      const CelerraError& oError) {
+  EvDebug().DebugLvl(pszTag, -1, nJobId,
+                     "Status [%d] returned by Celerra, Component:[%s], "
+                     "facility:[%s],message:[%s], messageCode:[%s], "
+                     "severity:[%s]",
+                     oError.nStatus, oError.sComponent.c_str(),
+                     oError.sFacility.c_str(), oError.sMessage.c_str(),
+                     oError.sMessageCode.c_str(), oError.sSeverity.c_str());
+}
+
 }  // namespace
 
-bool CelerraSnapDevice::RevertFSFromChkPt(ManageCelerra&) {
-  EvDebug().DebugLvl("CelerraSnapDevice::RevertFSFromChkPt", -1, JobId(), "%s",
-                     kNotAvailable);
+bool CelerraSnapDevice::RevertFSFromChkPt(ManageCelerra& oClient) {
+  // Writable checkpoints cannot be restored from: a writable snapshot is
+  // restored from its baseline.
+  const bool bBaseline = !m_sBaselineChkptId.empty();
+  const std::string sName =
+      bBaseline ? m_sChkptName + "_baseline" : m_sChkptName;
+  const std::string& sId = bBaseline ? m_sBaselineChkptId : m_sChkptId;
+  if (oClient.RestorePFSFromChkPt(sName, sId, m_oStorageResource.sPFSId)) {
+    return true;
+  }
+
+  EvDebug oLog;
+  oLog.setJobId(JobId());
+  oLog.error(
+      "CelerraSnapDevice(1498): -Error-: Unable to revert PFS:[%s] "
+      "ChkPt:[%s]",
+      m_oStorageResource.sPFSId.c_str(), m_sChkptName.c_str());
+  const CelerraError oError = oClient.GetLastError();
+  const std::string sText =
+      "Component:" + oError.sComponent + "Facility:" + oError.sFacility +
+      "Message:" + oError.sMessage + "MessageCode:" + oError.sMessageCode +
+      "Severity:" + oError.sSeverity + "Description:" + oError.sDescription +
+      " Action:" + oError.sAction + " Diagnostics:" + oError.sDiagnostics;
+  LogCelerraStatus(kRevertTag, JobId(), oClient.GetLastError());
+  SetJPR(JPR_REVERT_FAILED, sText);
   return false;
 }
 
-bool CelerraSnapDevice::DeleteChkPt(ManageCelerra&) {
-  EvDebug().DebugLvl("CelerraSnapDevice::DeleteChkPt", -1, JobId(), "%s",
-                     kNotAvailable);
+bool CelerraSnapDevice::DeleteChkPt(ManageCelerra& oClient) {
+  // With a baseline the snapshot's writable checkpoint and its baseline go
+  // together.
+  const bool bBaseline = !m_sBaselineChkptId.empty();
+  if (oClient.DeleteChkPt(m_sChkptId, m_sBaselineChkptId, bBaseline)) {
+    return true;
+  }
+  EvDebug oLog;
+  oLog.setJobId(JobId());
+  if (bBaseline) {
+    oLog.error(
+        "CelerraSnapDevice(1530): -Error-: Unable to delete ChkPt (aka "
+        "snapshot):[%s]",
+        m_sChkptId.c_str());
+  } else {
+    oLog.error(
+        "CelerraSnapDevice(1520): -Error-: Unable to delete ChkPt (aka "
+        "snapshot):[%s]",
+        m_sChkptId.c_str());
+  }
+  LogCelerraStatus(kDeleteTag, JobId(), oClient.GetLastError());
   return false;
 }
 
-bool CelerraSnapDevice::ReconcileChkPt(ManageCelerra&,
-                                       std::list<CelerraChkPtInfo>&,
+bool CelerraSnapDevice::ReconcileChkPt(ManageCelerra& /*oClient*/,
+                                       std::list<CelerraChkPtInfo>& lChkpts,
                                        bool& bFound) {
   bFound = false;
-  EvDebug().DebugLvl("CelerraSnapDevice::ReconcileChkPt", -1, JobId(), "%s",
-                     kNotAvailable);
-  return false;
+  for (const CelerraChkPtInfo& oChkpt : lChkpts) {
+    if (oChkpt.sChkptId == m_sChkptId &&
+        oChkpt.sBaselineChkptId == m_sBaselineChkptId &&
+        oChkpt.sChkptName == m_sChkptName) {
+      bFound = true;
+      break;
+    }
+  }
+  return true;
 }

@@ -7,6 +7,7 @@
 #define ZK_DEVICE_CELERRASNAPDEVICENAS_H_
 
 #include <string>
+#include <vector>
 
 #include "device/CelerraSnapDevice.h"
 
@@ -30,6 +31,15 @@ class CelerraSnapDeviceNAS : public CelerraSnapDevice {
   // The stored file system fields, in order (base fields first).
   FieldList FSMetaDataFields() const;
 
+ private:
+  // PopulateDetails without its failure report: CIFS servers (cached), the
+  // mover, the mount point, the file system, the rewritten source.
+  bool PopulateFromFileServer(ManageCelerra& oClient);
+  // The mover or VDM whose CIFS server lists one of the file server's
+  // addresses.
+  bool FindMover(const std::vector<CelerraCifsServer_t>& vServers,
+                 std::string& sMoverId, bool& bOnVdm);
+
  protected:
   std::string m_sTargetHostName;
   std::string m_sPath;            // path of the identifier
@@ -41,7 +51,6 @@ class CelerraSnapDeviceNAS : public CelerraSnapDevice {
   _CelerraSourceDeviceType m_eExposeType = CELERRA_DEVICE_NFS;
   bool m_bGUIMount = false;
 
- private:
   friend class CelerraSnapDeviceTestPeer;
 };
 

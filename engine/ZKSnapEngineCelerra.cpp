@@ -3,7 +3,9 @@
 #include <string>
 
 #include "engine/ControlHost.h"
+#include "engine/OperationDrivers.h"
 #include "engine/OperationFrame.h"
+#include "engine/SnapCreation.h"
 #include "host/EvDebug.h"
 #include "host/ZKSnapHost.h"
 #include "host/ZKSnapPlugin.h"
@@ -20,20 +22,25 @@ ZKSO::ResultCode Guarded(Fn&& fn) noexcept {
   }
 }
 
-// Runs one operation through the frame. Without a utility object nothing is
-// done and the call fails.
-ZKSO::ResultCode RunOperation(const OperationPolicy& oPolicy,
-                              RecordOperation& oOperation,
-                              ZKSO::SnapInfo** ppSnapInfo, int16_t nCount,
-                              ZKSO::ZKOSUtil* pOSUtil) {
-  if (pOSUtil == nullptr) {
-    EvDebug oLog;
-    oLog.DebugLvl(oPolicy.pszTag, -1, "%s",
-                  "No host utility object given; nothing done");
-    return ZKSO::RESULT_FAILURE;
-  }
-  OperationFrame oFrame(oPolicy, ppSnapInfo, nCount, pOSUtil);
-  return oFrame.Run(oOperation);
+// Without a utility object nothing is done and the call fails.
+bool HaveUtility(const OperationPolicy& oPolicy, ZKSO::ZKOSUtil* pOSUtil) {
+  if (pOSUtil != nullptr) return true;
+  EvDebug().DebugLvl(oPolicy.pszTag, -1, "%s",
+                     "No host utility object given; nothing done");
+  return false;
+}
+
+using Driver = ZKSO::ResultCode (*)(ZKSO::SnapInfo**, int16_t, ZKSO::ZKOSUtil*);
+
+// One exported operation: the utility object check, then the driver, with
+// nothing thrown out.
+ZKSO::ResultCode GuardedDriver(const OperationPolicy& oPolicy, Driver fnDriver,
+                               ZKSO::SnapInfo** ppSnapInfo, int16_t nCount,
+                               ZKSO::ZKOSUtil* pOSUtil) {
+  return Guarded([&] {
+    if (!HaveUtility(oPolicy, pOSUtil)) return ZKSO::RESULT_FAILURE;
+    return fnDriver(ppSnapInfo, nCount, pOSUtil);
+  });
 }
 
 // Prepare has no operation step of its own: preparation and completion are
@@ -106,20 +113,47 @@ ZKSO_EXPORT ZKSO::ResultCode zkso_prepareDevices(ZKSO::SnapInfo** ppSnapInfo,
                                                  int16_t nCount,
                                                  ZKSO::ZKOSUtil* pOSUtil) {
   return Guarded([&] {
+    if (!HaveUtility(kPreparePolicy, pOSUtil)) return ZKSO::RESULT_FAILURE;
+    OperationFrame oFrame(kPreparePolicy, ppSnapInfo, nCount, pOSUtil);
     PrepareOperation oPrepare(kPreparePolicy.pszTag);
-    return RunOperation(kPreparePolicy, oPrepare, ppSnapInfo, nCount, pOSUtil);
+    return oFrame.Run(oPrepare);
   });
 }
 
-// Not built yet: each answers RESULT_FAILURE without touching the records.
-#define ZK_NOT_BUILT(name)                                     \
-  ZKSO_EXPORT ZKSO::ResultCode name(ZKSO::SnapInfo**, int16_t, \
-                                    ZKSO::ZKOSUtil*) {         \
-    return Guarded([] { return ZKSO::RESULT_FAILURE; });       \
-  }
-ZK_NOT_BUILT(zkso_snapDevices)
-ZK_NOT_BUILT(zkso_mapSnaps)
-ZK_NOT_BUILT(zkso_unmapSnaps)
-ZK_NOT_BUILT(zkso_deleteSnaps)
-ZK_NOT_BUILT(zkso_revertSnaps)
-ZK_NOT_BUILT(zkso_reconcileSnaps)
+ZKSO_EXPORT ZKSO::ResultCode zkso_snapDevices(ZKSO::SnapInfo** ppSnapInfo,
+                                              int16_t nCount,
+                                              ZKSO::ZKOSUtil* pOSUtil) {
+  return GuardedDriver(kSnapPolicy, RunSnapCreation, ppSnapInfo, nCount,
+                       pOSUtil);
+}
+
+ZKSO_EXPORT ZKSO::ResultCode zkso_mapSnaps(ZKSO::SnapInfo** ppSnapInfo,
+                                           int16_t nCount,
+                                           ZKSO::ZKOSUtil* pOSUtil) {
+  return GuardedDriver(kMapPolicy, RunMap, ppSnapInfo, nCount, pOSUtil);
+}
+
+ZKSO_EXPORT ZKSO::ResultCode zkso_unmapSnaps(ZKSO::SnapInfo** ppSnapInfo,
+                                             int16_t nCount,
+                                             ZKSO::ZKOSUtil* pOSUtil) {
+  return GuardedDriver(kUnmapPolicy, RunUnmap, ppSnapInfo, nCount, pOSUtil);
+}
+
+ZKSO_EXPORT ZKSO::ResultCode zkso_deleteSnaps(ZKSO::SnapInfo** ppSnapInfo,
+                                              int16_t nCount,
+                                              ZKSO::ZKOSUtil* pOSUtil) {
+  return GuardedDriver(kDeletePolicy, RunDelete, ppSnapInfo, nCount, pOSUtil);
+}
+
+ZKSO_EXPORT ZKSO::ResultCode zkso_revertSnaps(ZKSO::SnapInfo** ppSnapInfo,
+                                              int16_t nCount,
+                                              ZKSO::ZKOSUtil* pOSUtil) {
+  return GuardedDriver(kRevertPolicy, RunRevert, ppSnapInfo, nCount, pOSUtil);
+}
+
+ZKSO_EXPORT ZKSO::ResultCode zkso_reconcileSnaps(ZKSO::SnapInfo** ppSnapInfo,
+                                                 int16_t nCount,
+                                                 ZKSO::ZKOSUtil* pOSUtil) {
+  return GuardedDriver(kReconcilePolicy, RunReconcile, ppSnapInfo, nCount,
+                       pOSUtil);
+}
