@@ -129,6 +129,11 @@ int CmdDemo(const GlobalOptions& oGlobal, const DemoArgs& a) {
       return CmdOperation(z, sOp, s);
     };
   };
+  auto Config = [](const std::string& sKey, const std::string& sValue) {
+    return [sKey, sValue](Context& z) {
+      return CmdConfigSet(z, "", sKey, sValue);
+    };
+  };
   DeviceAddArgs oNfs;
   oNfs.sName = "nfs-home";
   oNfs.sSnapName = "demo";
@@ -163,6 +168,19 @@ int CmdDemo(const GlobalOptions& oGlobal, const DemoArgs& a) {
        "vc1.demo.zk --vmkernel 10.20.0.5",
        Add(oVMware)},
       {"zksnap device list", [](Context& z) { return CmdDeviceList(z); }},
+      // The backup proxy that mounts the snapshots of the non-VMware
+      // devices, whatever this machine's own name resolves to.
+      {"zksnap config set sCelerraCommaSeparatedAccessHosts 10.20.0.9",
+       Config("sCelerraCommaSeparatedAccessHosts", "10.20.0.9")},
+      {"zksnap config set sCelerraCommaSeparatedRWHosts 10.20.0.9",
+       Config("sCelerraCommaSeparatedRWHosts", "10.20.0.9")},
+      {"zksnap supported '{kemtype:vmware,type:nfs,lunuuid:\\/fs_vmware,"
+       "targethostname:nas1.demo.zk,vendor:celerra}'",
+       [](Context& z) {
+         return CmdSupported(z,
+                             "{kemtype:vmware,type:nfs,lunuuid:\\/fs_vmware,"
+                             "targethostname:nas1.demo.zk,vendor:celerra}");
+       }},
       {"zksnap prepare --snap-name demo", Op("prepare")},
       {"zksnap snap --snap-name demo", Op("snap")},
       {"zksnap map --snap-name demo", Op("map")},

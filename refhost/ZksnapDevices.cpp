@@ -162,7 +162,8 @@ Json RecordJson(const RecordRow& r) {
 }  // namespace
 
 void CheckName(const std::string& sWhat, const std::string& sName) {
-  bool bOk = !sName.empty() && sName.size() <= 200 && sName[0] != '-';
+  // Checkpoint names GROUP_RECORD_TIME must stay within 240 characters.
+  bool bOk = !sName.empty() && sName.size() <= 100 && sName[0] != '-';
   for (char c : sName) {
     if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '.' ||
           c == '_' || c == '-')) {
@@ -171,7 +172,7 @@ void CheckName(const std::string& sWhat, const std::string& sName) {
   }
   if (!bOk) {
     throw HostError(sWhat + " \"" + sName +
-                        "\" must be 1 to 200 letters, digits, '.', '_' or "
+                        "\" must be 1 to 100 letters, digits, '.', '_' or "
                         "'-', not starting with '-'",
                     kExitUsage);
   }
@@ -236,7 +237,7 @@ int CmdDeviceAdd(Context& z, const DeviceAddArgs& a) {
   RecordRow r;
   r.sName = a.sName;
   r.sGroup = a.sSnapName;
-  r.sSnapName = a.sSnapName;
+  r.sSnapName = a.sSnapName + "_" + a.sName;
   r.sSourceDevice = SourceIdentifier(a);
   r.sHostIdentifier = HostIdentifier(a);
   r.nStatus = ZKSO::SNAP_STATUS_UNKNOWN;

@@ -42,8 +42,11 @@ int CmdOperation(Context& z, const std::string& sOperation,
   CatalogHost oHost(&c);
   for (RecordRow& r : vRows) {
     // A new snapshot starts from the snap name the host asks for; the
-    // plug-in names the checkpoint after it and stores that name back.
-    if (sOperation == "prepare") r.sSnapName = r.sGroup;
+    // plug-in names the checkpoint after it (adding the time) and stores
+    // that name back. Checkpoint names are unique per file server, and one
+    // group may span several file systems of one server, so each record
+    // asks for its own name: GROUP_RECORD.
+    if (sOperation == "prepare") r.sSnapName = r.sGroup + "_" + r.sName;
     oHost.Add(r);
   }
   std::vector<ZKSO::SnapInfo*> vPointers = oHost.Pointers();

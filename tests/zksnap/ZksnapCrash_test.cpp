@@ -119,7 +119,7 @@ TEST_F(CrashTest, KilledSnapLeavesAnOrphanThatOrphansFinds) {
   EXPECT_EQ(0, r.nExit) << r.sOut << r.sErr;
   r = Z({"--json", "orphans"});
   EXPECT_TRUE(Has(r.sOut, "\"name\": \"" + v[0].name + "\"")) << r.sOut;
-  EXPECT_FALSE(Has(r.sOut, "g_1700000100")) << r.sOut;
+  EXPECT_FALSE(Has(r.sOut, "g_r0_1700000100")) << r.sOut;
 }
 
 // SIGTERM (a person's Ctrl-C or a service stop): one line that says the

@@ -12,7 +12,10 @@
 namespace zktest {
 namespace {
 
-const char kCheckpoint[] = "g1_1700000000";
+// The host asks for the snap name GROUP_RECORD; the plug-in adds the time.
+std::string CheckpointOf(const std::string& sRecord) {
+  return "g1_" + sRecord + "_1700000000";
+}
 
 struct Kind {
   const char* pszRecord;
@@ -54,6 +57,7 @@ class LifecycleTest : public ZksnapTest,
 TEST_P(LifecycleTest, EveryOperationInItsOwnProcess) {
   const Kind& k = GetParam();
   const std::string sRecord = k.pszRecord;
+  const std::string kCheckpoint = CheckpointOf(sRecord);
   InitWithFileServer();
   AddDevices();
   UseFilerStore();
@@ -71,7 +75,7 @@ TEST_P(LifecycleTest, EveryOperationInItsOwnProcess) {
   EXPECT_EQ(k.pszFsId, v[0].fs_id);
   const std::string sSnapId = v[0].id;
   EXPECT_TRUE(Has(StatusJson(sRecord),
-                  std::string(kCheckpoint) + " (" + sSnapId + ")"));
+                  kCheckpoint + " (" + sSnapId + ")"));
 
   Step("map", sRecord);
   ExpectStatus(sRecord, "MAP_SUCCESS");
