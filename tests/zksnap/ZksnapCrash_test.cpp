@@ -33,6 +33,20 @@ class CrashTest : public ZksnapTest {
     ASSERT_TRUE(
         zkfiler::SetLatency(std::chrono::milliseconds(nLatencyMs)).ok());
   }
+  // Waits (up to 20 s) until the process has sent the file server a
+  // command: from then on it holds the catalog's write lock.
+  bool WaitForFilerCommand(pid_t nPid) {
+    for (int i = 0; i < 2000; ++i) {
+      std::vector<zkfiler::JournalEntry> v;
+      if (zkfiler::Journal(&v).ok()) {
+        for (const auto& e : v) {
+          if (e.pid == nPid) return true;
+        }
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
   unsigned Seed() {
     const unsigned n = std::random_device{}();
     RecordProperty("seed", std::to_string(n));
@@ -128,7 +142,7 @@ TEST_F(CrashTest, InterruptedCommandSaysSoAndChangesNothing) {
   SetUpSlowRecords(100);
   const std::string sBefore = Dump();
   Spawned o = Spawn({"--state", m_sState, "prepare", "--all"});
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  ASSERT_TRUE(WaitForFilerCommand(o.nPid));
   kill(o.nPid, SIGTERM);
   const RunResult r = Wait(o);
   EXPECT_EQ(128 + SIGTERM, r.nExit) << r.sOut << r.sErr;
@@ -181,7 +195,7 @@ TEST_F(CrashTest, ConcurrentOperationsBothLand) {
 TEST_F(CrashTest, NoWaitGivesBusy) {
   SetUpSlowRecords(150);
   Spawned a = Spawn({"--state", m_sState, "prepare", "--all"});
-  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  ASSERT_TRUE(WaitForFilerCommand(a.nPid));
   const RunResult rb =
       Z({"--wait", "0", "config", "set", "sCelerraCommaSeparatedRWHosts", "h"});
   const RunResult ra = Wait(a);
