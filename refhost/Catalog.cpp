@@ -220,16 +220,14 @@ std::unique_ptr<Catalog> Catalog::Open(const std::string& sStateDir,
   {
     Stmt oVersion(pDb, "PRAGMA user_version", pCatalog->m_sPath);
     if (oVersion.Step()) nVersion = oVersion.Int(0);
-    Stmt oTables(pDb, "SELECT count(*) FROM sqlite_master",
-                 pCatalog->m_sPath);
+    Stmt oTables(pDb, "SELECT count(*) FROM sqlite_master", pCatalog->m_sPath);
     if (oTables.Step()) nTables = oTables.Int(0);
   }
   if (nVersion > kSchemaVersion) {
     throw HostError("catalog " + sPath + " has schema version " +
                     std::to_string(nVersion) +
                     ", newer than this zksnap reads (" +
-                    std::to_string(kSchemaVersion) +
-                    "); use a newer zksnap");
+                    std::to_string(kSchemaVersion) + "); use a newer zksnap");
   }
   if (nVersion == 0) {
     if (nTables != 0) {
@@ -311,8 +309,7 @@ void Catalog::Rollback() {
 }
 
 uint64_t Catalog::NextJobId() {
-  Stmt oGet(m_pDb, "SELECT value FROM meta WHERE key = 'job_counter'",
-            m_sPath);
+  Stmt oGet(m_pDb, "SELECT value FROM meta WHERE key = 'job_counter'", m_sPath);
   uint64_t nLast = 0;
   if (oGet.Step()) nLast = std::stoull(oGet.Text(0));
   const uint64_t nNext = nLast + 1;
@@ -376,8 +373,7 @@ void Catalog::AddArray(const ArrayRow& a) {
   for (const std::string& sName : vNames) {
     std::optional<ArrayRow> oTaken = FindArray(sName);
     if (oTaken) {
-      throw HostError("\"" + sName + "\" already names array " +
-                      oTaken->sName);
+      throw HostError("\"" + sName + "\" already names array " + oTaken->sName);
     }
   }
   Stmt o(m_pDb,
@@ -501,7 +497,8 @@ void Catalog::UpdateRecord(const RecordRow& r) {
     o.BindNull(11);
   }
   o.Run();
-  if (sqlite3_changes(m_pDb) == 0) throw HostError("no record named " + r.sName);
+  if (sqlite3_changes(m_pDb) == 0)
+    throw HostError("no record named " + r.sName);
   Stmt oClear(m_pDb, "DELETE FROM metadata WHERE record = ?1", m_sPath);
   oClear.Bind(1, r.sName).Run();
   for (const auto& oMeta : r.mMetaData) {

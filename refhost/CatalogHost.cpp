@@ -25,9 +25,8 @@ CatalogHost::CatalogHost(Catalog* pCatalog) : m_pCatalog(pCatalog) {
     ArrayEntry oEntry;
     oEntry.sName = a.sName;
     oEntry.vAliases = a.vAddresses;
-    oEntry.sArrayInfo =
-        ArrayDatabase::FormArrayInfo(a.sArrayId, a.sVendor, a.sControlHost,
-                                     a.sUser, a.sPassword, a.sEngine);
+    oEntry.sArrayInfo = ArrayDatabase::FormArrayInfo(
+        a.sArrayId, a.sVendor, a.sControlHost, a.sUser, a.sPassword, a.sEngine);
     m_oDatabase.Add(oEntry);
     m_vPasswords.push_back(a.sPassword);
   }
@@ -48,8 +47,8 @@ MemSnapInfo* CatalogHost::Add(const RecordRow& r) {
   p->nStatus = r.nStatus;
   p->nJPRId = r.nJPRId;
   p->sJPRText = r.sJPRText;
-  if (r.oMountSource) p->mIntValues[ZKSO::GET_VALUE_VOLSNAP_OP_SOURCE] =
-      *r.oMountSource;
+  if (r.oMountSource)
+    p->mIntValues[ZKSO::GET_VALUE_VOLSNAP_OP_SOURCE] = *r.oMountSource;
   m_vRows.push_back(r);
   return p;
 }

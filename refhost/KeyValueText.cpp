@@ -8,15 +8,32 @@ std::string EscapeValue(const std::string& sValue) {
   std::string s;
   for (char c : sValue) {
     switch (c) {
-      case '\b': s += "\\b"; break;
-      case '\t': s += "\\t"; break;
-      case '\n': s += "\\n"; break;
-      case '\f': s += "\\f"; break;
-      case '\r': s += "\\r"; break;
-      case '"': s += "\\\""; break;
-      case '/': s += "\\/"; break;
-      case '\\': s += "\\\\"; break;
-      default: s += c;
+      case '\b':
+        s += "\\b";
+        break;
+      case '\t':
+        s += "\\t";
+        break;
+      case '\n':
+        s += "\\n";
+        break;
+      case '\f':
+        s += "\\f";
+        break;
+      case '\r':
+        s += "\\r";
+        break;
+      case '"':
+        s += "\\\"";
+        break;
+      case '/':
+        s += "\\/";
+        break;
+      case '\\':
+        s += "\\\\";
+        break;
+      default:
+        s += c;
     }
   }
   return s;
@@ -32,12 +49,23 @@ std::string UnescapeValue(const std::string& sText) {
     }
     if (++i == sText.size()) break;
     switch (sText[i]) {
-      case 'b': s += '\b'; break;
-      case 'f': s += '\f'; break;
-      case 'n': s += '\n'; break;
-      case 'r': s += '\r'; break;
-      case 't': s += '\t'; break;
-      default: s += sText[i];
+      case 'b':
+        s += '\b';
+        break;
+      case 'f':
+        s += '\f';
+        break;
+      case 'n':
+        s += '\n';
+        break;
+      case 'r':
+        s += '\r';
+        break;
+      case 't':
+        s += '\t';
+        break;
+      default:
+        s += sText[i];
     }
   }
   return s;

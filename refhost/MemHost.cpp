@@ -15,15 +15,32 @@ std::string Escape(const std::string& sValue) {
   std::string s;
   for (char c : sValue) {
     switch (c) {
-      case '\b': s += "\\b"; break;
-      case '\t': s += "\\t"; break;
-      case '\n': s += "\\n"; break;
-      case '\f': s += "\\f"; break;
-      case '\r': s += "\\r"; break;
-      case '"': s += "\\\""; break;
-      case '/': s += "\\/"; break;
-      case '\\': s += "\\\\"; break;
-      default: s += c;
+      case '\b':
+        s += "\\b";
+        break;
+      case '\t':
+        s += "\\t";
+        break;
+      case '\n':
+        s += "\\n";
+        break;
+      case '\f':
+        s += "\\f";
+        break;
+      case '\r':
+        s += "\\r";
+        break;
+      case '"':
+        s += "\\\"";
+        break;
+      case '/':
+        s += "\\/";
+        break;
+      case '\\':
+        s += "\\\\";
+        break;
+      default:
+        s += c;
     }
   }
   return s;
@@ -78,8 +95,9 @@ std::string ArrayDatabase::FormArrayInfo(const std::string& sArrayId,
                                          const std::string& sPassword,
                                          const std::string& sEngineName) {
   return "{arrayId:" + Escape(sArrayId) + ",vendorName:" + Escape(sVendorName) +
-         ",hostName:" + Escape(sHostName) + ",hostUserName:" +
-         Escape(sUserName) + ",hostPassword:" + Escape(sPassword) +
+         ",hostName:" + Escape(sHostName) +
+         ",hostUserName:" + Escape(sUserName) +
+         ",hostPassword:" + Escape(sPassword) +
          ",engineName:" + Escape(sEngineName) + "}";
 }
 
@@ -98,8 +116,8 @@ int MemSnapInfo::Answer(Getter eGetter, const std::string& sValue,
   const size_t nNeeded = sValue.size() + 1;
   if (oSwitch.nTooSmall > 0) {
     --oSwitch.nTooSmall;
-    *pLength = oSwitch.nNeeded != 0 ? oSwitch.nNeeded
-                                    : static_cast<uint16_t>(nNeeded);
+    *pLength =
+        oSwitch.nNeeded != 0 ? oSwitch.nNeeded : static_cast<uint16_t>(nNeeded);
     return 2;
   }
   if (nNeeded > 0xFFFF) return 1;  // cannot be described by a 16-bit length

@@ -27,9 +27,9 @@ namespace zkref {
 
 // One entry of the host's array management database.
 struct ArrayEntry {
-  std::string sName;                   // name the entry is registered under
-  std::vector<std::string> vAliases;   // further names or IP addresses
-  std::string sArrayInfo;              // text handed out by GetArrayInfo
+  std::string sName;                  // name the entry is registered under
+  std::vector<std::string> vAliases;  // further names or IP addresses
+  std::string sArrayInfo;             // text handed out by GetArrayInfo
 };
 
 // The host's array management database. Borrowed by the records; must
@@ -155,8 +155,8 @@ class MemOSUtil : public ZKSO::ZKOSUtil {
   explicit MemOSUtil(ZKUint64 nJobId = 0) : m_nJobId(nJobId) {}
   virtual ~MemOSUtil() = default;
 
-  int GetConfigString(const char* pszSection, const char* pszKey,
-                      char* pBuffer, int nSize) override;
+  int GetConfigString(const char* pszSection, const char* pszKey, char* pBuffer,
+                      int nSize) override;
   bool GetConfigInt(const char* pszSection, const char* pszKey,
                     int* pValue) override;
   ZKUint64 GetJobId() override { return m_nJobId; }

@@ -5,10 +5,10 @@
 
 #include <cerrno>
 #include <climits>
-#include <iostream>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 
 #include "refhost/ZksnapCommands.h"
@@ -27,11 +27,10 @@ std::string StripLineEnd(std::string s) {
 std::string PasswordFromTerminal(const std::string& sArray) {
   std::FILE* pTty = std::fopen("/dev/tty", "r+");
   if (pTty == nullptr) {
-    throw HostError(
-        "no terminal to ask for the password of array " + sArray +
-            ": give --password-file FILE, --password-env VAR or "
-            "--password-stdin",
-        kExitUsage);
+    throw HostError("no terminal to ask for the password of array " + sArray +
+                        ": give --password-file FILE, --password-env VAR or "
+                        "--password-stdin",
+                    kExitUsage);
   }
   std::fprintf(pTty, "Password for array %s: ", sArray.c_str());
   std::fflush(pTty);
@@ -113,9 +112,11 @@ int CmdArrayAdd(Context& z, const ArrayAddArgs& a) {
   for (const std::string& s : a.vAddresses) CheckText("address", s);
   if (!a.sArrayId.empty()) CheckText("array id", a.sArrayId);
   CheckText("engine name", a.sEngine);
-  if (a.sVendor.empty() || a.sVendor.find_first_of(",{}:") != std::string::npos) {
-    throw HostError("vendor name \"" + a.sVendor + "\" is empty or holds , { } :",
-                    kExitUsage);
+  if (a.sVendor.empty() ||
+      a.sVendor.find_first_of(",{}:") != std::string::npos) {
+    throw HostError(
+        "vendor name \"" + a.sVendor + "\" is empty or holds , { } :",
+        kExitUsage);
   }
   Catalog& c = z.OpenCatalog();
   ArrayRow r;
@@ -211,9 +212,9 @@ void CheckConfigValue(const std::string& sKey, const std::string& sValue) {
     long n = std::strtol(sValue.c_str(), &pEnd, 10);
     if (sValue.empty() || *pEnd != '\0' || errno != 0 || n < INT32_MIN ||
         n > INT32_MAX) {
-      throw HostError(sKey + " takes a whole number of seconds, not \"" +
-                          sValue + "\"",
-                      kExitUsage);
+      throw HostError(
+          sKey + " takes a whole number of seconds, not \"" + sValue + "\"",
+          kExitUsage);
     }
   }
   if (sValue.size() >= 1024) {

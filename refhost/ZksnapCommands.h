@@ -77,8 +77,7 @@ int CmdLog(Context& z, const std::string& sRecord, uint64_t nJobId);
 // ---- operations -----------------------------------------------------------
 // sOperation: prepare, unprepare, snap, map, unmap, delete, revert,
 // reconcile.
-int CmdOperation(Context& z, const std::string& sOperation,
-                 const Selection& s);
+int CmdOperation(Context& z, const std::string& sOperation, const Selection& s);
 int CmdSupported(Context& z, const std::string& sIdentifier);
 
 // ---- configuration --------------------------------------------------------

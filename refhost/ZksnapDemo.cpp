@@ -3,8 +3,8 @@
 #include <stdlib.h>
 
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 
 #include "filer/FilerSim.h"
 #include "refhost/ZksnapCommands.h"
@@ -208,17 +208,19 @@ int CmdDemo(const GlobalOptions& oGlobal, const DemoArgs& a) {
     }
     std::printf("-> exit status %d\n", nStep);
     if (nStep != kExitSuccess) {
-      std::printf("\nzksnap demo: step %zu failed; 'zksnap --state %s log' "
-                  "shows the job log\n",
-                  i + 1, sDir.c_str());
+      std::printf(
+          "\nzksnap demo: step %zu failed; 'zksnap --state %s log' "
+          "shows the job log\n",
+          i + 1, sDir.c_str());
       nExit = nStep;
       break;
     }
   }
   std::fflush(stdout);
   if (nExit == kExitSuccess) {
-    std::printf("\nzksnap demo: the whole lifecycle ran on NFS, NAS on a VDM "
-                "and VMware devices.\n");
+    std::printf(
+        "\nzksnap demo: the whole lifecycle ran on NFS, NAS on a VDM "
+        "and VMware devices.\n");
   }
   if (a.bKeep || nExit != kExitSuccess) {
     std::printf("state kept in %s (use --state %s)\n", sDir.c_str(),

@@ -19,9 +19,10 @@ std::string SourceIdentifier(const DeviceAddArgs& a) {
                      (a.sNasPath.empty() ? 0 : 1) +
                      (a.sIdentifier.empty() ? 0 : 1);
   if (nKinds != 1) {
-    throw HostError("give exactly one of --nfs EXPORT, --nas PATH, "
-                    "--identifier TEXT",
-                    kExitUsage);
+    throw HostError(
+        "give exactly one of --nfs EXPORT, --nas PATH, "
+        "--identifier TEXT",
+        kExitUsage);
   }
   std::string sError;
   if (!a.sIdentifier.empty()) {
@@ -35,7 +36,8 @@ std::string SourceIdentifier(const DeviceAddArgs& a) {
                       "\": it needs a type and a vendor");
     }
     bool bKnown = false;
-    for (const char* psz : kDeviceTypes) bKnown |= ValueOf(vPairs, "type") == psz;
+    for (const char* psz : kDeviceTypes)
+      bKnown |= ValueOf(vPairs, "type") == psz;
     if (!bKnown) {
       throw HostError("malformed device identifier \"" + a.sIdentifier +
                       "\": unknown type \"" + ValueOf(vPairs, "type") + "\"");
@@ -43,8 +45,9 @@ std::string SourceIdentifier(const DeviceAddArgs& a) {
     return a.sIdentifier;
   }
   if (a.sFiler.empty()) {
-    throw HostError("--nfs and --nas need --filer HOST (the file server's name)",
-                    kExitUsage);
+    throw HostError(
+        "--nfs and --nas need --filer HOST (the file server's name)",
+        kExitUsage);
   }
   const std::string& sPath = a.sNfsExport.empty() ? a.sNasPath : a.sNfsExport;
   if (sPath.front() != '/') {
@@ -64,8 +67,7 @@ std::string SourceIdentifier(const DeviceAddArgs& a) {
   vPairs.push_back({"vendor", "celerra"});
   std::string sText;
   if (!FormKeyValueText(vPairs, &sText, &sError)) {
-    throw HostError("cannot form the device identifier: " + sError,
-                    kExitUsage);
+    throw HostError("cannot form the device identifier: " + sError, kExitUsage);
   }
   return sText;
 }
@@ -74,9 +76,10 @@ std::string HostIdentifier(const DeviceAddArgs& a) {
   std::string sError;
   if (!a.sHostIdentifier.empty()) {
     if (!a.sEsx.empty() || !a.sVCenter.empty() || !a.vVMKernel.empty()) {
-      throw HostError("--host-identifier replaces --esx, --vcenter and "
-                      "--vmkernel; give one or the other",
-                      kExitUsage);
+      throw HostError(
+          "--host-identifier replaces --esx, --vcenter and "
+          "--vmkernel; give one or the other",
+          kExitUsage);
     }
     KeyValuePairs vPairs;
     if (!ParseKeyValueText(a.sHostIdentifier, &vPairs, &sError)) {
@@ -153,8 +156,7 @@ Json RecordJson(const RecordRow& r) {
       .Set("array", r.sBoundArray)
       .Set("reason_id", Json::Int(r.nJPRId))
       .Set("reason", r.sJPRText)
-      .Set("mount_source",
-           r.oMountSource ? Json::Int(*r.oMountSource) : Json())
+      .Set("mount_source", r.oMountSource ? Json::Int(*r.oMountSource) : Json())
       .Set("metadata", oMeta);
   return o;
 }
@@ -165,8 +167,8 @@ void CheckName(const std::string& sWhat, const std::string& sName) {
   // Checkpoint names GROUP_RECORD_TIME must stay within 240 characters.
   bool bOk = !sName.empty() && sName.size() <= 100 && sName[0] != '-';
   for (char c : sName) {
-    if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '.' ||
-          c == '_' || c == '-')) {
+    if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '_' ||
+          c == '-')) {
       bOk = false;
     }
   }
@@ -220,8 +222,8 @@ void PrintStatus(Context& z, const std::vector<RecordRow>& vRows) {
     z.Out(StatusJson(vRows).Dump() + "\n");
     return;
   }
-  Table t({"RECORD", "STATUS", "SNAP NAME", "CHECKPOINT", "SNAP DEVICE",
-           "REASON"});
+  Table t(
+      {"RECORD", "STATUS", "SNAP NAME", "CHECKPOINT", "SNAP DEVICE", "REASON"});
   for (const RecordRow& r : vRows) {
     std::string sReason = r.sJPRText;
     if (r.nJPRId != 0) sReason = std::to_string(r.nJPRId) + ": " + sReason;
@@ -261,15 +263,15 @@ int CmdDeviceList(Context& z) {
     z.Out(oList.Dump() + "\n");
     return kExitSuccess;
   }
-  Table t({"RECORD", "SNAP GROUP", "TYPE", "FILER", "PATH", "VMWARE",
-           "STATUS"});
+  Table t(
+      {"RECORD", "SNAP GROUP", "TYPE", "FILER", "PATH", "VMWARE", "STATUS"});
   for (const RecordRow& r : v) {
-    t.AddRow({r.sName, r.sGroup, DeviceField(r.sSourceDevice, "type"),
-              DeviceField(r.sSourceDevice, "targethostname"),
-              DeviceWhere(r.sSourceDevice),
-              DeviceField(r.sSourceDevice, "kemtype") == "vmware" ? "yes"
-                                                                  : "no",
-              StatusName(r.nStatus)});
+    t.AddRow(
+        {r.sName, r.sGroup, DeviceField(r.sSourceDevice, "type"),
+         DeviceField(r.sSourceDevice, "targethostname"),
+         DeviceWhere(r.sSourceDevice),
+         DeviceField(r.sSourceDevice, "kemtype") == "vmware" ? "yes" : "no",
+         StatusName(r.nStatus)});
   }
   z.Out(t.Empty() ? "no records (add one with 'zksnap device add')\n"
                   : t.Render());
@@ -317,8 +319,7 @@ int CmdDeviceRemove(Context& z, const std::string& sName, bool bForce) {
   if (!sCheckpoint.empty() && o->nStatus != ZKSO::DELETE_SUCCESS &&
       o->nStatus != ZKSO::SNAP_NOT_FOUND && !bForce) {
     throw HostError("record " + sName + " still names checkpoint " +
-                    sCheckpoint +
-                    "; delete it first ('zksnap delete " + sName +
+                    sCheckpoint + "; delete it first ('zksnap delete " + sName +
                     "') or use --force");
   }
   c.RemoveRecord(sName);

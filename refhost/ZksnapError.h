@@ -14,12 +14,12 @@ namespace zkref {
 
 // Exit statuses of zksnap; documented in docs/zksnap.md.
 enum ExitStatus : int {
-  kExitSuccess = 0,    // RESULT_SUCCESS, or a command that needs no plug-in
-  kExitError = 1,      // the command could not run: bad input, catalog, plug-in
-  kExitUsage = 2,      // the command line itself is wrong
-  kExitPartial = 3,    // the plug-in answered RESULT_PARTIAL_SUCCESS
-  kExitFailure = 4,    // the plug-in answered RESULT_FAILURE
-  kExitBusy = 5,       // another zksnap held the catalog for too long
+  kExitSuccess = 0,  // RESULT_SUCCESS, or a command that needs no plug-in
+  kExitError = 1,    // the command could not run: bad input, catalog, plug-in
+  kExitUsage = 2,    // the command line itself is wrong
+  kExitPartial = 3,  // the plug-in answered RESULT_PARTIAL_SUCCESS
+  kExitFailure = 4,  // the plug-in answered RESULT_FAILURE
+  kExitBusy = 5,     // another zksnap held the catalog for too long
   // 128 + N: stopped by signal N (SIGINT, SIGTERM, SIGHUP); the catalog is
   // as it was before the command.
 };

@@ -67,8 +67,8 @@ Table ExportTable(const std::vector<zkfiler::ExportView>& v) {
   Table t({"CONTROL HOST", "EXPORT", "MOVER", "FS/CHECKPOINT", "ACCESS", "RW",
            "ROOT"});
   for (const auto& e : v) {
-    t.AddRow({e.control_host, e.path, e.mover_id, e.fs_id,
-              Join(e.access_hosts), Join(e.rw_hosts), Join(e.root_hosts)});
+    t.AddRow({e.control_host, e.path, e.mover_id, e.fs_id, Join(e.access_hosts),
+              Join(e.rw_hosts), Join(e.root_hosts)});
   }
   return t;
 }
@@ -117,14 +117,13 @@ int CmdFilerShow(Context& z) {
     z.Out(o.Dump() + "\n");
     return kExitSuccess;
   }
-  Table tFs({"CONTROL HOST", "FS", "NAME", "MOUNT", "ON", "EXTRA",
-             "GENERATION", "RESTORES"});
+  Table tFs({"CONTROL HOST", "FS", "NAME", "MOUNT", "ON", "EXTRA", "GENERATION",
+             "RESTORES"});
   for (const auto& l : vServers) {
     for (const auto& f : l.file_systems) {
       tFs.AddRow({l.control_host, f.id, f.name, f.mount_path,
-                  (f.on_vdm ? "vdm " : "mover ") + f.mover_id,
-                  f.storage_extra, std::to_string(f.generation),
-                  std::to_string(f.restores)});
+                  (f.on_vdm ? "vdm " : "mover ") + f.mover_id, f.storage_extra,
+                  std::to_string(f.generation), std::to_string(f.restores)});
     }
   }
   z.Out("File systems (" + z.FilerDbPath() + ")\n" + tFs.Render() + "\n");
@@ -210,8 +209,9 @@ int CmdOrphans(Context& z) {
     return kExitSuccess;
   }
   if (vOrphanCheckpoints.empty() && vOrphanExports.empty()) {
-    z.Out("no orphans: every checkpoint and checkpoint export on the file "
-          "server is named by a record\n");
+    z.Out(
+        "no orphans: every checkpoint and checkpoint export on the file "
+        "server is named by a record\n");
     return kExitSuccess;
   }
   if (!vOrphanCheckpoints.empty()) {

@@ -17,9 +17,12 @@ extern volatile int g_nCommitted;
 
 int ExitForResult(int nResult) {
   switch (nResult) {
-    case ZKSO::RESULT_SUCCESS: return kExitSuccess;
-    case ZKSO::RESULT_PARTIAL_SUCCESS: return kExitPartial;
-    default: return kExitFailure;
+    case ZKSO::RESULT_SUCCESS:
+      return kExitSuccess;
+    case ZKSO::RESULT_PARTIAL_SUCCESS:
+      return kExitPartial;
+    default:
+      return kExitFailure;
   }
 }
 
@@ -50,9 +53,8 @@ int CmdOperation(Context& z, const std::string& sOperation,
     oHost.Add(r);
   }
   std::vector<ZKSO::SnapInfo*> vPointers = oHost.Pointers();
-  const ZKSO::ResultCode eResult =
-      fn(vPointers.data(), static_cast<int16_t>(vPointers.size()),
-         oHost.OSUtil());
+  const ZKSO::ResultCode eResult = fn(
+      vPointers.data(), static_cast<int16_t>(vPointers.size()), oHost.OSUtil());
   const std::vector<RecordRow> vWritten = oHost.WriteBack(sOperation);
   c.Commit();
   g_nCommitted = 1;

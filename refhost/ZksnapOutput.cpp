@@ -92,13 +92,27 @@ std::string Quote(const std::string& s) {
   std::string sOut = "\"";
   for (unsigned char c : s) {
     switch (c) {
-      case '"': sOut += "\\\""; break;
-      case '\\': sOut += "\\\\"; break;
-      case '\b': sOut += "\\b"; break;
-      case '\f': sOut += "\\f"; break;
-      case '\n': sOut += "\\n"; break;
-      case '\r': sOut += "\\r"; break;
-      case '\t': sOut += "\\t"; break;
+      case '"':
+        sOut += "\\\"";
+        break;
+      case '\\':
+        sOut += "\\\\";
+        break;
+      case '\b':
+        sOut += "\\b";
+        break;
+      case '\f':
+        sOut += "\\f";
+        break;
+      case '\n':
+        sOut += "\\n";
+        break;
+      case '\r':
+        sOut += "\\r";
+        break;
+      case '\t':
+        sOut += "\\t";
+        break;
       default:
         if (c < 0x20) {
           char aBuf[8];
@@ -150,40 +164,62 @@ std::string Json::Dump(int nIndent) const {
 
 std::string StatusName(int n) {
   switch (n) {
-    case ZKSO::SNAP_STATUS_UNKNOWN: return "SNAP_STATUS_UNKNOWN";
-    case ZKSO::SNAP_STATUS_NONE: return "SNAP_STATUS_NONE";
-    case ZKSO::READY_FOR_SNAP: return "READY_FOR_SNAP";
-    case ZKSO::READY_FOR_SNAP_FAILED: return "READY_FOR_SNAP_FAILED";
-    case ZKSO::SNAP_UNPREPARED: return "SNAP_UNPREPARED";
-    case ZKSO::SNAP_SUCCESS: return "SNAP_SUCCESS";
-    case ZKSO::SNAP_FAILED: return "SNAP_FAILED";
-    case ZKSO::MAP_FAILED: return "MAP_FAILED";
-    case ZKSO::MAP_SUCCESS: return "MAP_SUCCESS";
-    case ZKSO::UNMAP_SUCCESS: return "UNMAP_SUCCESS";
-    case ZKSO::UNMAP_FAILED: return "UNMAP_FAILED";
-    case ZKSO::DELETE_SUCCESS: return "DELETE_SUCCESS";
-    case ZKSO::DELETE_FAILED: return "DELETE_FAILED";
-    case ZKSO::REVERT_SUCCESS: return "REVERT_SUCCESS";
-    case ZKSO::REVERT_FAILED: return "REVERT_FAILED";
-    case ZKSO::SNAP_NOT_FOUND: return "SNAP_NOT_FOUND";
+    case ZKSO::SNAP_STATUS_UNKNOWN:
+      return "SNAP_STATUS_UNKNOWN";
+    case ZKSO::SNAP_STATUS_NONE:
+      return "SNAP_STATUS_NONE";
+    case ZKSO::READY_FOR_SNAP:
+      return "READY_FOR_SNAP";
+    case ZKSO::READY_FOR_SNAP_FAILED:
+      return "READY_FOR_SNAP_FAILED";
+    case ZKSO::SNAP_UNPREPARED:
+      return "SNAP_UNPREPARED";
+    case ZKSO::SNAP_SUCCESS:
+      return "SNAP_SUCCESS";
+    case ZKSO::SNAP_FAILED:
+      return "SNAP_FAILED";
+    case ZKSO::MAP_FAILED:
+      return "MAP_FAILED";
+    case ZKSO::MAP_SUCCESS:
+      return "MAP_SUCCESS";
+    case ZKSO::UNMAP_SUCCESS:
+      return "UNMAP_SUCCESS";
+    case ZKSO::UNMAP_FAILED:
+      return "UNMAP_FAILED";
+    case ZKSO::DELETE_SUCCESS:
+      return "DELETE_SUCCESS";
+    case ZKSO::DELETE_FAILED:
+      return "DELETE_FAILED";
+    case ZKSO::REVERT_SUCCESS:
+      return "REVERT_SUCCESS";
+    case ZKSO::REVERT_FAILED:
+      return "REVERT_FAILED";
+    case ZKSO::SNAP_NOT_FOUND:
+      return "SNAP_NOT_FOUND";
   }
   return "STATUS_" + std::to_string(n);
 }
 
 std::string ResultName(int n) {
   switch (n) {
-    case ZKSO::RESULT_SUCCESS: return "RESULT_SUCCESS";
-    case ZKSO::RESULT_FAILURE: return "RESULT_FAILURE";
-    case ZKSO::RESULT_PARTIAL_SUCCESS: return "RESULT_PARTIAL_SUCCESS";
+    case ZKSO::RESULT_SUCCESS:
+      return "RESULT_SUCCESS";
+    case ZKSO::RESULT_FAILURE:
+      return "RESULT_FAILURE";
+    case ZKSO::RESULT_PARTIAL_SUCCESS:
+      return "RESULT_PARTIAL_SUCCESS";
   }
   return "RESULT_" + std::to_string(n);
 }
 
 std::string MetaDataName(int n) {
   switch (n) {
-    case SM_MDT_SNAP_UUID: return "SM_MDT_SNAP_UUID";
-    case SM_MDT_FS_INFO: return "SM_MDT_FS_INFO";
-    case SM_MDT_SNAP_MOUNT: return "SM_MDT_SNAP_MOUNT";
+    case SM_MDT_SNAP_UUID:
+      return "SM_MDT_SNAP_UUID";
+    case SM_MDT_FS_INFO:
+      return "SM_MDT_FS_INFO";
+    case SM_MDT_SNAP_MOUNT:
+      return "SM_MDT_SNAP_MOUNT";
   }
   return std::to_string(n);
 }

@@ -1,12 +1,13 @@
 // zksnap: the reference host. Keeps host records in a SQLite catalog, loads
 // the plug-in with dlopen and runs every operation on it. See docs/zksnap.md.
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <unistd.h>
 
 #include "hostenv/ZkLogSink.h"
 #include "refhost/CatalogHost.h"
@@ -96,27 +97,29 @@ int main(int argc, char** argv) {
   auto* pInit = app.add_subcommand("init", "make an empty catalog");
   pInit->add_flag("--demo", oInit.bDemo,
                   "also lay out the demo file server and register it");
-  pInit->callback([&] { fnRun = [&](Context& z) { return CmdInit(z, oInit); }; });
+  pInit->callback(
+      [&] { fnRun = [&](Context& z) { return CmdInit(z, oInit); }; });
 
   // demo
   DemoArgs oDemo;
   auto* pDemo = app.add_subcommand(
       "demo", "run the whole lifecycle in a fresh temporary state directory");
   pDemo->add_flag("--keep", oDemo.bKeep, "keep the state directory");
-  pDemo->callback([&] {
-    fnRun = [&](Context&) { return CmdDemo(oGlobal, oDemo); };
-  });
+  pDemo->callback(
+      [&] { fnRun = [&](Context&) { return CmdDemo(oGlobal, oDemo); }; });
 
   // array
   auto* pArray = app.add_subcommand("array", "the array management database");
   pArray->require_subcommand(1);
   ArrayAddArgs oArrayAdd;
   auto* pArrayAdd = pArray->add_subcommand("add", "register a file server");
-  pArrayAdd->add_option("name", oArrayAdd.sName,
-                        "name the devices give the file server")
+  pArrayAdd
+      ->add_option("name", oArrayAdd.sName,
+                   "name the devices give the file server")
       ->required();
-  pArrayAdd->add_option("--control-host", oArrayAdd.sControlHost,
-                        "control host of the file server")
+  pArrayAdd
+      ->add_option("--control-host", oArrayAdd.sControlHost,
+                   "control host of the file server")
       ->required();
   pArrayAdd->add_option("--user", oArrayAdd.sUser, "login user")->required();
   pArrayAdd->add_option("--vendor", oArrayAdd.sVendor, "vendor name")
@@ -124,8 +127,9 @@ int main(int argc, char** argv) {
   pArrayAdd->add_option("--array-id", oArrayAdd.sArrayId, "array id");
   pArrayAdd->add_option("--engine", oArrayAdd.sEngine, "engine name")
       ->capture_default_str();
-  pArrayAdd->add_option("--address", oArrayAdd.vAddresses,
-                        "further name or IP address it is known by")
+  pArrayAdd
+      ->add_option("--address", oArrayAdd.vAddresses,
+                   "further name or IP address it is known by")
       ->delimiter(',');
   pArrayAdd->add_option("--password-file", oArrayAdd.sPasswordFile,
                         "read the password from the first line of a file");
@@ -156,8 +160,9 @@ int main(int argc, char** argv) {
   DeviceAddArgs oDeviceAdd;
   auto* pDeviceAdd = pDevice->add_subcommand("add", "add a record");
   pDeviceAdd->add_option("name", oDeviceAdd.sName, "record name")->required();
-  pDeviceAdd->add_option("--snap-name", oDeviceAdd.sSnapName,
-                         "snap group: the snap name the host asks for")
+  pDeviceAdd
+      ->add_option("--snap-name", oDeviceAdd.sSnapName,
+                   "snap group: the snap name the host asks for")
       ->capture_default_str();
   pDeviceAdd->add_option("--nfs", oDeviceAdd.sNfsExport,
                          "an NFS export path on the file server");
@@ -172,13 +177,15 @@ int main(int argc, char** argv) {
   pDeviceAdd->add_option("--esx", oDeviceAdd.sEsx,
                          "ESX host that mounts the snapshot (VMware)");
   pDeviceAdd->add_option("--vcenter", oDeviceAdd.sVCenter, "vCenter name");
-  pDeviceAdd->add_option("--vmkernel", oDeviceAdd.vVMKernel,
-                         "VMkernel IP addresses")
+  pDeviceAdd
+      ->add_option("--vmkernel", oDeviceAdd.vVMKernel, "VMkernel IP addresses")
       ->delimiter(',');
-  pDeviceAdd->add_option("--host-identifier", oDeviceAdd.sHostIdentifier,
-                         "a mount host identifier {vcname:..,esxname:..} as is");
-  pDeviceAdd->add_option("--mount-source", oDeviceAdd.nMountSource,
-                         "mount request source the host reports (value 7)")
+  pDeviceAdd->add_option(
+      "--host-identifier", oDeviceAdd.sHostIdentifier,
+      "a mount host identifier {vcname:..,esxname:..} as is");
+  pDeviceAdd
+      ->add_option("--mount-source", oDeviceAdd.nMountSource,
+                   "mount request source the host reports (value 7)")
       ->capture_default_str();
   pDeviceAdd->callback(
       [&] { fnRun = [&](Context& z) { return CmdDeviceAdd(z, oDeviceAdd); }; });
@@ -265,8 +272,7 @@ int main(int argc, char** argv) {
   pFilerLoad->callback(
       [&] { fnRun = [&](Context& z) { return CmdFilerLoad(z, sLayout); }; });
 
-  app.add_subcommand("orphans",
-                     "checkpoints and exports that no record names")
+  app.add_subcommand("orphans", "checkpoints and exports that no record names")
       ->callback([&] { fnRun = [](Context& z) { return CmdOrphans(z); }; });
 
   auto* pConfig = app.add_subcommand("config", "configuration values");
@@ -304,11 +310,13 @@ int main(int argc, char** argv) {
     }
     if (sArg.empty() || sArg[0] == '-') continue;
     bool bKnown = false;
-    for (const CLI::App* p : app.get_subcommands([](CLI::App*) { return true; })) {
+    for (const CLI::App* p :
+         app.get_subcommands([](CLI::App*) { return true; })) {
       bKnown |= p->get_name() == sArg;
     }
     if (!bKnown) {
-      std::fprintf(stderr, "zksnap: unknown command \"%s\" (see zksnap --help)\n",
+      std::fprintf(stderr,
+                   "zksnap: unknown command \"%s\" (see zksnap --help)\n",
                    sArg.c_str());
       return kExitUsage;
     }
@@ -322,7 +330,8 @@ int main(int argc, char** argv) {
     return nCode == 0 ? kExitSuccess : kExitUsage;
   }
 
-  int nLevel = nVerbose == 0 ? -2 : (nVerbose == 1 ? -1 : (nVerbose == 2 ? 0 : 5));
+  int nLevel =
+      nVerbose == 0 ? -2 : (nVerbose == 1 ? -1 : (nVerbose == 2 ? 0 : 5));
   if (const char* psz = std::getenv("ZK_DEBUG_LEVEL")) nLevel = std::atoi(psz);
   Context oContext(oGlobal, stdout, stderr);
   StderrSink oSink(nLevel, &oContext);

@@ -81,8 +81,8 @@ TEST_F(CatalogTest, CreateReopenAndRefuseWhatIsNotOurs) {
   // Another program's SQLite file.
   std::filesystem::remove(sPath);
   ASSERT_EQ(SQLITE_OK, sqlite3_open(sPath.c_str(), &pDb));
-  ASSERT_EQ(SQLITE_OK, sqlite3_exec(pDb, "CREATE TABLE t(x)", nullptr,
-                                    nullptr, nullptr));
+  ASSERT_EQ(SQLITE_OK,
+            sqlite3_exec(pDb, "CREATE TABLE t(x)", nullptr, nullptr, nullptr));
   sqlite3_close(pDb);
   EXPECT_EQ(kExitError, ExitOf([&] { Open(true); }, &sWhy));
   EXPECT_NE(std::string::npos, sWhy.find("is not a zksnap catalog")) << sWhy;
@@ -94,8 +94,7 @@ TEST_F(CatalogTest, SecondWriterIsBusyAndAnUncommittedWriteVanishes) {
   a->Begin(Catalog::Txn::kWrite);
   a->SetConfig("", "k", "from a");
   std::string sWhy;
-  EXPECT_EQ(kExitBusy,
-            ExitOf([&] { b->Begin(Catalog::Txn::kWrite); }, &sWhy));
+  EXPECT_EQ(kExitBusy, ExitOf([&] { b->Begin(Catalog::Txn::kWrite); }, &sWhy));
   EXPECT_NE(std::string::npos, sWhy.find("is busy")) << sWhy;
   // A reader still sees the last committed state.
   b->Begin(Catalog::Txn::kRead);
@@ -117,7 +116,8 @@ TEST_F(CatalogTest, ArraysByNameAndAddress) {
   std::string sWhy;
   ArrayRow oClash = Array("nas2");  // shares 10.0.0.1 with nas1
   EXPECT_EQ(kExitError, ExitOf([&] { c->AddArray(oClash); }, &sWhy));
-  EXPECT_NE(std::string::npos, sWhy.find("\"10.0.0.1\" already names array nas1"))
+  EXPECT_NE(std::string::npos,
+            sWhy.find("\"10.0.0.1\" already names array nas1"))
       << sWhy;
   c->Commit();
   for (const char* psz : {"nas1", "10.0.0.1", "alias.nas1"}) {
@@ -305,8 +305,9 @@ TEST(OutputTest, TableAlignsAndJsonEscapes) {
   EXPECT_EQ("A          LONG HEADER\nwide cell  -\n", t.Render());
   Json o = Json::Object();
   o.Set("s", "q\"\\\n\x01").Set("n", Json::Int(-3)).Set("a", Json::Array());
-  EXPECT_EQ("{\n  \"s\": \"q\\\"\\\\\\n\\u0001\",\n  \"n\": -3,\n  \"a\": []\n}",
-            o.Dump());
+  EXPECT_EQ(
+      "{\n  \"s\": \"q\\\"\\\\\\n\\u0001\",\n  \"n\": -3,\n  \"a\": []\n}",
+      o.Dump());
   EXPECT_EQ("SNAP_NOT_FOUND", StatusName(24));
   EXPECT_EQ("STATUS_99", StatusName(99));
   EXPECT_EQ("RESULT_PARTIAL_SUCCESS", ResultName(2));

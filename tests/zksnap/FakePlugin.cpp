@@ -21,8 +21,7 @@ ZKSO_EXPORT void zkso_version(uint16_t* pMajor, uint16_t* pMinor,
 }
 
 ZKSO_EXPORT ZKSO::ResultCode zkso_isSupported(const char*, ZKSO::SNAP_TYPE,
-                                              ZKSO::ZKOSUtil*, char*,
-                                              int16_t) {
+                                              ZKSO::ZKOSUtil*, char*, int16_t) {
   return ZKSO::RESULT_FAILURE;
 }
 

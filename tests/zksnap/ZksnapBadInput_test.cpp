@@ -3,10 +3,9 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
-#include <iterator>
-
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -36,69 +35,129 @@ void PrintTo(const BadCase& c, std::ostream* os) { *os << c.pszName; }
 const char kState[] = "@STATE@";  // replaced by the state directory
 
 const BadCase kCases[] = {
-    {"UnknownRecord", Damage::kNone, {"prepare", "nosuch"}, 1,
+    {"UnknownRecord",
+     Damage::kNone,
+     {"prepare", "nosuch"},
+     1,
      "no record named nosuch"},
-    {"UnknownRecordInLog", Damage::kNone, {"log", "nosuch"}, 1,
+    {"UnknownRecordInLog",
+     Damage::kNone,
+     {"log", "nosuch"},
+     1,
      "no record named nosuch"},
-    {"UnknownGroup", Damage::kNone, {"snap", "--snap-name", "nogroup"}, 1,
+    {"UnknownGroup",
+     Damage::kNone,
+     {"snap", "--snap-name", "nogroup"},
+     1,
      "no record in snap group nogroup"},
-    {"UnknownArray", Damage::kNone, {"array", "remove", "nosuch"}, 1,
+    {"UnknownArray",
+     Damage::kNone,
+     {"array", "remove", "nosuch"},
+     1,
      "no array named nosuch"},
-    {"ArrayStillBound", Damage::kNone, {"array", "remove", "nas1.zs.test"}, 1,
+    {"ArrayStillBound",
+     Damage::kNone,
+     {"array", "remove", "nas1.zs.test"},
+     1,
      "is bound to 1 record(s)"},
-    {"DuplicateRecord", Damage::kNone,
-     {"device", "add", "nfs1", "--nfs", "/x", "--filer", "f"}, 1,
+    {"DuplicateRecord",
+     Damage::kNone,
+     {"device", "add", "nfs1", "--nfs", "/x", "--filer", "f"},
+     1,
      "a record named nfs1 already exists"},
-    {"MalformedIdentifier", Damage::kNone,
-     {"device", "add", "d", "--identifier", "type:nfs,vendor:celerra"}, 1,
+    {"MalformedIdentifier",
+     Damage::kNone,
+     {"device", "add", "d", "--identifier", "type:nfs,vendor:celerra"},
+     1,
      "malformed device identifier"},
-    {"IdentifierWithoutVendor", Damage::kNone,
-     {"device", "add", "d", "--identifier", "{type:nfs,lunuuid:\\/x}"}, 1,
+    {"IdentifierWithoutVendor",
+     Damage::kNone,
+     {"device", "add", "d", "--identifier", "{type:nfs,lunuuid:\\/x}"},
+     1,
      "it needs a type and a vendor"},
-    {"IdentifierOfUnknownType", Damage::kNone,
-     {"device", "add", "d", "--identifier", "{type:tape,vendor:celerra}"}, 1,
+    {"IdentifierOfUnknownType",
+     Damage::kNone,
+     {"device", "add", "d", "--identifier", "{type:tape,vendor:celerra}"},
+     1,
      "unknown type \"tape\""},
-    {"MalformedSupported", Damage::kNone, {"supported", "not-an-identifier"},
-     1, "malformed device identifier"},
-    {"BadRecordName", Damage::kNone,
-     {"device", "add", "a b", "--nfs", "/x", "--filer", "f"}, 2,
+    {"MalformedSupported",
+     Damage::kNone,
+     {"supported", "not-an-identifier"},
+     1,
+     "malformed device identifier"},
+    {"BadRecordName",
+     Damage::kNone,
+     {"device", "add", "a b", "--nfs", "/x", "--filer", "f"},
+     2,
      "record name \"a b\""},
-    {"PathNotAbsolute", Damage::kNone,
-     {"device", "add", "d", "--nfs", "fs1", "--filer", "f"}, 2,
+    {"PathNotAbsolute",
+     Damage::kNone,
+     {"device", "add", "d", "--nfs", "fs1", "--filer", "f"},
+     2,
      "does not start with /"},
-    {"KindMissing", Damage::kNone, {"device", "add", "d"}, 2,
+    {"KindMissing",
+     Damage::kNone,
+     {"device", "add", "d"},
+     2,
      "give exactly one of --nfs"},
     {"NoSelection", Damage::kNone, {"snap"}, 2, "name the records"},
     {"UnknownCommand", Damage::kNone, {"frobnicate"}, 2, "frobnicate"},
-    {"PasswordOnCommandLine", Damage::kNone,
+    {"PasswordOnCommandLine",
+     Damage::kNone,
      {"array", "add", "x", "--control-host", "c", "--user", "u", "--password",
       "pw"},
-     2, "--password"},
-    {"NoPasswordAndNoTerminal", Damage::kNone,
-     {"array", "add", "x", "--control-host", "c", "--user", "u"}, 2,
+     2,
+     "--password"},
+    {"NoPasswordAndNoTerminal",
+     Damage::kNone,
+     {"array", "add", "x", "--control-host", "c", "--user", "u"},
+     2,
      "no terminal to ask for the password"},
-    {"BadIntegerConfig", Damage::kNone,
-     {"config", "set", "nClearCelerraArrayMapSecs", "soon"}, 2,
+    {"BadIntegerConfig",
+     Damage::kNone,
+     {"config", "set", "nClearCelerraArrayMapSecs", "soon"},
+     2,
      "takes a whole number of seconds"},
-    {"UnsetConfigKey", Damage::kNone, {"config", "get", "sNothing"}, 1,
+    {"UnsetConfigKey",
+     Damage::kNone,
+     {"config", "get", "sNothing"},
+     1,
      "configuration key sNothing is not set"},
-    {"PluginThatDoesNotLoad", Damage::kNone,
-     {"--plugin", "@STATE@/catalog.db", "prepare", "--all"}, 1,
+    {"PluginThatDoesNotLoad",
+     Damage::kNone,
+     {"--plugin", "@STATE@/catalog.db", "prepare", "--all"},
+     1,
      "cannot load plug-in"},
-    {"PluginLackingAnExport", Damage::kNone,
-     {"--plugin", ZK_FAKE_PLUGIN_MISSING, "prepare", "--all"}, 1,
+    {"PluginLackingAnExport",
+     Damage::kNone,
+     {"--plugin", ZK_FAKE_PLUGIN_MISSING, "prepare", "--all"},
+     1,
      "lacks the export zkso_snapDevices"},
-    {"PluginOfAnotherVersion", Damage::kNone,
-     {"--plugin", ZK_FAKE_PLUGIN_V2, "prepare", "--all"}, 1,
+    {"PluginOfAnotherVersion",
+     Damage::kNone,
+     {"--plugin", ZK_FAKE_PLUGIN_V2, "prepare", "--all"},
+     1,
      "has version 2.0.0"},
-    {"NewerSchema", Damage::kNewerSchema, {"status"}, 1,
+    {"NewerSchema",
+     Damage::kNewerSchema,
+     {"status"},
+     1,
      "has schema version 99, newer than this zksnap reads (1)"},
-    {"NewerSchemaOnWrite", Damage::kNewerSchema, {"prepare", "--all"}, 1,
+    {"NewerSchemaOnWrite",
+     Damage::kNewerSchema,
+     {"prepare", "--all"},
+     1,
      "newer than this zksnap reads"},
-    {"ReadOnlyStateDirectory", Damage::kReadOnlyDir,
-     {"config", "set", "k", "v"}, 1, "is read-only"},
+    {"ReadOnlyStateDirectory",
+     Damage::kReadOnlyDir,
+     {"config", "set", "k", "v"},
+     1,
+     "is read-only"},
     {"CorruptCatalog", Damage::kCorrupt, {"status"}, 1, "is damaged"},
-    {"MissingStateDirectory", Damage::kMissingDir, {"status"}, 1,
+    {"MissingStateDirectory",
+     Damage::kMissingDir,
+     {"status"},
+     1,
      "no state directory"},
 };
 
@@ -108,9 +167,9 @@ class BadInputTest : public ZksnapTest,
 TEST_P(BadInputTest, OneLineExitStatusCatalogUnchanged) {
   const BadCase& c = GetParam();
   InitWithFileServer();
-  ASSERT_EQ(0, Z({"device", "add", "nfs1", "--nfs", "/fs_nfs", "--filer",
-                  kFiler})
-                   .nExit);
+  ASSERT_EQ(0,
+            Z({"device", "add", "nfs1", "--nfs", "/fs_nfs", "--filer", kFiler})
+                .nExit);
   // Binds nfs1 to the array.
   ASSERT_EQ(0, Z({"prepare", "nfs1"}).nExit);
   const std::string sCatalog = m_sState + "/catalog.db";
@@ -129,19 +188,17 @@ TEST_P(BadInputTest, OneLineExitStatusCatalogUnchanged) {
       std::filesystem::remove(sCatalog + "-wal");
       std::filesystem::remove(sCatalog + "-shm");
       std::ofstream o(sCatalog, std::ios::trunc);
-      o << "this is a shopping list, not a catalog\n"
-        << std::string(4096, 'x');
+      o << "this is a shopping list, not a catalog\n" << std::string(4096, 'x');
       o.close();
-      sBytes = "this is a shopping list, not a catalog\n" +
-               std::string(4096, 'x');
+      sBytes =
+          "this is a shopping list, not a catalog\n" + std::string(4096, 'x');
       break;
     }
     case Damage::kMissingDir:
       sStateArg = m_sTmp + "/nothing-here";
       break;
   }
-  const std::string sBefore =
-      c.eDamage == Damage::kCorrupt ? "" : Dump();
+  const std::string sBefore = c.eDamage == Damage::kCorrupt ? "" : Dump();
 
   std::vector<std::string> vArgs = {"--state", sStateArg};
   for (std::string s : c.vArgs) {
@@ -198,8 +255,8 @@ TEST_F(ZksnapTest, PasswordSourcesAndSecrecy) {
     std::ofstream o(sFile);
     o << kPassword << "\n";
   }
-  RunResult r = Z({"array", "add", "a1", "--control-host", "c1", "--user",
-                   "u", "--password-file", sFile});
+  RunResult r = Z({"array", "add", "a1", "--control-host", "c1", "--user", "u",
+                   "--password-file", sFile});
   EXPECT_EQ(0, r.nExit) << r.sErr;
   r = Z({"array", "add", "a2", "--control-host", "c2", "--user", "u",
          "--password-stdin"},
@@ -209,9 +266,9 @@ TEST_F(ZksnapTest, PasswordSourcesAndSecrecy) {
          "--password-env", "PW3"},
         "", {std::string("PW3=") + kPassword});
   EXPECT_EQ(0, r.nExit) << r.sErr;
-  EXPECT_EQ(kPassword + std::string("\n"),
-            Sql(m_sState + "/catalog.db",
-                "SELECT DISTINCT password FROM arrays"));
+  EXPECT_EQ(
+      kPassword + std::string("\n"),
+      Sql(m_sState + "/catalog.db", "SELECT DISTINCT password FROM arrays"));
   for (const char* pszJson : {"", "--json"}) {
     std::vector<std::string> v;
     if (*pszJson) v.push_back(pszJson);
@@ -242,9 +299,9 @@ TEST_F(ZksnapTest, FailedLoginNeverShowsThePassword) {
                    "--user", "intruder", "--password-env", "PW"},
                   "", {std::string("PW=") + kPassword});
   ASSERT_EQ(0, r.nExit);
-  ASSERT_EQ(0, Z({"device", "add", "nfs1", "--nfs", "/fs_nfs", "--filer",
-                  kFiler})
-                   .nExit);
+  ASSERT_EQ(0,
+            Z({"device", "add", "nfs1", "--nfs", "/fs_nfs", "--filer", kFiler})
+                .nExit);
   r = Z({"-vvv", "prepare", "nfs1"});
   EXPECT_EQ(4, r.nExit) << r.sOut << r.sErr;
   EXPECT_TRUE(Has(r.sOut, "READY_FOR_SNAP_FAILED")) << r.sOut;

@@ -89,7 +89,8 @@ TEST_F(CrashTest, KilledPrepareLeavesTheCatalogWholeAndTheNextCommandWorks) {
     EXPECT_EQ("ok\n", IntegrityCheck(sDir));
     const std::string sAfter = Dump(sDir);
     EXPECT_TRUE(sAfter == sBefore || sAfter == sComplete)
-        << "half-written catalog:\n" << sAfter;
+        << "half-written catalog:\n"
+        << sAfter;
     if (r.nExit == 128 + SIGKILL && sAfter == sBefore) ++nUnchanged;
     // The next command works on what was left.
     r = Raw({"--state", sDir, "prepare", "--all"}, "", vFiler);
@@ -157,8 +158,9 @@ TEST_F(CrashTest, ConcurrentWritersLoseNothing) {
   ASSERT_EQ(0, Z({"init"}).nExit);
   std::vector<Spawned> vRuns;
   for (int i = 0; i < 12; ++i) {
-    vRuns.push_back(Spawn({"--state", m_sState, "config", "set",
-                           "key" + std::to_string(i), "v" + std::to_string(i)}));
+    vRuns.push_back(
+        Spawn({"--state", m_sState, "config", "set", "key" + std::to_string(i),
+               "v" + std::to_string(i)}));
   }
   for (const Spawned& o : vRuns) {
     const RunResult r = Wait(o);

@@ -74,8 +74,7 @@ TEST_P(LifecycleTest, EveryOperationInItsOwnProcess) {
   EXPECT_EQ(kCheckpoint, v[0].name);
   EXPECT_EQ(k.pszFsId, v[0].fs_id);
   const std::string sSnapId = v[0].id;
-  EXPECT_TRUE(Has(StatusJson(sRecord),
-                  kCheckpoint + " (" + sSnapId + ")"));
+  EXPECT_TRUE(Has(StatusJson(sRecord), kCheckpoint + " (" + sSnapId + ")"));
 
   Step("map", sRecord);
   ExpectStatus(sRecord, "MAP_SUCCESS");
@@ -121,22 +120,21 @@ TEST_P(LifecycleTest, EveryOperationInItsOwnProcess) {
 
   r = Z({"--json", "log", sRecord});
   EXPECT_EQ(0, r.nExit);
-  for (const char* psz : {"prepare", "snap", "map", "unmap", "revert",
-                          "reconcile", "delete"}) {
+  for (const char* psz :
+       {"prepare", "snap", "map", "unmap", "revert", "reconcile", "delete"}) {
     EXPECT_TRUE(Has(r.sOut, std::string("\"operation\": \"") + psz + "\""))
         << psz;
   }
   EXPECT_EQ("ok\n", IntegrityCheck());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Kinds, LifecycleTest,
-    ::testing::Values(Kind{"nfs1", "101", "10.60.0.9"},
-                      Kind{"nas1", "103", "10.60.0.9"},
-                      Kind{"vm1", "102", "10.60.0.5"}),
-    [](const ::testing::TestParamInfo<Kind>& o) {
-      return std::string(o.param.pszRecord);
-    });
+INSTANTIATE_TEST_SUITE_P(Kinds, LifecycleTest,
+                         ::testing::Values(Kind{"nfs1", "101", "10.60.0.9"},
+                                           Kind{"nas1", "103", "10.60.0.9"},
+                                           Kind{"vm1", "102", "10.60.0.5"}),
+                         [](const ::testing::TestParamInfo<Kind>& o) {
+                           return std::string(o.param.pszRecord);
+                         });
 
 // One group: the three devices lie on three file systems, so snap makes
 // three checkpoints in one job, and delete removes them all.

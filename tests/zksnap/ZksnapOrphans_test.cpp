@@ -28,8 +28,8 @@ TEST_F(ZksnapTest, OrphansFindsACheckpointMadeBehindTheCatalogsBack) {
   ASSERT_TRUE(oClient.CreateROChkPt("101", CELERRA_STG_UXFS, "pool_a",
                                     "by_hand_1", sId));
   std::vector<std::string> vHosts = {"10.60.0.77"};
-  ASSERT_TRUE(oClient.CreateNFSShare("/by_hand_1", "2", false, vHosts, vHosts,
-                                     vHosts));
+  ASSERT_TRUE(
+      oClient.CreateNFSShare("/by_hand_1", "2", false, vHosts, vHosts, vHosts));
 
   r = Z({"--json", "orphans"});
   EXPECT_EQ(0, r.nExit) << r.sErr;

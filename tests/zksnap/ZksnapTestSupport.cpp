@@ -172,8 +172,7 @@ RunResult ZksnapTest::Wait(const Spawned& oRun) {
   if (oRun.nPid <= 0 || waitpid(oRun.nPid, &nStatus, 0) != oRun.nPid) {
     return r;
   }
-  r.nExit = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus)
-                               : 128 + WTERMSIG(nStatus);
+  r.nExit = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : 128 + WTERMSIG(nStatus);
   r.sOut = ReadFile(oRun.sBase + ".out");
   r.sErr = ReadFile(oRun.sBase + ".err");
   Remember(r);
@@ -261,8 +260,7 @@ std::string ZksnapTest::Dump(const std::string& sStateDir) {
       (sStateDir.empty() ? m_sState : sStateDir) + "/catalog.db";
   std::string s;
   for (const char* pszSql :
-       {"SELECT * FROM meta ORDER BY key",
-        "SELECT * FROM arrays ORDER BY name",
+       {"SELECT * FROM meta ORDER BY key", "SELECT * FROM arrays ORDER BY name",
         "SELECT * FROM array_addresses ORDER BY address",
         "SELECT * FROM records ORDER BY name",
         "SELECT * FROM metadata ORDER BY record, type",
