@@ -102,11 +102,22 @@ class CelerraSnapDevice {
   // Fills the snap clone identifier for the export at sSharePath.
   virtual bool FormSnapDevice(const std::string& sSharePath) = 0;
   virtual ~CelerraSnapDevice();
+  // Map: makes the writable checkpoint of the snapshot and stores its mount
+  // metadata. The client is logged into the device's file server.
   virtual bool CreateRWChkPt(ManageCelerra& oClient) = 0;
+  // Map: exports the writable checkpoint to the mount hosts (sMountHost,
+  // or the ESX host of a VMware device) and forms the snap clone
+  // identifier that setSnapDevice records.
   virtual bool ExposeChkPt(ManageCelerra& oClient,
                            const std::string& sMountHost) = 0;
+  // Unmap: removes the export, then deletes the writable checkpoint (best
+  // effort: its refusal does not fail the unmap).
   virtual bool UnExposeChkPt(ManageCelerra& oClient) = 0;
+  // Restores the file system from the snapshot, from its baseline when the
+  // snapshot is writable. A refusal posts reason 60513 with the file
+  // server's whole error text.
   virtual bool RevertFSFromChkPt(ManageCelerra& oClient);
+  // Deletes the snapshot's checkpoint, with its baseline when writable.
   virtual bool DeleteChkPt(ManageCelerra& oClient);
   // Sets bFound when the list holds this checkpoint (id, baseline id and
   // name equal). Always true.
