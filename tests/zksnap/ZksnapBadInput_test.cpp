@@ -313,3 +313,41 @@ TEST_F(ZksnapTest, FailedLoginNeverShowsThePassword) {
 
 }  // namespace
 }  // namespace zktest
+
+namespace zktest {
+namespace {
+
+// A VMware host identifier may carry a password of its own: zksnap shows
+// the identifier with it masked, in tables and in JSON.
+TEST_F(ZksnapTest, HostIdentifierPasswordIsNeverShown) {
+  const std::string sEsxPassword = "Esx-Pw-5521";
+  InitWithFileServer();
+  RunResult r = Z({"device", "add", "vm1", "--nfs", "/fs_ds", "--filer", kFiler,
+                   "--vmware", "--host-identifier",
+                   "{vcname:vc1,esxname:" + std::string(kEsx) +
+                       ",vmkernel:10.60.0.5|,password:" + sEsxPassword + "}"});
+  ASSERT_EQ(0, r.nExit) << r.sErr;
+  EXPECT_FALSE(Has(r.sOut, sEsxPassword)) << r.sOut;
+  for (const std::vector<std::string>& v :
+       std::vector<std::vector<std::string>>{
+           {"device", "show", "vm1"},
+           {"--json", "device", "show", "vm1"},
+           {"--json", "status"},
+           {"--json", "device", "list"}}) {
+    r = Z(v);
+    EXPECT_EQ(0, r.nExit) << r.sErr;
+    EXPECT_FALSE(Has(r.sOut, sEsxPassword)) << r.sOut;
+  }
+  EXPECT_TRUE(Has(r.sOut, "password:***********}")) << r.sOut;
+  // The plug-in reads it whole: map to the ESX host works.
+  for (const char* psz : {"prepare", "snap", "map"}) {
+    r = Z({"-vvv", psz, "vm1"});
+    EXPECT_EQ(0, r.nExit) << psz << "\n" << r.sOut << r.sErr;
+    EXPECT_FALSE(Has(r.sOut + r.sErr, sEsxPassword));
+  }
+  r = Z({"log", "vm1"});
+  EXPECT_FALSE(Has(r.sOut, sEsxPassword)) << r.sOut;
+}
+
+}  // namespace
+}  // namespace zktest
