@@ -14,6 +14,7 @@
 namespace zkref {
 
 const char Catalog::kFileName[] = "catalog.db";
+volatile std::sig_atomic_t g_nCatalogCommitted = 0;
 
 namespace {
 
@@ -295,11 +296,13 @@ void Catalog::CreateSchema() {
 void Catalog::Begin(Txn eTxn) {
   Exec(eTxn == Txn::kWrite ? "BEGIN IMMEDIATE" : "BEGIN");
   m_bInTxn = true;
+  m_bWriteTxn = eTxn == Txn::kWrite;
 }
 
 void Catalog::Commit() {
   Exec("COMMIT");
   m_bInTxn = false;
+  if (m_bWriteTxn) g_nCatalogCommitted = 1;
 }
 
 void Catalog::Rollback() {

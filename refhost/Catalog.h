@@ -25,6 +25,7 @@
 #ifndef ZK_REFHOST_CATALOG_H_
 #define ZK_REFHOST_CATALOG_H_
 
+#include <csignal>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -35,6 +36,11 @@
 struct sqlite3;
 
 namespace zkref {
+
+// Set to 1 when a write transaction of this process commits (the caller may
+// reset it); a signal handler reads it to tell whether the interrupted
+// command's changes were saved.
+extern volatile std::sig_atomic_t g_nCatalogCommitted;
 
 struct ArrayRow {
   std::string sName;  // the name devices give the file server
@@ -146,6 +152,7 @@ class Catalog {
   sqlite3* m_pDb;
   std::string m_sPath;
   bool m_bInTxn = false;
+  bool m_bWriteTxn = false;
 };
 
 }  // namespace zkref

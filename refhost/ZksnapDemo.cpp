@@ -197,6 +197,7 @@ int CmdDemo(const GlobalOptions& oGlobal, const DemoArgs& a) {
   for (size_t i = 0; i < vSteps.size(); ++i) {
     std::printf("\n== step %zu: %s\n", i + 1, vSteps[i].sCommand.c_str());
     std::fflush(stdout);
+    g_nCatalogCommitted = 0;
     Context z(oOptions, stdout, stderr);
     z.AddSecret(kDemoPassword);
     int nStep;

@@ -10,11 +10,6 @@
 
 namespace zkref {
 
-// Set by the signal handler's owner (zksnap_main.cpp): whether the command's
-// transaction has been committed, so an interruption can say which state the
-// catalog is in.
-extern volatile int g_nCommitted;
-
 int ExitForResult(int nResult) {
   switch (nResult) {
     case ZKSO::RESULT_SUCCESS:
@@ -57,7 +52,6 @@ int CmdOperation(Context& z, const std::string& sOperation,
       vPointers.data(), static_cast<int16_t>(vPointers.size()), oHost.OSUtil());
   const std::vector<RecordRow> vWritten = oHost.WriteBack(sOperation);
   c.Commit();
-  g_nCommitted = 1;
 
   if (oHost.MaskedTexts() > 0) {
     z.Err("zksnap: warning: the plug-in wrote an array password into " +

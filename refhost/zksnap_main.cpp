@@ -14,10 +14,6 @@
 #include "refhost/ZksnapCommands.h"
 #include "refhost/ZksnapError.h"
 
-namespace zkref {
-volatile int g_nCommitted = 0;
-}
-
 namespace {
 
 // The plug-in's debug log on stderr: lines up to a level (ZK_DEBUG_LEVEL, or
@@ -45,7 +41,7 @@ class StderrSink : public ZkLogSink {
 
 extern "C" void OnSignal(int nSignal) {
   const char* psz =
-      zkref::g_nCommitted
+      zkref::g_nCatalogCommitted
           ? "zksnap: interrupted; the command's changes were already saved\n"
           : "zksnap: interrupted; the catalog is as it was before this "
             "command\n";
