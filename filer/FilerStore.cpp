@@ -3,45 +3,104 @@
 namespace zkfiler {
 namespace {
 
-constexpr const char* kFormat = "zkfiler-state-1";
+constexpr const char* kFormat = "zkfiler-state-2";
+constexpr const char* kOldFormat = "zkfiler-state-1";
 
+// fs.phys_mover/phys_path: where the file system appears on a physical
+// mover, fixed when the server is installed (VDMs never move afterwards).
+// id_counter outlives the server rows so checkpoint ids are never reused.
 constexpr const char* kSchema = R"sql(
 CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT);
 CREATE TABLE server(host TEXT PRIMARY KEY, user TEXT, password TEXT,
   ro_per_fs INTEGER, rw_per_baseline INTEGER, rw_per_fs INTEGER,
-  max_name_len INTEGER, next_id INTEGER);
+  max_name_len INTEGER);
+CREATE TABLE id_counter(host TEXT PRIMARY KEY, next_id INTEGER);
 CREATE TABLE mover(host TEXT, id TEXT, name TEXT, interfaces TEXT,
   PRIMARY KEY(host, id));
 CREATE TABLE vdm(host TEXT, id TEXT, name TEXT, mover TEXT,
   PRIMARY KEY(host, id));
 CREATE TABLE cifs_server(host TEXT, name TEXT, mover TEXT, on_vdm INTEGER,
   interfaces TEXT, PRIMARY KEY(host, name));
+CREATE INDEX cifs_server_on ON cifs_server(host, mover, on_vdm);
 CREATE TABLE cifs_share(host TEXT, name TEXT, fs TEXT, mover TEXT,
   on_vdm INTEGER, path TEXT, PRIMARY KEY(host, name));
 CREATE TABLE fs(host TEXT, id TEXT, name TEXT, stg_type INTEGER,
   stg_extra TEXT, savvol TEXT, mount TEXT, mover TEXT, on_vdm INTEGER,
-  generation INTEGER, restores INTEGER, PRIMARY KEY(host, id));
+  generation INTEGER, restores INTEGER, phys_mover TEXT, phys_path TEXT,
+  PRIMARY KEY(host, id));
+CREATE INDEX fs_name ON fs(host, name);
+CREATE INDEX fs_phys ON fs(host, phys_mover, phys_path);
+CREATE INDEX fs_mount ON fs(host, mover, on_vdm, mount);
 CREATE TABLE nfs_export(host TEXT, mover TEXT, path TEXT, fs TEXT,
   access TEXT, rw TEXT, root TEXT, PRIMARY KEY(host, mover, path));
+CREATE INDEX nfs_export_path ON nfs_export(host, path);
+CREATE INDEX nfs_export_fs ON nfs_export(host, fs);
 CREATE TABLE ckpt(seq INTEGER PRIMARY KEY AUTOINCREMENT, host TEXT, id TEXT,
   name TEXT, fs TEXT, baseline TEXT, writable INTEGER, generation INTEGER,
   UNIQUE(host, id), UNIQUE(host, name));
+CREATE INDEX ckpt_fs ON ckpt(host, fs, writable);
+CREATE INDEX ckpt_baseline ON ckpt(host, baseline);
 CREATE TABLE fault(id INTEGER PRIMARY KEY AUTOINCREMENT, command TEXT,
   host TEXT, mode INTEGER, n INTEGER, seen INTEGER, status INTEGER,
   component TEXT, facility TEXT, message TEXT, code TEXT, severity TEXT,
   description TEXT, action TEXT, diagnostics TEXT);
+CREATE INDEX fault_command ON fault(command);
 CREATE TABLE setting(key TEXT PRIMARY KEY, value INTEGER);
 CREATE TABLE journal(seq INTEGER PRIMARY KEY AUTOINCREMENT, pid INTEGER,
   job INTEGER, host TEXT, user TEXT, command TEXT, args TEXT, ok INTEGER,
   code TEXT);
 )sql";
 
-const char* const kTables[] = {
+const char* const kClearedTables[] = {
     "server",     "mover", "vdm",   "cifs_server", "cifs_share", "fs",
     "nfs_export", "ckpt",  "fault", "setting",     "journal"};
 const char* const kServerTables[] = {"server",      "mover",      "vdm",
                                      "cifs_server", "cifs_share", "fs",
                                      "nfs_export",  "ckpt"};
+
+constexpr const char* kFsColumns =
+    "id, name, stg_type, stg_extra, savvol, mount, mover, on_vdm, "
+    "generation, restores";
+
+FileSystemDef ReadFs(const Statement& q) {
+  FileSystemDef fs;
+  fs.id = q.Text(0);
+  fs.name = q.Text(1);
+  fs.storage_type = static_cast<eCelerraStgType>(q.Int(2));
+  fs.storage_extra = q.Text(3);
+  fs.save_volume = q.Text(4);
+  fs.mount_path = q.Text(5);
+  fs.mover_id = q.Text(6);
+  fs.on_vdm = q.Int(7) != 0;
+  fs.generation = q.Int(8);
+  fs.restores = q.Int(9);
+  return fs;
+}
+
+constexpr const char* kCkptColumns =
+    "host, id, name, fs, baseline, writable, generation";
+
+CheckpointView ReadCkpt(const Statement& q) {
+  return {q.Text(0), q.Text(1),     q.Text(2), q.Text(3),
+          q.Text(4), q.Int(5) != 0, q.Int(6)};
+}
+
+constexpr const char* kExportColumns =
+    "host, path, mover, fs, access, rw, root";
+
+ExportView ReadExport(const Statement& q) {
+  return {q.Text(0),
+          q.Text(1),
+          q.Text(2),
+          q.Text(3),
+          SplitList(q.Text(4)),
+          SplitList(q.Text(5)),
+          SplitList(q.Text(6))};
+}
+
+std::string PhysicalPath(const FileSystemDef& fs) {
+  return fs.on_vdm ? "/root_vdm_" + fs.mover_id + fs.mount_path : fs.mount_path;
+}
 
 }  // namespace
 
@@ -78,22 +137,32 @@ void FilerStore::EnsureSchema(bool create) {
         .Run();
     return;
   }
-  bool known = false;
+  std::string format;
   if (tables > 0) {
-    Statement format = db_->Prepare(
-        "SELECT value FROM meta WHERE key='format' AND "
-        "EXISTS(SELECT 1 FROM sqlite_master WHERE name='meta')");
-    known = format.Step() && format.Text(0) == kFormat;
+    Statement has_meta = db_->Prepare(
+        "SELECT 1 FROM sqlite_master WHERE type='table' AND name='meta'");
+    if (has_meta.Step()) {
+      try {
+        Statement q = db_->Prepare("SELECT value FROM meta WHERE key='format'");
+        if (q.Step()) format = q.Text(0);
+      } catch (const StoreError&) {
+        // Another program's table of that name.
+      }
+    }
   }
-  if (!known) {
+  if (format == kFormat) return;
+  if (format == kOldFormat) {
     throw StoreError("file server state '" + db_->name() +
-                     "': not a zkfiler state file (create it with "
-                     "'zkfiler load')");
+                     "': made by an older zkfiler; remove it and load the "
+                     "layout again");
   }
+  throw StoreError("file server state '" + db_->name() +
+                   "': not a zkfiler state file (create it with "
+                   "'zkfiler load')");
 }
 
 void FilerStore::Clear() {
-  for (const char* table : kTables) {
+  for (const char* table : kClearedTables) {
     db_->Exec(std::string("DELETE FROM ") + table);
   }
 }
@@ -107,8 +176,9 @@ std::vector<std::string> FilerStore::ServerHosts() {
 
 bool FilerStore::FindServer(const std::string& host, ServerRow* out) {
   Statement q = db_->Prepare(
-      "SELECT host, user, password, ro_per_fs, rw_per_baseline, rw_per_fs, "
-      "max_name_len, next_id FROM server WHERE host=?");
+      "SELECT s.host, s.user, s.password, s.ro_per_fs, s.rw_per_baseline, "
+      "s.rw_per_fs, s.max_name_len, coalesce(c.next_id, 1) FROM server s "
+      "LEFT JOIN id_counter c ON c.host=s.host WHERE s.host=?");
   q.Bind(host);
   if (!q.Step()) return false;
   out->host = q.Text(0);
@@ -123,7 +193,7 @@ bool FilerStore::FindServer(const std::string& host, ServerRow* out) {
 }
 
 void FilerStore::InsertServer(const ServerRow& row) {
-  db_->Prepare("INSERT INTO server VALUES(?,?,?,?,?,?,?,?)")
+  db_->Prepare("INSERT INTO server VALUES(?,?,?,?,?,?,?)")
       .Bind(row.host)
       .Bind(row.user)
       .Bind(row.password)
@@ -131,6 +201,11 @@ void FilerStore::InsertServer(const ServerRow& row) {
       .Bind(int64_t{row.limits.rw_per_baseline})
       .Bind(int64_t{row.limits.rw_per_fs})
       .Bind(int64_t{row.limits.max_name_len})
+      .Run();
+  db_->Prepare(
+         "INSERT INTO id_counter VALUES(?, ?) ON CONFLICT(host) DO UPDATE "
+         "SET next_id=max(next_id, excluded.next_id)")
+      .Bind(row.host)
       .Bind(row.next_id)
       .Run();
 }
@@ -144,9 +219,11 @@ void FilerStore::RemoveServer(const std::string& host) {
 }
 
 void FilerStore::SetNextId(const std::string& host, int64_t next_id) {
-  db_->Prepare("UPDATE server SET next_id=? WHERE host=?")
-      .Bind(next_id)
+  db_->Prepare(
+         "INSERT INTO id_counter VALUES(?, ?) ON CONFLICT(host) DO UPDATE "
+         "SET next_id=excluded.next_id")
       .Bind(host)
+      .Bind(next_id)
       .Run();
 }
 
@@ -194,37 +271,24 @@ std::vector<CifsShareDef> FilerStore::CifsShares(const std::string& host) {
 
 std::vector<FileSystemDef> FilerStore::FileSystems(const std::string& host) {
   std::vector<FileSystemDef> rows;
-  Statement q = db_->Prepare(
-      "SELECT id, name, stg_type, stg_extra, savvol, mount, mover, on_vdm, "
-      "generation, restores FROM fs WHERE host=? ORDER BY rowid");
+  Statement q = db_->Prepare(std::string("SELECT ") + kFsColumns +
+                             " FROM fs WHERE host=? ORDER BY rowid");
   q.Bind(host);
-  while (q.Step()) {
-    FileSystemDef fs;
-    fs.id = q.Text(0);
-    fs.name = q.Text(1);
-    fs.storage_type = static_cast<eCelerraStgType>(q.Int(2));
-    fs.storage_extra = q.Text(3);
-    fs.save_volume = q.Text(4);
-    fs.mount_path = q.Text(5);
-    fs.mover_id = q.Text(6);
-    fs.on_vdm = q.Int(7) != 0;
-    fs.generation = q.Int(8);
-    fs.restores = q.Int(9);
-    rows.push_back(std::move(fs));
-  }
+  while (q.Step()) rows.push_back(ReadFs(q));
   return rows;
 }
 
 std::vector<ExportView> FilerStore::Exports(const std::string& host) {
   std::vector<ExportView> rows;
-  Statement q = db_->Prepare(
-      "SELECT host, path, mover, fs, access, rw, root FROM nfs_export "
-      "WHERE host=? OR ?='' ORDER BY host, rowid");
-  q.Bind(host).Bind(host);
-  while (q.Step()) {
-    rows.push_back({q.Text(0), q.Text(1), q.Text(2), q.Text(3),
-                    SplitList(q.Text(4)), SplitList(q.Text(5)),
-                    SplitList(q.Text(6))});
+  if (host.empty()) {
+    Statement q = db_->Prepare(std::string("SELECT ") + kExportColumns +
+                               " FROM nfs_export ORDER BY host, rowid");
+    while (q.Step()) rows.push_back(ReadExport(q));
+  } else {
+    Statement q = db_->Prepare(std::string("SELECT ") + kExportColumns +
+                               " FROM nfs_export WHERE host=? ORDER BY rowid");
+    q.Bind(host);
+    while (q.Step()) rows.push_back(ReadExport(q));
   }
   return rows;
 }
@@ -232,15 +296,192 @@ std::vector<ExportView> FilerStore::Exports(const std::string& host) {
 std::vector<CheckpointView> FilerStore::Checkpoints(const std::string& host,
                                                     const std::string& fs_id) {
   std::vector<CheckpointView> rows;
-  Statement q = db_->Prepare(
-      "SELECT host, id, name, fs, baseline, writable, generation FROM ckpt "
-      "WHERE (host=? OR ?='') AND (fs=? OR ?='') ORDER BY seq");
-  q.Bind(host).Bind(host).Bind(fs_id).Bind(fs_id);
-  while (q.Step()) {
-    rows.push_back({q.Text(0), q.Text(1), q.Text(2), q.Text(3), q.Text(4),
-                    q.Int(5) != 0, q.Int(6)});
+  std::string sql = std::string("SELECT ") + kCkptColumns + " FROM ckpt";
+  if (!host.empty() && !fs_id.empty()) {
+    sql += " WHERE host=? AND fs=?";
+  } else if (!host.empty()) {
+    sql += " WHERE host=?";
+  } else if (!fs_id.empty()) {
+    sql += " WHERE fs=?";
   }
+  Statement q = db_->Prepare(sql + " ORDER BY seq");
+  if (!host.empty()) q.Bind(host);
+  if (!fs_id.empty()) q.Bind(fs_id);
+  while (q.Step()) rows.push_back(ReadCkpt(q));
   return rows;
+}
+
+bool FilerStore::FindMover(const std::string& host, const std::string& id) {
+  Statement q = db_->Prepare("SELECT 1 FROM mover WHERE host=? AND id=?");
+  q.Bind(host).Bind(id);
+  return q.Step();
+}
+
+bool FilerStore::FindVdm(const std::string& host, const std::string& id,
+                         VdmDef* out) {
+  Statement q =
+      db_->Prepare("SELECT id, name, mover FROM vdm WHERE host=? AND id=?");
+  q.Bind(host).Bind(id);
+  if (!q.Step()) return false;
+  *out = {q.Text(0), q.Text(1), q.Text(2)};
+  return true;
+}
+
+bool FilerStore::FindFileSystem(const std::string& host, const std::string& id,
+                                FileSystemDef* out) {
+  Statement q = db_->Prepare(std::string("SELECT ") + kFsColumns +
+                             " FROM fs WHERE host=? AND id=?");
+  q.Bind(host).Bind(id);
+  if (!q.Step()) return false;
+  *out = ReadFs(q);
+  return true;
+}
+
+bool FilerStore::FindMountedAt(const std::string& host,
+                               const std::string& mover,
+                               const std::string& path, FileSystemDef* out) {
+  Statement q = db_->Prepare(
+      std::string("SELECT ") + kFsColumns +
+      " FROM fs WHERE host=? AND phys_mover=? AND phys_path=? ORDER BY rowid "
+      "LIMIT 1");
+  q.Bind(host).Bind(mover).Bind(path);
+  if (!q.Step()) return false;
+  *out = ReadFs(q);
+  return true;
+}
+
+bool FilerStore::FindMountOn(const std::string& host,
+                             const std::string& mover_id, bool on_vdm,
+                             const std::string& mount, FileSystemDef* out) {
+  Statement q = db_->Prepare(
+      std::string("SELECT ") + kFsColumns +
+      " FROM fs WHERE host=? AND mover=? AND on_vdm=? AND mount=? ORDER BY "
+      "rowid LIMIT 1");
+  q.Bind(host).Bind(mover_id).Bind(int64_t{on_vdm}).Bind(mount);
+  if (!q.Step()) return false;
+  *out = ReadFs(q);
+  return true;
+}
+
+std::string FilerStore::PhysicalMover(const std::string& host,
+                                      const std::string& fs_id) {
+  Statement q = db_->Prepare("SELECT phys_mover FROM fs WHERE host=? AND id=?");
+  q.Bind(host).Bind(fs_id);
+  return q.Step() ? q.Text(0) : std::string();
+}
+
+bool FilerStore::FileSystemNamed(const std::string& host,
+                                 const std::string& name) {
+  Statement q = db_->Prepare("SELECT 1 FROM fs WHERE host=? AND name=?");
+  q.Bind(host).Bind(name);
+  return q.Step();
+}
+
+bool FilerStore::FindCheckpoint(const std::string& host, const std::string& id,
+                                CheckpointView* out) {
+  Statement q = db_->Prepare(std::string("SELECT ") + kCkptColumns +
+                             " FROM ckpt WHERE host=? AND id=?");
+  q.Bind(host).Bind(id);
+  if (!q.Step()) return false;
+  *out = ReadCkpt(q);
+  return true;
+}
+
+bool FilerStore::FindCheckpointNamed(const std::string& host,
+                                     const std::string& name,
+                                     CheckpointView* out) {
+  Statement q = db_->Prepare(std::string("SELECT ") + kCkptColumns +
+                             " FROM ckpt WHERE host=? AND name=?");
+  q.Bind(host).Bind(name);
+  if (!q.Step()) return false;
+  *out = ReadCkpt(q);
+  return true;
+}
+
+int64_t FilerStore::CountCheckpoints(const std::string& host,
+                                     const std::string& fs_id, bool writable) {
+  Statement q = db_->Prepare(
+      "SELECT count(*) FROM ckpt WHERE host=? AND fs=? AND writable=?");
+  q.Bind(host).Bind(fs_id).Bind(int64_t{writable});
+  q.Step();
+  return q.Int(0);
+}
+
+int64_t FilerStore::CountWritableOf(const std::string& host,
+                                    const std::string& baseline_id) {
+  Statement q = db_->Prepare(
+      "SELECT count(*) FROM ckpt WHERE host=? AND baseline=? AND writable=1");
+  q.Bind(host).Bind(baseline_id);
+  q.Step();
+  return q.Int(0);
+}
+
+bool FilerStore::FindWritableOf(const std::string& host,
+                                const std::string& baseline_id,
+                                const std::string& except,
+                                CheckpointView* out) {
+  Statement q = db_->Prepare(
+      std::string("SELECT ") + kCkptColumns +
+      " FROM ckpt WHERE host=? AND baseline=? AND writable=1 AND id<>? "
+      "ORDER BY seq LIMIT 1");
+  q.Bind(host).Bind(baseline_id).Bind(except);
+  if (!q.Step()) return false;
+  *out = ReadCkpt(q);
+  return true;
+}
+
+bool FilerStore::FindExportOf(const std::string& host, const std::string& id,
+                              ExportView* out) {
+  Statement q = db_->Prepare(std::string("SELECT ") + kExportColumns +
+                             " FROM nfs_export WHERE host=? AND fs=? ORDER BY "
+                             "rowid LIMIT 1");
+  q.Bind(host).Bind(id);
+  if (!q.Step()) return false;
+  *out = ReadExport(q);
+  return true;
+}
+
+bool FilerStore::FindExportAt(const std::string& host, const std::string& path,
+                              ExportView* out) {
+  Statement q = db_->Prepare(std::string("SELECT ") + kExportColumns +
+                             " FROM nfs_export WHERE host=? AND path=? ORDER "
+                             "BY rowid LIMIT 1");
+  q.Bind(host).Bind(path);
+  if (!q.Step()) return false;
+  *out = ReadExport(q);
+  return true;
+}
+
+bool FilerStore::FindExport(const std::string& host,
+                            const std::string& mover_id,
+                            const std::string& path) {
+  Statement q = db_->Prepare(
+      "SELECT 1 FROM nfs_export WHERE host=? AND mover=? AND path=?");
+  q.Bind(host).Bind(mover_id).Bind(path);
+  return q.Step();
+}
+
+bool FilerStore::FindShare(const std::string& host, const std::string& name,
+                           CifsShareDef* out) {
+  Statement q = db_->Prepare(
+      "SELECT name, fs, mover, on_vdm, path FROM cifs_share WHERE host=? AND "
+      "name=?");
+  q.Bind(host).Bind(name);
+  if (!q.Step()) return false;
+  *out = {q.Text(0), q.Text(1), q.Text(2), q.Int(3) != 0, q.Text(4)};
+  return true;
+}
+
+std::vector<std::string> FilerStore::CifsServersOn(const std::string& host,
+                                                   const std::string& mover_id,
+                                                   bool on_vdm) {
+  std::vector<std::string> names;
+  Statement q = db_->Prepare(
+      "SELECT name FROM cifs_server WHERE host=? AND mover=? AND on_vdm=? "
+      "ORDER BY rowid");
+  q.Bind(host).Bind(mover_id).Bind(int64_t{on_vdm});
+  while (q.Step()) names.push_back(q.Text(0));
+  return names;
 }
 
 void FilerStore::Insert(const std::string& host, const MoverDef& row) {
@@ -282,8 +523,9 @@ void FilerStore::Insert(const std::string& host, const CifsShareDef& row) {
       .Run();
 }
 
-void FilerStore::Insert(const std::string& host, const FileSystemDef& row) {
-  db_->Prepare("INSERT INTO fs VALUES(?,?,?,?,?,?,?,?,?,?,?)")
+void FilerStore::Insert(const std::string& host, const FileSystemDef& row,
+                        const std::string& physical_mover) {
+  db_->Prepare("INSERT INTO fs VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?)")
       .Bind(host)
       .Bind(row.id)
       .Bind(row.name)
@@ -295,6 +537,8 @@ void FilerStore::Insert(const std::string& host, const FileSystemDef& row) {
       .Bind(int64_t{row.on_vdm})
       .Bind(row.generation)
       .Bind(row.restores)
+      .Bind(physical_mover)
+      .Bind(PhysicalPath(row))
       .Run();
 }
 
@@ -356,12 +600,8 @@ void FilerStore::UpdateFileSystemContent(const std::string& host,
       .Run();
 }
 
-std::vector<FaultRow> FilerStore::Faults() {
+std::vector<FaultRow> FilerStore::ReadFaults(Statement& q) {
   std::vector<FaultRow> rows;
-  Statement q = db_->Prepare(
-      "SELECT id, command, host, mode, n, seen, status, component, facility, "
-      "message, code, severity, description, action, diagnostics FROM fault "
-      "ORDER BY id");
   while (q.Step()) {
     FaultRow row;
     row.id = q.Int(0);
@@ -369,7 +609,7 @@ std::vector<FaultRow> FilerStore::Faults() {
     row.rule.control_host = q.Text(2);
     row.rule.mode = static_cast<FaultMode>(q.Int(3));
     row.rule.n = q.Int(4);
-    row.seen = q.Int(5);
+    row.rule.seen = q.Int(5);
     CelerraError& e = row.rule.error;
     e.nStatus = static_cast<int32_t>(q.Int(6));
     e.sComponent = q.Text(7);
@@ -383,6 +623,23 @@ std::vector<FaultRow> FilerStore::Faults() {
     rows.push_back(std::move(row));
   }
   return rows;
+}
+
+constexpr const char* kFaultColumns =
+    "id, command, host, mode, n, seen, status, component, facility, "
+    "message, code, severity, description, action, diagnostics";
+
+std::vector<FaultRow> FilerStore::Faults() {
+  Statement q = db_->Prepare(std::string("SELECT ") + kFaultColumns +
+                             " FROM fault ORDER BY id");
+  return ReadFaults(q);
+}
+
+std::vector<FaultRow> FilerStore::FaultsFor(const std::string& command) {
+  Statement q = db_->Prepare(std::string("SELECT ") + kFaultColumns +
+                             " FROM fault WHERE command=? ORDER BY id");
+  q.Bind(command);
+  return ReadFaults(q);
 }
 
 void FilerStore::InsertFault(const FaultRule& rule) {

@@ -74,7 +74,7 @@ TEST_F(LayoutTest, SyntaxErrorsNameTheLine) {
        "x:3: ro_per_fs must be a number"},
       {"server a\n login u p\n limits speed=1\n", "x:3: unknown limit 'speed'"},
       {"server a\n login u \"p\n", "x:2: unterminated quote"},
-      {"server a\n mover 2\n", "x: server 'a' has no 'login' line"},
+      {"server a\n mover 2\n", "x:1: server 'a' has no 'login' line"},
       {"server\n", "x:1: 'server' takes one control host"},
   };
   for (const Case& c : cases) {
