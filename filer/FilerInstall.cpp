@@ -154,16 +154,25 @@ struct CheckpointInfo {
 // physical mover, for resolving export paths without the store.
 class MountMap {
  public:
+  struct Mounted {
+    std::string id;
+    int line = 0;  // where the file system or checkpoint is declared
+  };
   void AddFs(const std::string& mover, const std::string& path,
-             const std::string& id) {
-    if (!mover.empty()) fs_.emplace(std::make_pair(mover, path), id);
+             const std::string& id, int line) {
+    if (!mover.empty()) {
+      fs_.emplace(std::make_pair(mover, path), Mounted{id, line});
+    }
   }
   void AddCheckpoint(const std::string& mover, const std::string& name,
-                     const std::string& id) {
-    if (!mover.empty()) ckpt_.emplace(std::make_pair(mover, "/" + name), id);
+                     const std::string& id, int line) {
+    if (!mover.empty()) {
+      ckpt_.emplace(std::make_pair(mover, "/" + name), Mounted{id, line});
+    }
   }
-  // As model::ResolvePath: the longest mount point holding the path.
-  std::string Resolve(const std::string& mover, const std::string& path) const {
+  // As model::ResolvePath: the longest mount point holding the path; an
+  // empty id when none does.
+  Mounted Resolve(const std::string& mover, const std::string& path) const {
     std::string prefix = path;
     for (;;) {
       auto fs = fs_.find({mover, prefix});
@@ -171,14 +180,14 @@ class MountMap {
       const size_t slash = prefix.rfind('/');
       if (slash == 0 || slash == std::string::npos) {
         auto ck = ckpt_.find({mover, prefix});
-        return ck == ckpt_.end() ? std::string() : ck->second;
+        return ck == ckpt_.end() ? Mounted() : ck->second;
       }
       prefix.resize(slash);
     }
   }
 
  private:
-  std::map<std::pair<std::string, std::string>, std::string> fs_, ckpt_;
+  std::map<std::pair<std::string, std::string>, Mounted> fs_, ckpt_;
 };
 
 }  // namespace
@@ -271,7 +280,7 @@ void InstallLayout(FilerStore& store, const ServerLayout& l,
     mount_map.AddFs(
         physical,
         f.on_vdm ? "/root_vdm_" + f.mover_id + f.mount_path : f.mount_path,
-        f.id);
+        f.id, line);
     store.Insert(host, f, physical);
   }
   for (size_t i = 0; i < l.cifs_shares.size(); ++i) {
@@ -353,7 +362,7 @@ void InstallLayout(FilerStore& store, const ServerLayout& l,
     c.Word(line, item, v.id, "checkpoint id");
     c.Declare(&ids, v.id, line, item, "id");
     by_name[k.name] = {v.id, v.fs_id, v.writable, v.generation};
-    mount_map.AddCheckpoint(fs_mover[k.fs_id], k.name, v.id);
+    mount_map.AddCheckpoint(fs_mover[k.fs_id], k.name, v.id, line);
     store.InsertCheckpoint(v);
   }
   std::map<std::string, int> exports;
@@ -367,11 +376,18 @@ void InstallLayout(FilerStore& store, const ServerLayout& l,
     for (const auto* list : {&e.access_hosts, &e.rw_hosts, &e.root_hosts}) {
       for (const std::string& h : *list) c.Word(line, item, h, "export host");
     }
-    const std::string id = mount_map.Resolve(e.mover_id, e.path);
+    const MountMap::Mounted mounted = mount_map.Resolve(e.mover_id, e.path);
+    const std::string& id = mounted.id;
     if (id.empty()) {
       c.Fail(line, item,
              "export path " + Shown(e.path) + " is not mounted on mover " +
                  Shown(e.mover_id));
+    }
+    if (line > 0 && mounted.line > line) {
+      c.Fail(line, item,
+             "export path " + Shown(e.path) + " lies in " + Shown(id) +
+                 ", which is declared below, at line " +
+                 std::to_string(mounted.line) + "; declare it above");
     }
     store.PutExport({host, e.path, e.mover_id, id, e.access_hosts, e.rw_hosts,
                      e.root_hosts});
