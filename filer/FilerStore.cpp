@@ -1,7 +1,16 @@
 #include "filer/FilerStore.h"
 
+#include "filer/FilerStoreRows.h"
+
 namespace zkfiler {
 namespace {
+
+using rows::kCkptColumns;
+using rows::kExportColumns;
+using rows::kFsColumns;
+using rows::ReadCkpt;
+using rows::ReadExport;
+using rows::ReadFs;
 
 constexpr const char* kFormat = "zkfiler-state-2";
 constexpr const char* kOldFormat = "zkfiler-state-1";
@@ -57,46 +66,6 @@ const char* const kClearedTables[] = {
 const char* const kServerTables[] = {"server",      "mover",      "vdm",
                                      "cifs_server", "cifs_share", "fs",
                                      "nfs_export",  "ckpt"};
-
-constexpr const char* kFsColumns =
-    "id, name, stg_type, stg_extra, savvol, mount, mover, on_vdm, "
-    "generation, restores";
-
-FileSystemDef ReadFs(const Statement& q) {
-  FileSystemDef fs;
-  fs.id = q.Text(0);
-  fs.name = q.Text(1);
-  fs.storage_type = static_cast<eCelerraStgType>(q.Int(2));
-  fs.storage_extra = q.Text(3);
-  fs.save_volume = q.Text(4);
-  fs.mount_path = q.Text(5);
-  fs.mover_id = q.Text(6);
-  fs.on_vdm = q.Int(7) != 0;
-  fs.generation = q.Int(8);
-  fs.restores = q.Int(9);
-  return fs;
-}
-
-constexpr const char* kCkptColumns =
-    "host, id, name, fs, baseline, writable, generation";
-
-CheckpointView ReadCkpt(const Statement& q) {
-  return {q.Text(0), q.Text(1),     q.Text(2), q.Text(3),
-          q.Text(4), q.Int(5) != 0, q.Int(6)};
-}
-
-constexpr const char* kExportColumns =
-    "host, path, mover, fs, access, rw, root";
-
-ExportView ReadExport(const Statement& q) {
-  return {q.Text(0),
-          q.Text(1),
-          q.Text(2),
-          q.Text(3),
-          SplitList(q.Text(4)),
-          SplitList(q.Text(5)),
-          SplitList(q.Text(6))};
-}
 
 std::string PhysicalPath(const FileSystemDef& fs) {
   return fs.on_vdm ? "/root_vdm_" + fs.mover_id + fs.mount_path : fs.mount_path;
@@ -311,179 +280,6 @@ std::vector<CheckpointView> FilerStore::Checkpoints(const std::string& host,
   return rows;
 }
 
-bool FilerStore::FindMover(const std::string& host, const std::string& id) {
-  Statement q = db_->Prepare("SELECT 1 FROM mover WHERE host=? AND id=?");
-  q.Bind(host).Bind(id);
-  return q.Step();
-}
-
-bool FilerStore::FindVdm(const std::string& host, const std::string& id,
-                         VdmDef* out) {
-  Statement q =
-      db_->Prepare("SELECT id, name, mover FROM vdm WHERE host=? AND id=?");
-  q.Bind(host).Bind(id);
-  if (!q.Step()) return false;
-  *out = {q.Text(0), q.Text(1), q.Text(2)};
-  return true;
-}
-
-bool FilerStore::FindFileSystem(const std::string& host, const std::string& id,
-                                FileSystemDef* out) {
-  Statement q = db_->Prepare(std::string("SELECT ") + kFsColumns +
-                             " FROM fs WHERE host=? AND id=?");
-  q.Bind(host).Bind(id);
-  if (!q.Step()) return false;
-  *out = ReadFs(q);
-  return true;
-}
-
-bool FilerStore::FindMountedAt(const std::string& host,
-                               const std::string& mover,
-                               const std::string& path, FileSystemDef* out) {
-  Statement q = db_->Prepare(
-      std::string("SELECT ") + kFsColumns +
-      " FROM fs WHERE host=? AND phys_mover=? AND phys_path=? ORDER BY rowid "
-      "LIMIT 1");
-  q.Bind(host).Bind(mover).Bind(path);
-  if (!q.Step()) return false;
-  *out = ReadFs(q);
-  return true;
-}
-
-bool FilerStore::FindMountOn(const std::string& host,
-                             const std::string& mover_id, bool on_vdm,
-                             const std::string& mount, FileSystemDef* out) {
-  Statement q = db_->Prepare(
-      std::string("SELECT ") + kFsColumns +
-      " FROM fs WHERE host=? AND mover=? AND on_vdm=? AND mount=? ORDER BY "
-      "rowid LIMIT 1");
-  q.Bind(host).Bind(mover_id).Bind(int64_t{on_vdm}).Bind(mount);
-  if (!q.Step()) return false;
-  *out = ReadFs(q);
-  return true;
-}
-
-std::string FilerStore::PhysicalMover(const std::string& host,
-                                      const std::string& fs_id) {
-  Statement q = db_->Prepare("SELECT phys_mover FROM fs WHERE host=? AND id=?");
-  q.Bind(host).Bind(fs_id);
-  return q.Step() ? q.Text(0) : std::string();
-}
-
-bool FilerStore::FileSystemNamed(const std::string& host,
-                                 const std::string& name) {
-  Statement q = db_->Prepare("SELECT 1 FROM fs WHERE host=? AND name=?");
-  q.Bind(host).Bind(name);
-  return q.Step();
-}
-
-bool FilerStore::FindCheckpoint(const std::string& host, const std::string& id,
-                                CheckpointView* out) {
-  Statement q = db_->Prepare(std::string("SELECT ") + kCkptColumns +
-                             " FROM ckpt WHERE host=? AND id=?");
-  q.Bind(host).Bind(id);
-  if (!q.Step()) return false;
-  *out = ReadCkpt(q);
-  return true;
-}
-
-bool FilerStore::FindCheckpointNamed(const std::string& host,
-                                     const std::string& name,
-                                     CheckpointView* out) {
-  Statement q = db_->Prepare(std::string("SELECT ") + kCkptColumns +
-                             " FROM ckpt WHERE host=? AND name=?");
-  q.Bind(host).Bind(name);
-  if (!q.Step()) return false;
-  *out = ReadCkpt(q);
-  return true;
-}
-
-int64_t FilerStore::CountCheckpoints(const std::string& host,
-                                     const std::string& fs_id, bool writable) {
-  Statement q = db_->Prepare(
-      "SELECT count(*) FROM ckpt WHERE host=? AND fs=? AND writable=?");
-  q.Bind(host).Bind(fs_id).Bind(int64_t{writable});
-  q.Step();
-  return q.Int(0);
-}
-
-int64_t FilerStore::CountWritableOf(const std::string& host,
-                                    const std::string& baseline_id) {
-  Statement q = db_->Prepare(
-      "SELECT count(*) FROM ckpt WHERE host=? AND baseline=? AND writable=1");
-  q.Bind(host).Bind(baseline_id);
-  q.Step();
-  return q.Int(0);
-}
-
-bool FilerStore::FindWritableOf(const std::string& host,
-                                const std::string& baseline_id,
-                                const std::string& except,
-                                CheckpointView* out) {
-  Statement q = db_->Prepare(
-      std::string("SELECT ") + kCkptColumns +
-      " FROM ckpt WHERE host=? AND baseline=? AND writable=1 AND id<>? "
-      "ORDER BY seq LIMIT 1");
-  q.Bind(host).Bind(baseline_id).Bind(except);
-  if (!q.Step()) return false;
-  *out = ReadCkpt(q);
-  return true;
-}
-
-bool FilerStore::FindExportOf(const std::string& host, const std::string& id,
-                              ExportView* out) {
-  Statement q = db_->Prepare(std::string("SELECT ") + kExportColumns +
-                             " FROM nfs_export WHERE host=? AND fs=? ORDER BY "
-                             "rowid LIMIT 1");
-  q.Bind(host).Bind(id);
-  if (!q.Step()) return false;
-  *out = ReadExport(q);
-  return true;
-}
-
-bool FilerStore::FindExportAt(const std::string& host, const std::string& path,
-                              ExportView* out) {
-  Statement q = db_->Prepare(std::string("SELECT ") + kExportColumns +
-                             " FROM nfs_export WHERE host=? AND path=? ORDER "
-                             "BY rowid LIMIT 1");
-  q.Bind(host).Bind(path);
-  if (!q.Step()) return false;
-  *out = ReadExport(q);
-  return true;
-}
-
-bool FilerStore::FindExport(const std::string& host,
-                            const std::string& mover_id,
-                            const std::string& path) {
-  Statement q = db_->Prepare(
-      "SELECT 1 FROM nfs_export WHERE host=? AND mover=? AND path=?");
-  q.Bind(host).Bind(mover_id).Bind(path);
-  return q.Step();
-}
-
-bool FilerStore::FindShare(const std::string& host, const std::string& name,
-                           CifsShareDef* out) {
-  Statement q = db_->Prepare(
-      "SELECT name, fs, mover, on_vdm, path FROM cifs_share WHERE host=? AND "
-      "name=?");
-  q.Bind(host).Bind(name);
-  if (!q.Step()) return false;
-  *out = {q.Text(0), q.Text(1), q.Text(2), q.Int(3) != 0, q.Text(4)};
-  return true;
-}
-
-std::vector<std::string> FilerStore::CifsServersOn(const std::string& host,
-                                                   const std::string& mover_id,
-                                                   bool on_vdm) {
-  std::vector<std::string> names;
-  Statement q = db_->Prepare(
-      "SELECT name FROM cifs_server WHERE host=? AND mover=? AND on_vdm=? "
-      "ORDER BY rowid");
-  q.Bind(host).Bind(mover_id).Bind(int64_t{on_vdm});
-  while (q.Step()) names.push_back(q.Text(0));
-  return names;
-}
-
 void FilerStore::Insert(const std::string& host, const MoverDef& row) {
   db_->Prepare("INSERT INTO mover VALUES(?,?,?,?)")
       .Bind(host)
@@ -599,116 +395,5 @@ void FilerStore::UpdateFileSystemContent(const std::string& host,
       .Bind(id)
       .Run();
 }
-
-std::vector<FaultRow> FilerStore::ReadFaults(Statement& q) {
-  std::vector<FaultRow> rows;
-  while (q.Step()) {
-    FaultRow row;
-    row.id = q.Int(0);
-    row.rule.command = q.Text(1);
-    row.rule.control_host = q.Text(2);
-    row.rule.mode = static_cast<FaultMode>(q.Int(3));
-    row.rule.n = q.Int(4);
-    row.rule.seen = q.Int(5);
-    CelerraError& e = row.rule.error;
-    e.nStatus = static_cast<int32_t>(q.Int(6));
-    e.sComponent = q.Text(7);
-    e.sFacility = q.Text(8);
-    e.sMessage = q.Text(9);
-    e.sMessageCode = q.Text(10);
-    e.sSeverity = q.Text(11);
-    e.sDescription = q.Text(12);
-    e.sAction = q.Text(13);
-    e.sDiagnostics = q.Text(14);
-    rows.push_back(std::move(row));
-  }
-  return rows;
-}
-
-constexpr const char* kFaultColumns =
-    "id, command, host, mode, n, seen, status, component, facility, "
-    "message, code, severity, description, action, diagnostics";
-
-std::vector<FaultRow> FilerStore::Faults() {
-  Statement q = db_->Prepare(std::string("SELECT ") + kFaultColumns +
-                             " FROM fault ORDER BY id");
-  return ReadFaults(q);
-}
-
-std::vector<FaultRow> FilerStore::FaultsFor(const std::string& command) {
-  Statement q = db_->Prepare(std::string("SELECT ") + kFaultColumns +
-                             " FROM fault WHERE command=? ORDER BY id");
-  q.Bind(command);
-  return ReadFaults(q);
-}
-
-void FilerStore::InsertFault(const FaultRule& rule) {
-  const CelerraError& e = rule.error;
-  db_->Prepare(
-         "INSERT INTO fault(command, host, mode, n, seen, status, component, "
-         "facility, message, code, severity, description, action, "
-         "diagnostics) VALUES(?,?,?,?,0,?,?,?,?,?,?,?,?,?)")
-      .Bind(rule.command)
-      .Bind(rule.control_host)
-      .Bind(static_cast<int64_t>(rule.mode))
-      .Bind(rule.n)
-      .Bind(int64_t{e.nStatus})
-      .Bind(e.sComponent)
-      .Bind(e.sFacility)
-      .Bind(e.sMessage)
-      .Bind(e.sMessageCode)
-      .Bind(e.sSeverity)
-      .Bind(e.sDescription)
-      .Bind(e.sAction)
-      .Bind(e.sDiagnostics)
-      .Run();
-}
-
-void FilerStore::SetFaultSeen(int64_t id, int64_t seen) {
-  db_->Prepare("UPDATE fault SET seen=? WHERE id=?").Bind(seen).Bind(id).Run();
-}
-
-void FilerStore::ClearFaults() { db_->Exec("DELETE FROM fault"); }
-
-int64_t FilerStore::LatencyMs() {
-  Statement q = db_->Prepare("SELECT value FROM setting WHERE key='latency'");
-  return q.Step() ? q.Int(0) : 0;
-}
-
-void FilerStore::SetLatencyMs(int64_t ms) {
-  db_->Prepare("INSERT OR REPLACE INTO setting VALUES('latency', ?)")
-      .Bind(ms)
-      .Run();
-}
-
-void FilerStore::AppendJournal(const JournalEntry& entry) {
-  db_->Prepare(
-         "INSERT INTO journal(pid, job, host, user, command, args, ok, code) "
-         "VALUES(?,?,?,?,?,?,?,?)")
-      .Bind(entry.pid)
-      .Bind(static_cast<int64_t>(entry.job_id))
-      .Bind(entry.control_host)
-      .Bind(entry.user)
-      .Bind(entry.command)
-      .Bind(entry.args)
-      .Bind(int64_t{entry.ok})
-      .Bind(entry.message_code)
-      .Run();
-}
-
-std::vector<JournalEntry> FilerStore::Journal() {
-  std::vector<JournalEntry> rows;
-  Statement q = db_->Prepare(
-      "SELECT seq, pid, job, host, user, command, args, ok, code FROM journal "
-      "ORDER BY seq");
-  while (q.Step()) {
-    rows.push_back({q.Int(0), q.Int(1), static_cast<uint64_t>(q.Int(2)),
-                    q.Text(3), q.Text(4), q.Text(5), q.Text(6), q.Int(7) != 0,
-                    q.Text(8)});
-  }
-  return rows;
-}
-
-void FilerStore::ClearJournal() { db_->Exec("DELETE FROM journal"); }
 
 }  // namespace zkfiler
