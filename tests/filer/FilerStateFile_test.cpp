@@ -91,20 +91,28 @@ TEST_F(StateFileTest, ClientRunsThroughLoadReset) {
   EXPECT_GE(ReadBytes(Path("count")).size(), 2u);
 }
 
-// Runs a zkfiler command line as a user that cannot write the file when
-// this process is root (file modes do not stop root).
-Outcome AsReader(const std::string& command) {
+// Runs a zkfiler command line (`zk` is the binary) as a user that cannot
+// write the file when this process is root (file modes do not stop root).
+// That user may not reach the build tree, so it runs a copy of zkfiler and
+// its library from `bin`.
+Outcome AsReader(const std::string& bin, const std::string& args) {
   if (::geteuid() == 0) {
-    return Shell("setpriv --reuid=65534 --regid=65534 --clear-groups " +
-                 command);
+    return Shell("LD_LIBRARY_PATH=" + Quote(bin) +
+                 " setpriv --reuid=65534 --regid=65534 --clear-groups " +
+                 Quote(bin + "/zkfiler") + " " + args);
   }
-  return Shell(command);
+  return Shell(std::string(ZKFILER_BIN) + " " + args);
 }
 
 TEST_F(StateFileTest, ReadOnlyStateFileServesReadsAndRefusesWrites) {
   if (::geteuid() == 0 && Shell("command -v setpriv").status != 0) {
     GTEST_SKIP() << "running as root without setpriv";
   }
+  const std::string bin = Path("bin");
+  ASSERT_EQ(Shell("mkdir -p " + Quote(bin) + " && cp " + ZKFILER_BIN + " " +
+                  FILER_LIB_DIR + "/libzkManageCelerra.so* " + Quote(bin))
+                .status,
+            0);
   WriteFile(Path("l.txt"), Layout("cs1", 3));
   ASSERT_EQ(Zkfiler("load " + Quote(Path("l.txt"))).status, 0);
   ASSERT_EQ(Zkfiler("latency 0").status, 0);
@@ -119,19 +127,19 @@ TEST_F(StateFileTest, ReadOnlyStateFileServesReadsAndRefusesWrites) {
     ASSERT_EQ(::chmod(dir_.c_str(), folder.dir_mode), 0);
     const std::string bytes = ReadBytes(db_);
     const std::set<std::string> entries = Entries(dir_);
-    const std::string zk = Bin() + " --db " + Quote(db_) + " ";
+    const std::string zk = "--db " + Quote(db_) + " ";
 
-    Outcome show = AsReader(zk + "show");
+    Outcome show = AsReader(bin, zk + "show");
     EXPECT_EQ(show.status, 0) << show.output;
     EXPECT_EQ(show.output, show_before);
-    Outcome journal = AsReader(zk + "journal");
+    Outcome journal = AsReader(bin, zk + "journal");
     EXPECT_EQ(journal.status, 0) << journal.output;
-    Outcome latency = AsReader(zk + "latency 5");
+    Outcome latency = AsReader(bin, zk + "latency 5");
     EXPECT_EQ(latency.status, 1) << latency.output;
     EXPECT_NE(latency.output.find("zkfiler: file server state '" + db_ + "'"),
               std::string::npos)
         << latency.output;
-    Outcome load = AsReader(zk + "load --reset " + Quote(Path("l.txt")));
+    Outcome load = AsReader(bin, zk + "load --reset " + Quote(Path("l.txt")));
     EXPECT_EQ(load.status, 1) << load.output;
 
     EXPECT_EQ(ReadBytes(db_), bytes);
