@@ -1,7 +1,5 @@
 #include "filer/FilerModel.h"
 
-#include <algorithm>
-
 #include "filer/FilerErrors.h"
 
 namespace zkfiler {
@@ -29,23 +27,25 @@ void RequirePath(const std::string& path) {
   }
 }
 
-template <typename Row, typename Pred>
-const Row* Find(const std::vector<Row>& rows, Pred pred) {
-  auto it = std::find_if(rows.begin(), rows.end(), pred);
-  return it == rows.end() ? nullptr : &*it;
+// A path to export: besides the leading "/", no "." or ".." component may
+// make it look as if it lay below a mount point it escapes.
+void RequireExportPath(const std::string& path) {
+  RequirePath(path);
+  if (HasDotComponent(path)) {
+    throw Refusal(Cause::kBadArgument,
+                  "Path " + Q(path) + " holds a '.' or '..' component");
+  }
 }
 
 FileSystemDef RequireFs(FilerStore& store, const std::string& host,
                         const std::string& fs_id) {
   RequireId(fs_id, "file system id");
-  const std::vector<FileSystemDef> all = store.FileSystems(host);
-  const FileSystemDef* fs =
-      Find(all, [&](const FileSystemDef& f) { return f.id == fs_id; });
-  if (fs == nullptr) {
+  FileSystemDef fs;
+  if (!store.FindFileSystem(host, fs_id, &fs)) {
     throw Refusal(Cause::kNoFileSystem,
                   "File system id " + Q(fs_id) + " not found");
   }
-  return *fs;
+  return fs;
 }
 
 void CheckStorage(const FileSystemDef& fs, eCelerraStgType type,
@@ -60,29 +60,23 @@ void CheckStorage(const FileSystemDef& fs, eCelerraStgType type,
 void CheckNameFree(FilerStore& store, const ServerRow& server,
                    const std::string& name) {
   CheckCheckpointName(name, server.limits);
-  for (const CheckpointView& c : store.Checkpoints(server.host, "")) {
-    if (c.name == name) {
-      throw Refusal(Cause::kNameInUse, "Name " + Q(name) + " already in use");
-    }
-  }
-  for (const FileSystemDef& f : store.FileSystems(server.host)) {
-    if (f.name == name) {
-      throw Refusal(Cause::kNameInUse, "Name " + Q(name) + " already in use");
-    }
+  CheckpointView taken;
+  if (store.FindCheckpointNamed(server.host, name, &taken) ||
+      store.FileSystemNamed(server.host, name)) {
+    throw Refusal(Cause::kNameInUse, "Name " + Q(name) + " already in use");
   }
 }
 
 // Hands out the next free id; ids of file systems and checkpoints share one
-// space.
+// space, and the numbering of a control host never goes back.
 std::string AllocateId(FilerStore& store, const ServerRow& server) {
-  const std::vector<FileSystemDef> fss = store.FileSystems(server.host);
-  const std::vector<CheckpointView> cks = store.Checkpoints(server.host, "");
   int64_t next = server.next_id;
   for (;;) {
     const std::string id = std::to_string(next++);
-    const bool taken =
-        Find(fss, [&](const FileSystemDef& f) { return f.id == id; }) ||
-        Find(cks, [&](const CheckpointView& c) { return c.id == id; });
+    FileSystemDef fs;
+    CheckpointView ckpt;
+    const bool taken = store.FindFileSystem(server.host, id, &fs) ||
+                       store.FindCheckpoint(server.host, id, &ckpt);
     if (!taken) {
       store.SetNextId(server.host, next);
       return id;
@@ -93,33 +87,29 @@ std::string AllocateId(FilerStore& store, const ServerRow& server) {
 CheckpointView RequireCheckpoint(FilerStore& store, const std::string& host,
                                  const std::string& id) {
   RequireId(id, "checkpoint id");
-  const std::vector<CheckpointView> all = store.Checkpoints(host, "");
-  const CheckpointView* c =
-      Find(all, [&](const CheckpointView& v) { return v.id == id; });
-  if (c == nullptr) {
+  CheckpointView c;
+  if (!store.FindCheckpoint(host, id, &c)) {
     throw Refusal(Cause::kNoCheckpoint,
                   "Checkpoint id " + Q(id) + " not found");
   }
-  return *c;
+  return c;
 }
 
 // Refuses the deletion of `ckpt` while something depends on it; `going` is
 // a writable checkpoint deleted in the same command.
 void CheckDeletable(FilerStore& store, const std::string& host,
                     const CheckpointView& ckpt, const std::string& going) {
-  for (const CheckpointView& c : store.Checkpoints(host, ckpt.fs_id)) {
-    if (c.writable && c.baseline_id == ckpt.id && c.id != going) {
-      throw Refusal(Cause::kHasWritable, "Checkpoint " + Q(ckpt.name) +
-                                             " still has writable checkpoint " +
-                                             Q(c.name));
-    }
+  CheckpointView c;
+  if (store.FindWritableOf(host, ckpt.id, going, &c)) {
+    throw Refusal(Cause::kHasWritable, "Checkpoint " + Q(ckpt.name) +
+                                           " still has writable checkpoint " +
+                                           Q(c.name));
   }
-  for (const ExportView& e : store.Exports(host)) {
-    if (e.fs_id == ckpt.id) {
-      throw Refusal(Cause::kHasExport, "Checkpoint " + Q(ckpt.name) +
-                                           " is exported at " + Q(e.path) +
-                                           " on mover " + Q(e.mover_id));
-    }
+  ExportView e;
+  if (store.FindExportOf(host, ckpt.id, &e)) {
+    throw Refusal(Cause::kHasExport, "Checkpoint " + Q(ckpt.name) +
+                                         " is exported at " + Q(e.path) +
+                                         " on mover " + Q(e.mover_id));
   }
 }
 
@@ -143,13 +133,19 @@ std::vector<std::string> NonEmpty(const std::vector<std::string>& hosts) {
   return out;
 }
 
-bool Within(const std::string& path, const std::string& mount) {
-  return path == mount || (path.size() > mount.size() &&
-                           path.compare(0, mount.size(), mount) == 0 &&
-                           path[mount.size()] == '/');
-}
-
 }  // namespace
+
+bool HasDotComponent(const std::string& path) {
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    const std::string part = path.substr(start, end - start);
+    if (part == "." || part == "..") return true;
+    start = end + 1;
+  }
+  return false;
+}
 
 void CheckCheckpointName(const std::string& name, const Limits& limits) {
   if (name.empty()) {
@@ -180,35 +176,28 @@ void CheckCheckpointName(const std::string& name, const Limits& limits) {
 
 std::string ResolvePath(FilerStore& store, const std::string& host,
                         const std::string& mover_id, const std::string& path) {
-  const std::vector<VdmDef> vdms = store.Vdms(host);
-  const std::vector<FileSystemDef> fss = store.FileSystems(host);
-  auto physical = [&](const FileSystemDef& fs) -> std::string {
-    if (!fs.on_vdm) return fs.mover_id;
-    const VdmDef* vdm =
-        Find(vdms, [&](const VdmDef& v) { return v.id == fs.mover_id; });
-    return vdm == nullptr ? std::string() : vdm->mover_id;
-  };
-  std::string best_id;
-  size_t best_len = 0;
-  auto consider = [&](const std::string& id, const std::string& mount) {
-    if (Within(path, mount) && mount.size() > best_len) {
-      best_id = id;
-      best_len = mount.size();
+  if (mover_id.empty() || path.empty() || path[0] != '/') return "";
+  // The longest mount point holding the path wins: try the path itself,
+  // then each parent, so the cost follows the path's depth only.
+  std::string prefix = path;
+  while (prefix.size() > 1 && prefix.back() == '/') prefix.pop_back();
+  for (;;) {
+    FileSystemDef fs;
+    if (store.FindMountedAt(host, mover_id, prefix, &fs)) return fs.id;
+    const size_t slash = prefix.rfind('/');
+    if (slash == 0) {
+      // A checkpoint is mounted at "/" + its name on its file system's
+      // mover.
+      CheckpointView c;
+      if (prefix.size() > 1 &&
+          store.FindCheckpointNamed(host, prefix.substr(1), &c) &&
+          store.PhysicalMover(host, c.fs_id) == mover_id) {
+        return c.id;
+      }
+      return "";
     }
-  };
-  for (const FileSystemDef& fs : fss) {
-    if (physical(fs) != mover_id || mover_id.empty()) continue;
-    consider(fs.id, fs.on_vdm ? "/root_vdm_" + fs.mover_id + fs.mount_path
-                              : fs.mount_path);
+    prefix.resize(slash);
   }
-  for (const CheckpointView& c : store.Checkpoints(host, "")) {
-    const FileSystemDef* fs =
-        Find(fss, [&](const FileSystemDef& f) { return f.id == c.fs_id; });
-    if (fs != nullptr && !mover_id.empty() && physical(*fs) == mover_id) {
-      consider(c.id, "/" + c.name);
-    }
-  }
-  return best_id;
 }
 
 std::string CreateReadOnly(FilerStore& store, const ServerRow& server,
@@ -217,10 +206,7 @@ std::string CreateReadOnly(FilerStore& store, const ServerRow& server,
   const FileSystemDef fs = RequireFs(store, server.host, fs_id);
   CheckStorage(fs, type, extra);
   CheckNameFree(store, server, name);
-  int count = 0;
-  for (const CheckpointView& c : store.Checkpoints(server.host, fs_id)) {
-    if (!c.writable) ++count;
-  }
+  const int64_t count = store.CountCheckpoints(server.host, fs_id, false);
   if (count >= server.limits.ro_per_fs) {
     throw Refusal(Cause::kRoLimit, "File system " + Q(fs.name) +
                                        " already has " + std::to_string(count) +
@@ -251,12 +237,8 @@ std::string CreateWritable(FilerStore& store, const ServerRow& server,
                       Q(fs.name));
   }
   CheckNameFree(store, server, name);
-  int of_base = 0, of_fs = 0;
-  for (const CheckpointView& c : store.Checkpoints(server.host, fs_id)) {
-    if (!c.writable) continue;
-    ++of_fs;
-    if (c.baseline_id == baseline_id) ++of_base;
-  }
+  const int64_t of_base = store.CountWritableOf(server.host, baseline_id);
+  const int64_t of_fs = store.CountCheckpoints(server.host, fs_id, true);
   if (of_base >= server.limits.rw_per_baseline) {
     throw Refusal(Cause::kRwBaselineLimit,
                   "Checkpoint " + Q(base.name) + " already has " +
@@ -340,31 +322,24 @@ FileSystemDef FileSystem(FilerStore& store, const ServerRow& server,
 ShareInfo CifsShare(FilerStore& store, const ServerRow& server,
                     const std::string& name) {
   RequireId(name, "share name");
-  const std::vector<CifsShareDef> shares = store.CifsShares(server.host);
-  const CifsShareDef* share =
-      Find(shares, [&](const CifsShareDef& s) { return s.name == name; });
-  if (share == nullptr) {
+  CifsShareDef share;
+  if (!store.FindShare(server.host, name, &share)) {
     throw Refusal(Cause::kNoShare, "CIFS share " + Q(name) + " not found");
   }
-  ShareInfo info{share->fs_id, share->on_vdm, share->mover_id, share->path, {}};
-  for (const CifsServerDef& s : store.CifsServers(server.host)) {
-    if (s.mover_id == share->mover_id && s.on_vdm == share->on_vdm) {
-      info.cifs_servers.push_back(s.name);
-    }
-  }
+  ShareInfo info{share.fs_id, share.on_vdm, share.mover_id, share.path, {}};
+  info.cifs_servers =
+      store.CifsServersOn(server.host, share.mover_id, share.on_vdm);
   return info;
 }
 
 ExportView NfsExport(FilerStore& store, const ServerRow& server,
                      const std::string& path) {
   RequirePath(path);
-  const std::vector<ExportView> all = store.Exports(server.host);
-  const ExportView* e =
-      Find(all, [&](const ExportView& v) { return v.path == path; });
-  if (e == nullptr) {
+  ExportView e;
+  if (!store.FindExportAt(server.host, path, &e)) {
     throw Refusal(Cause::kNoExport, "No NFS export of " + Q(path));
   }
-  return *e;
+  return e;
 }
 
 std::vector<CelerraCifsServer_t> CifsServers(FilerStore& store,
@@ -382,34 +357,27 @@ CelerraMountPointsInfo_t MountPoint(FilerStore& store, const ServerRow& server,
                                     const std::string& path, bool on_vdm) {
   RequireId(mover_id, on_vdm ? "VDM id" : "data mover id");
   RequirePath(path);
-  const std::vector<VdmDef> vdms = store.Vdms(server.host);
-  const std::vector<MoverDef> movers = store.Movers(server.host);
-  if (on_vdm &&
-      !Find(vdms, [&](const VdmDef& v) { return v.id == mover_id; })) {
+  VdmDef vdm;
+  if (on_vdm && !store.FindVdm(server.host, mover_id, &vdm)) {
     throw Refusal(Cause::kNoVdm, "VDM id " + Q(mover_id) + " not found");
   }
-  if (!on_vdm &&
-      !Find(movers, [&](const MoverDef& m) { return m.id == mover_id; })) {
+  if (!on_vdm && !store.FindMover(server.host, mover_id)) {
     throw Refusal(Cause::kNoMover,
                   "Data mover id " + Q(mover_id) + " not found");
   }
-  for (const FileSystemDef& fs : store.FileSystems(server.host)) {
-    bool hit =
-        fs.on_vdm == on_vdm && fs.mover_id == mover_id && fs.mount_path == path;
-    if (!on_vdm && fs.on_vdm) {
-      const VdmDef* vdm =
-          Find(vdms, [&](const VdmDef& v) { return v.id == fs.mover_id; });
-      hit = vdm != nullptr && vdm->mover_id == mover_id &&
-            path == "/root_vdm_" + fs.mover_id + fs.mount_path;
-    }
-    if (hit) {
-      CelerraMountPointsInfo_t info;
-      info.sMoverId = mover_id;
-      info.sPFSId = fs.id;
-      info.sMountPath = path;
-      info.sOptions = "rw";
-      return info;
-    }
+  // On a VDM: its own mount paths. On a mover: what it mounts itself and,
+  // under "/root_vdm_" + id, what the VDMs it hosts mount.
+  FileSystemDef fs;
+  const bool hit =
+      on_vdm ? store.FindMountOn(server.host, mover_id, true, path, &fs)
+             : store.FindMountedAt(server.host, mover_id, path, &fs);
+  if (hit) {
+    CelerraMountPointsInfo_t info;
+    info.sMoverId = mover_id;
+    info.sPFSId = fs.id;
+    info.sMountPath = path;
+    info.sOptions = "rw";
+    return info;
   }
   throw Refusal(Cause::kNoMountPoint, Q(path) + " is not a mount point on " +
                                           (on_vdm ? "VDM " : "data mover ") +
@@ -419,13 +387,11 @@ CelerraMountPointsInfo_t MountPoint(FilerStore& store, const ServerRow& server,
 std::string MoverForVdm(FilerStore& store, const ServerRow& server,
                         const std::string& vdm_id) {
   RequireId(vdm_id, "VDM id");
-  const std::vector<VdmDef> vdms = store.Vdms(server.host);
-  const VdmDef* vdm =
-      Find(vdms, [&](const VdmDef& v) { return v.id == vdm_id; });
-  if (vdm == nullptr) {
+  VdmDef vdm;
+  if (!store.FindVdm(server.host, vdm_id, &vdm)) {
     throw Refusal(Cause::kNoVdm, "VDM id " + Q(vdm_id) + " not found");
   }
-  return vdm->mover_id;
+  return vdm.mover_id;
 }
 
 void CreateExport(FilerStore& store, const ServerRow& server,
@@ -433,10 +399,9 @@ void CreateExport(FilerStore& store, const ServerRow& server,
                   const std::vector<std::string>& access,
                   const std::vector<std::string>& rw,
                   const std::vector<std::string>& root) {
-  RequirePath(path);
+  RequireExportPath(path);
   RequireId(mover_id, "data mover id");
-  const std::vector<MoverDef> movers = store.Movers(server.host);
-  if (!Find(movers, [&](const MoverDef& m) { return m.id == mover_id; })) {
+  if (!store.FindMover(server.host, mover_id)) {
     throw Refusal(Cause::kNoMover,
                   "Data mover id " + Q(mover_id) + " not found");
   }
@@ -458,11 +423,9 @@ void DeleteExport(FilerStore& store, const ServerRow& server,
                   const std::string& path, const std::string& mover_id) {
   RequirePath(path);
   RequireId(mover_id, "data mover id");
-  for (const ExportView& e : store.Exports(server.host)) {
-    if (e.path == path && e.mover_id == mover_id) {
-      store.DeleteExport(server.host, mover_id, path);
-      return;
-    }
+  if (store.FindExport(server.host, mover_id, path)) {
+    store.DeleteExport(server.host, mover_id, path);
+    return;
   }
   throw Refusal(Cause::kNoExport, "No NFS export of " + Q(path) +
                                       " on data mover " + Q(mover_id));
@@ -475,8 +438,11 @@ std::string WritableExportPath(FilerStore& store, const ServerRow& server,
   if (id.empty() && name.empty()) {
     throw Refusal(Cause::kBadArgument, "Empty checkpoint id and name");
   }
-  for (const CheckpointView& c : store.Checkpoints(server.host, fs_id)) {
-    if (id.empty() ? c.name != name : c.id != id) continue;
+  CheckpointView c;
+  const bool found = id.empty()
+                         ? store.FindCheckpointNamed(server.host, name, &c)
+                         : store.FindCheckpoint(server.host, id, &c);
+  if (found && c.fs_id == fs_id) {
     if (!c.writable) {
       throw Refusal(Cause::kNotWritable,
                     "Checkpoint " + Q(c.name) + " is not writable");

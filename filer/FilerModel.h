@@ -35,8 +35,12 @@ struct ShareInfo {
 // long, characters outside [A-Za-z0-9._-], all digits).
 void CheckCheckpointName(const std::string& name, const Limits& limits);
 
+// True when a "/"-separated component of `path` is "." or "..".
+bool HasDotComponent(const std::string& path);
+
 // Id of the file system or checkpoint that `path` lies in on physical mover
-// `mover_id`; empty when nothing there holds it.
+// `mover_id`; empty when nothing there holds it. Costs one indexed lookup
+// per component of `path`.
 std::string ResolvePath(FilerStore& store, const std::string& host,
                         const std::string& mover_id, const std::string& path);
 

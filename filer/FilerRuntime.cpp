@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <mutex>
@@ -32,8 +33,10 @@ FilerDb& OpenLocked(Runtime& runtime) {
           "file server state: no state file: set ZK_FILER_DB to a state file "
           "made with 'zkfiler load'");
     }
-    std::unique_ptr<FilerDb> db = FilerDb::OpenFile(path, false);
-    FilerStore(db.get()).EnsureSchema(false);
+    std::unique_ptr<FilerDb> db = FilerDb::OpenFile(path);
+    InTransaction(
+        *db, [&] { FilerStore(db.get()).EnsureSchema(false); },
+        /*read_only=*/true);
     runtime.db = std::move(db);
   }
   return *runtime.db;
@@ -45,11 +48,10 @@ std::optional<CelerraError> FireFault(FilerStore& store,
                                       const std::string& command,
                                       const std::string& host) {
   std::optional<CelerraError> result;
-  for (const FaultRow& row : store.Faults()) {
+  for (const FaultRow& row : store.FaultsFor(command)) {
     const FaultRule& rule = row.rule;
-    if (rule.command != command) continue;
     if (!rule.control_host.empty() && rule.control_host != host) continue;
-    const int64_t seen = row.seen + 1;
+    const int64_t seen = row.rule.seen + 1;
     store.SetFaultSeen(row.id, seen);
     const bool fire = rule.mode == FaultMode::kAlways ||
                       (rule.mode == FaultMode::kNth && seen == rule.n) ||
@@ -87,13 +89,14 @@ std::string SelectedStoreName() {
   return runtime.db == nullptr ? std::string() : runtime.db->name();
 }
 
-Status WithStore(const std::function<void(FilerStore&)>& fn) {
+Status WithStore(const std::function<void(FilerStore&)>& fn, bool read_only) {
   Runtime& runtime = TheRuntime();
   try {
     std::lock_guard<std::mutex> lock(runtime.mu);
     FilerDb& db = OpenLocked(runtime);
     FilerStore store(&db);
-    InTransaction(db, [&] { fn(store); });
+    InTransaction(
+        db, [&] { fn(store); }, read_only);
     return Status::OK();
   } catch (const Refusal& e) {
     return Status::Error(e.error().sMessage);
@@ -162,7 +165,8 @@ bool RunCommand(
     error = MakeError(Cause::kStateFile, "file server state: unknown failure");
   }
   if (latency_ms > 0) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(latency_ms));
+    std::this_thread::sleep_for(
+        std::min(std::chrono::milliseconds(latency_ms), kMaxLatency));
   }
   if (ok) return true;
   if (error.sDiagnostics.empty()) {

@@ -27,8 +27,11 @@ std::string SelectedStoreName();
 
 // Runs fn in one transaction on the current store (opening the ZK_FILER_DB
 // state file first when no store was chosen). Any exception becomes the
-// returned Status; a failure rolls the transaction back.
-Status WithStore(const std::function<void(FilerStore&)>& fn);
+// returned Status; a failure rolls the transaction back. A `read_only`
+// transaction must not write; it works on a state file that cannot be
+// written.
+Status WithStore(const std::function<void(FilerStore&)>& fn,
+                 bool read_only = false);
 
 // Runs one client command. `args` is the journal text ("key=value ...",
 // never the password). `body` does the work against the file server the

@@ -1,12 +1,17 @@
 #include "filer/FilerSim.h"
 
+#include <sys/stat.h>
+
+#include <map>
 #include <stdexcept>
 
 #include "filer/FilerDb.h"
 #include "filer/FilerInstall.h"
 #include "filer/FilerRuntime.h"
 #include "filer/FilerStore.h"
+#include "filer/FilerText.h"
 #include "filer/LayoutFile.h"
+#include "filer/StateText.h"
 
 namespace zkfiler {
 namespace {
@@ -15,7 +20,8 @@ Status Select(const std::function<std::unique_ptr<FilerDb>()>& open,
               bool create) {
   try {
     std::unique_ptr<FilerDb> db = open();
-    InTransaction(*db, [&] { FilerStore(db.get()).EnsureSchema(create); });
+    InTransaction(
+        *db, [&] { FilerStore(db.get()).EnsureSchema(create); }, !create);
     SelectStore(std::move(db));
     return Status::OK();
   } catch (const std::exception& e) {
@@ -23,17 +29,25 @@ Status Select(const std::function<std::unique_ptr<FilerDb>()>& open,
   }
 }
 
+// Installs every server of a parsed layout; errors already name the origin
+// and line. Inside the caller's transaction.
+void InstallParsed(FilerStore& store, const std::vector<ServerLayout>& layouts,
+                   const std::vector<LayoutSource>& sources) {
+  for (size_t i = 0; i < layouts.size(); ++i) {
+    InstallLayout(store, layouts[i],
+                  i < sources.size() ? &sources[i] : nullptr);
+  }
+}
+
 Status InstallAll(const std::vector<ServerLayout>& layouts,
-                  const std::string& origin) {
-  return WithStore([&](FilerStore& store) {
-    for (const ServerLayout& layout : layouts) {
-      try {
-        InstallLayout(store, layout);
-      } catch (const std::invalid_argument& e) {
-        throw std::invalid_argument(origin + ": " + e.what());
-      }
-    }
-  });
+                  const std::vector<LayoutSource>& sources) {
+  return WithStore(
+      [&](FilerStore& store) { InstallParsed(store, layouts, sources); });
+}
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
 }
 
 }  // namespace
@@ -105,17 +119,57 @@ Status UseInMemoryStore() {
 }
 
 Status UseStateFile(const std::string& path) {
-  return Select([&] { return FilerDb::OpenFile(path, false); }, false);
+  return Select([&] { return FilerDb::OpenFile(path); }, false);
 }
 
 Status CreateStateFile(const std::string& path) {
-  return Select([&] { return FilerDb::OpenFile(path, true); }, true);
+  try {
+    FilerDb::CreateFile(
+        path, [](FilerDb& db) { FilerStore(&db).EnsureSchema(true); });
+  } catch (const std::exception& e) {
+    return Status::Error(e.what());
+  }
+  return UseStateFile(path);
+}
+
+Status LoadStateFile(const std::string& db_path, const std::string& layout_path,
+                     bool reset) {
+  std::vector<ServerLayout> layouts;
+  std::vector<LayoutSource> sources;
+  Status s = ReadLayoutFile(layout_path, &layouts, &sources);
+  if (!s.ok()) return s;
+  try {
+    FilerDb::CheckPath(db_path);
+    // A new state file appears only once the load into it has succeeded.
+    // Should another process create it meanwhile, load into that one.
+    if (!Exists(db_path) && FilerDb::CreateFile(db_path, [&](FilerDb& db) {
+          FilerStore store(&db);
+          store.EnsureSchema(true);
+          InstallParsed(store, layouts, sources);
+        })) {
+      return UseStateFile(db_path);
+    }
+  } catch (const std::exception& e) {
+    return Status::Error(e.what());
+  }
+  s = UseStateFile(db_path);
+  if (!s.ok()) return s;
+  return WithStore([&](FilerStore& store) {
+    if (reset) store.Clear();
+    InstallParsed(store, layouts, sources);
+  });
 }
 
 std::string CurrentStoreName() { return SelectedStoreName(); }
 
 Status Reset() {
   return WithStore([](FilerStore& store) { store.Clear(); });
+}
+
+Status DescribeState(std::string* out) {
+  out->clear();
+  return WithStore([&](FilerStore& store) { *out = DescribeStore(store); },
+                   /*read_only=*/true);
 }
 
 // --- File servers ----------------------------------------------------------
@@ -126,43 +180,47 @@ Status Install(const ServerLayout& layout) {
 
 Status LoadLayoutText(const std::string& text, const std::string& origin) {
   std::vector<ServerLayout> layouts;
-  Status s = ParseLayout(text, origin, &layouts);
-  return s.ok() ? InstallAll(layouts, origin) : s;
+  std::vector<LayoutSource> sources;
+  Status s = ParseLayout(text, origin, &layouts, &sources);
+  return s.ok() ? InstallAll(layouts, sources) : s;
 }
 
 Status LoadLayoutFile(const std::string& path) {
   std::vector<ServerLayout> layouts;
-  Status s = ReadLayoutFile(path, &layouts);
-  return s.ok() ? InstallAll(layouts, path) : s;
+  std::vector<LayoutSource> sources;
+  Status s = ReadLayoutFile(path, &layouts, &sources);
+  return s.ok() ? InstallAll(layouts, sources) : s;
 }
 
 Status ListServers(std::vector<ServerLayout>* out) {
   out->clear();
-  return WithStore([&](FilerStore& store) {
-    for (const std::string& host : store.ServerHosts()) {
-      ServerRow row;
-      store.FindServer(host, &row);
-      ServerLayout l(host, row.user, "");
-      l.limits = row.limits;
-      l.movers = store.Movers(host);
-      l.vdms = store.Vdms(host);
-      l.cifs_servers = store.CifsServers(host);
-      l.cifs_shares = store.CifsShares(host);
-      l.file_systems = store.FileSystems(host);
-      for (const ExportView& e : store.Exports(host)) {
-        l.exports.push_back(
-            {e.path, e.mover_id, e.access_hosts, e.rw_hosts, e.root_hosts});
-      }
-      for (const CheckpointView& c : store.Checkpoints(host, "")) {
-        std::string baseline;
-        for (const CheckpointView& b : store.Checkpoints(host, c.fs_id)) {
-          if (b.id == c.baseline_id) baseline = b.name;
+  return WithStore(
+      [&](FilerStore& store) {
+        for (const std::string& host : store.ServerHosts()) {
+          ServerRow row;
+          store.FindServer(host, &row);
+          ServerLayout l(host, row.user, "");
+          l.limits = row.limits;
+          l.movers = store.Movers(host);
+          l.vdms = store.Vdms(host);
+          l.cifs_servers = store.CifsServers(host);
+          l.cifs_shares = store.CifsShares(host);
+          l.file_systems = store.FileSystems(host);
+          for (const ExportView& e : store.Exports(host)) {
+            l.exports.push_back(
+                {e.path, e.mover_id, e.access_hosts, e.rw_hosts, e.root_hosts});
+          }
+          const std::vector<CheckpointView> ckpts = store.Checkpoints(host, "");
+          std::map<std::string, std::string> names;  // id -> name
+          for (const CheckpointView& c : ckpts) names[c.id] = c.name;
+          for (const CheckpointView& c : ckpts) {
+            l.checkpoints.push_back({c.name, c.fs_id, c.id,
+                                     c.writable ? names[c.baseline_id] : ""});
+          }
+          out->push_back(std::move(l));
         }
-        l.checkpoints.push_back({c.name, c.fs_id, c.id, baseline});
-      }
-      out->push_back(std::move(l));
-    }
-  });
+      },
+      /*read_only=*/true);
 }
 
 // --- Faults, latency, journal ---------------------------------------------
@@ -185,11 +243,25 @@ Status ArmFault(const FaultRule& fault) {
   for (const std::string& name : KnownCommands()) {
     known = known || name == fault.command;
   }
-  if (!known) return Status::Error("unknown command '" + fault.command + "'");
-  if (fault.mode != FaultMode::kAlways && fault.n < 1) {
-    return Status::Error("the call number of a fault starts at 1");
+  if (!known) {
+    return Status::Error("unknown command " + Shown(fault.command) +
+                         " (one of the ManageCelerra commands or "
+                         "Celerra_GetSnapDeviceNameWithManageCelerra)");
   }
-  return WithStore([&](FilerStore& store) { store.InsertFault(fault); });
+  if (fault.mode != FaultMode::kAlways &&
+      (fault.n < 1 || fault.n > kMaxFaultCall)) {
+    return Status::Error("the call number of a fault must be from 1 to " +
+                         std::to_string(kMaxFaultCall));
+  }
+  return WithStore([&](FilerStore& store) {
+    ServerRow server;
+    if (!fault.control_host.empty() &&
+        !store.FindServer(fault.control_host, &server)) {
+      throw std::invalid_argument("no file server with control host " +
+                                  Shown(fault.control_host));
+    }
+    store.InsertFault(fault);
+  });
 }
 
 Status ClearFaults() {
@@ -198,20 +270,34 @@ Status ClearFaults() {
 
 Status ListFaults(std::vector<FaultRule>* out) {
   out->clear();
-  return WithStore([&](FilerStore& store) {
-    for (const FaultRow& row : store.Faults()) out->push_back(row.rule);
-  });
+  return WithStore(
+      [&](FilerStore& store) {
+        for (const FaultRow& row : store.Faults()) out->push_back(row.rule);
+      },
+      /*read_only=*/true);
 }
 
 Status SetLatency(std::chrono::milliseconds latency) {
-  if (latency.count() < 0) return Status::Error("negative latency");
+  if (latency.count() < 0 || latency > kMaxLatency) {
+    return Status::Error("the latency must be from 0 to " +
+                         std::to_string(kMaxLatency.count()) + " ms");
+  }
   return WithStore(
       [&](FilerStore& store) { store.SetLatencyMs(latency.count()); });
 }
 
+Status GetLatency(std::chrono::milliseconds* out) {
+  return WithStore(
+      [&](FilerStore& store) {
+        *out = std::chrono::milliseconds(store.LatencyMs());
+      },
+      /*read_only=*/true);
+}
+
 Status Journal(std::vector<JournalEntry>* out) {
   out->clear();
-  return WithStore([&](FilerStore& store) { *out = store.Journal(); });
+  return WithStore([&](FilerStore& store) { *out = store.Journal(); },
+                   /*read_only=*/true);
 }
 
 Status ResetJournal() {
@@ -224,42 +310,41 @@ Status ListCheckpoints(const std::string& control_host,
                        std::vector<CheckpointView>* out) {
   out->clear();
   return WithStore(
-      [&](FilerStore& store) { *out = store.Checkpoints(control_host, ""); });
+      [&](FilerStore& store) { *out = store.Checkpoints(control_host, ""); },
+      /*read_only=*/true);
 }
 
 Status ListExports(const std::string& control_host,
                    std::vector<ExportView>* out) {
   out->clear();
   return WithStore(
-      [&](FilerStore& store) { *out = store.Exports(control_host); });
+      [&](FilerStore& store) { *out = store.Exports(control_host); },
+      /*read_only=*/true);
 }
 
 Status GetFileSystem(const std::string& control_host, const std::string& fs_id,
                      FileSystemDef* out) {
-  return WithStore([&](FilerStore& store) {
-    for (const FileSystemDef& fs : store.FileSystems(control_host)) {
-      if (fs.id == fs_id) {
-        *out = fs;
-        return;
-      }
-    }
-    throw std::invalid_argument("no file system '" + fs_id +
-                                "' on control host '" + control_host + "'");
-  });
+  return WithStore(
+      [&](FilerStore& store) {
+        if (!store.FindFileSystem(control_host, fs_id, out)) {
+          throw std::invalid_argument("no file system " + Shown(fs_id) +
+                                      " on control host " +
+                                      Shown(control_host));
+        }
+      },
+      /*read_only=*/true);
 }
 
 Status WriteToFileSystem(const std::string& control_host,
                          const std::string& fs_id) {
   return WithStore([&](FilerStore& store) {
-    for (const FileSystemDef& fs : store.FileSystems(control_host)) {
-      if (fs.id == fs_id) {
-        store.UpdateFileSystemContent(control_host, fs_id, fs.generation + 1,
-                                      fs.restores);
-        return;
-      }
+    FileSystemDef fs;
+    if (!store.FindFileSystem(control_host, fs_id, &fs)) {
+      throw std::invalid_argument("no file system " + Shown(fs_id) +
+                                  " on control host " + Shown(control_host));
     }
-    throw std::invalid_argument("no file system '" + fs_id +
-                                "' on control host '" + control_host + "'");
+    store.UpdateFileSystemContent(control_host, fs_id, fs.generation + 1,
+                                  fs.restores);
   });
 }
 

@@ -19,6 +19,7 @@
 #define ZK_FILER_FILERSIM_H_
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -48,22 +49,40 @@ class Status {
 
 // Switches this process to a new, empty in-memory store.
 Status UseInMemoryStore();
-// Switches this process to an existing state file. A missing or corrupt file
-// is refused with its name in the text.
+// State files are named by plain paths; ":memory:" and "file:" URIs are
+// refused. Opening one never writes to it, and a state file that cannot be
+// written serves every function that only reads.
+
+// Switches this process to an existing state file. A missing, empty,
+// corrupt or foreign file (another program's SQLite database included) is
+// refused, unchanged, with its name in the text.
 Status UseStateFile(const std::string& path);
 // Creates the state file when missing (an existing one keeps its content)
-// and switches this process to it.
+// and switches this process to it. A new file appears whole: never half
+// made, even with other processes creating it at the same time.
 Status CreateStateFile(const std::string& path);
+// Loads the layout file `layout_path` into the state file `db_path` in one
+// transaction, emptying the state first (as Reset does) when `reset` is
+// set. All or nothing: a failed load leaves an existing state file as it
+// was and creates no new one. Afterwards this process uses `db_path`.
+Status LoadStateFile(const std::string& db_path, const std::string& layout_path,
+                     bool reset);
 // Name of the current store: the state file path or ":memory:"; empty when
 // none is open yet.
 std::string CurrentStoreName();
-// Empties the current store: file servers, faults, latency and journal.
+// Empties the current store: file servers, faults, latency and journal. The
+// checkpoint numbering of each control host goes on, so a checkpoint id is
+// never handed out twice by one store.
 Status Reset();
+// The whole state as 'zkfiler show' prints it, read in one transaction.
+Status DescribeState(std::string* out);
 
 // --- File servers ----------------------------------------------------------
 
-// Checks the layout (every reference resolves, names and paths are sound)
-// and installs it, replacing any file server of the same control host.
+// Checks the layout (every reference resolves, names, paths and numbers are
+// sound, preset checkpoints keep within the limits) and installs it,
+// replacing any file server of the same control host. Checkpoint numbering
+// of that control host goes on from where it stood.
 Status Install(const ServerLayout& layout);
 // Parses a layout file (docs/filer-layout.md) and installs every file server
 // in it, all or nothing.
@@ -78,11 +97,18 @@ Status ListServers(std::vector<ServerLayout>* out);  // passwords left empty
 // Names a fault can be armed for: the ManageCelerra commands and
 // "Celerra_GetSnapDeviceNameWithManageCelerra".
 const std::vector<std::string>& KnownCommands();
+// Largest call number of an --nth/--from fault, and largest latency.
+constexpr int64_t kMaxFaultCall = 1000000000;
+constexpr std::chrono::milliseconds kMaxLatency{60000};
+// Refuses an unknown command, a call number outside 1..kMaxFaultCall and
+// a control host that has no file server in the store.
 Status ArmFault(const FaultRule& fault);
 Status ClearFaults();
 Status ListFaults(std::vector<FaultRule>* out);
-// Added to every command, after it completes; zero turns it off.
+// Added to every command, after it completes; zero turns it off. At most
+// kMaxLatency.
 Status SetLatency(std::chrono::milliseconds latency);
+Status GetLatency(std::chrono::milliseconds* out);
 Status Journal(std::vector<JournalEntry>* out);
 Status ResetJournal();
 

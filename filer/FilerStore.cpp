@@ -1,47 +1,75 @@
 #include "filer/FilerStore.h"
 
+#include "filer/FilerStoreRows.h"
+
 namespace zkfiler {
 namespace {
 
-constexpr const char* kFormat = "zkfiler-state-1";
+using rows::kCkptColumns;
+using rows::kExportColumns;
+using rows::kFsColumns;
+using rows::ReadCkpt;
+using rows::ReadExport;
+using rows::ReadFs;
 
+constexpr const char* kFormat = "zkfiler-state-2";
+constexpr const char* kOldFormat = "zkfiler-state-1";
+
+// fs.phys_mover/phys_path: where the file system appears on a physical
+// mover, fixed when the server is installed (VDMs never move afterwards).
+// id_counter outlives the server rows so checkpoint ids are never reused.
 constexpr const char* kSchema = R"sql(
 CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT);
 CREATE TABLE server(host TEXT PRIMARY KEY, user TEXT, password TEXT,
   ro_per_fs INTEGER, rw_per_baseline INTEGER, rw_per_fs INTEGER,
-  max_name_len INTEGER, next_id INTEGER);
+  max_name_len INTEGER);
+CREATE TABLE id_counter(host TEXT PRIMARY KEY, next_id INTEGER);
 CREATE TABLE mover(host TEXT, id TEXT, name TEXT, interfaces TEXT,
   PRIMARY KEY(host, id));
 CREATE TABLE vdm(host TEXT, id TEXT, name TEXT, mover TEXT,
   PRIMARY KEY(host, id));
 CREATE TABLE cifs_server(host TEXT, name TEXT, mover TEXT, on_vdm INTEGER,
   interfaces TEXT, PRIMARY KEY(host, name));
+CREATE INDEX cifs_server_on ON cifs_server(host, mover, on_vdm);
 CREATE TABLE cifs_share(host TEXT, name TEXT, fs TEXT, mover TEXT,
   on_vdm INTEGER, path TEXT, PRIMARY KEY(host, name));
 CREATE TABLE fs(host TEXT, id TEXT, name TEXT, stg_type INTEGER,
   stg_extra TEXT, savvol TEXT, mount TEXT, mover TEXT, on_vdm INTEGER,
-  generation INTEGER, restores INTEGER, PRIMARY KEY(host, id));
+  generation INTEGER, restores INTEGER, phys_mover TEXT, phys_path TEXT,
+  PRIMARY KEY(host, id));
+CREATE INDEX fs_name ON fs(host, name);
+CREATE INDEX fs_phys ON fs(host, phys_mover, phys_path);
+CREATE INDEX fs_mount ON fs(host, mover, on_vdm, mount);
 CREATE TABLE nfs_export(host TEXT, mover TEXT, path TEXT, fs TEXT,
   access TEXT, rw TEXT, root TEXT, PRIMARY KEY(host, mover, path));
+CREATE INDEX nfs_export_path ON nfs_export(host, path);
+CREATE INDEX nfs_export_fs ON nfs_export(host, fs);
 CREATE TABLE ckpt(seq INTEGER PRIMARY KEY AUTOINCREMENT, host TEXT, id TEXT,
   name TEXT, fs TEXT, baseline TEXT, writable INTEGER, generation INTEGER,
   UNIQUE(host, id), UNIQUE(host, name));
+CREATE INDEX ckpt_fs ON ckpt(host, fs, writable);
+CREATE INDEX ckpt_baseline ON ckpt(host, baseline);
 CREATE TABLE fault(id INTEGER PRIMARY KEY AUTOINCREMENT, command TEXT,
   host TEXT, mode INTEGER, n INTEGER, seen INTEGER, status INTEGER,
   component TEXT, facility TEXT, message TEXT, code TEXT, severity TEXT,
   description TEXT, action TEXT, diagnostics TEXT);
+CREATE INDEX fault_command ON fault(command);
 CREATE TABLE setting(key TEXT PRIMARY KEY, value INTEGER);
 CREATE TABLE journal(seq INTEGER PRIMARY KEY AUTOINCREMENT, pid INTEGER,
   job INTEGER, host TEXT, user TEXT, command TEXT, args TEXT, ok INTEGER,
   code TEXT);
 )sql";
 
-const char* const kTables[] = {
+const char* const kClearedTables[] = {
     "server",     "mover", "vdm",   "cifs_server", "cifs_share", "fs",
     "nfs_export", "ckpt",  "fault", "setting",     "journal"};
 const char* const kServerTables[] = {"server",      "mover",      "vdm",
                                      "cifs_server", "cifs_share", "fs",
                                      "nfs_export",  "ckpt"};
+
+std::string PhysicalPath(const FileSystemDef& fs) {
+  return fs.on_vdm ? "/root_vdm_" + fs.mover_id + fs.mount_path : fs.mount_path;
+}
 
 }  // namespace
 
@@ -78,22 +106,32 @@ void FilerStore::EnsureSchema(bool create) {
         .Run();
     return;
   }
-  bool known = false;
+  std::string format;
   if (tables > 0) {
-    Statement format = db_->Prepare(
-        "SELECT value FROM meta WHERE key='format' AND "
-        "EXISTS(SELECT 1 FROM sqlite_master WHERE name='meta')");
-    known = format.Step() && format.Text(0) == kFormat;
+    Statement has_meta = db_->Prepare(
+        "SELECT 1 FROM sqlite_master WHERE type='table' AND name='meta'");
+    if (has_meta.Step()) {
+      try {
+        Statement q = db_->Prepare("SELECT value FROM meta WHERE key='format'");
+        if (q.Step()) format = q.Text(0);
+      } catch (const StoreError&) {
+        // Another program's table of that name.
+      }
+    }
   }
-  if (!known) {
+  if (format == kFormat) return;
+  if (format == kOldFormat) {
     throw StoreError("file server state '" + db_->name() +
-                     "': not a zkfiler state file (create it with "
-                     "'zkfiler load')");
+                     "': made by an older zkfiler; remove it and load the "
+                     "layout again");
   }
+  throw StoreError("file server state '" + db_->name() +
+                   "': not a zkfiler state file (create it with "
+                   "'zkfiler load')");
 }
 
 void FilerStore::Clear() {
-  for (const char* table : kTables) {
+  for (const char* table : kClearedTables) {
     db_->Exec(std::string("DELETE FROM ") + table);
   }
 }
@@ -107,8 +145,9 @@ std::vector<std::string> FilerStore::ServerHosts() {
 
 bool FilerStore::FindServer(const std::string& host, ServerRow* out) {
   Statement q = db_->Prepare(
-      "SELECT host, user, password, ro_per_fs, rw_per_baseline, rw_per_fs, "
-      "max_name_len, next_id FROM server WHERE host=?");
+      "SELECT s.host, s.user, s.password, s.ro_per_fs, s.rw_per_baseline, "
+      "s.rw_per_fs, s.max_name_len, coalesce(c.next_id, 1) FROM server s "
+      "LEFT JOIN id_counter c ON c.host=s.host WHERE s.host=?");
   q.Bind(host);
   if (!q.Step()) return false;
   out->host = q.Text(0);
@@ -123,7 +162,7 @@ bool FilerStore::FindServer(const std::string& host, ServerRow* out) {
 }
 
 void FilerStore::InsertServer(const ServerRow& row) {
-  db_->Prepare("INSERT INTO server VALUES(?,?,?,?,?,?,?,?)")
+  db_->Prepare("INSERT INTO server VALUES(?,?,?,?,?,?,?)")
       .Bind(row.host)
       .Bind(row.user)
       .Bind(row.password)
@@ -131,6 +170,11 @@ void FilerStore::InsertServer(const ServerRow& row) {
       .Bind(int64_t{row.limits.rw_per_baseline})
       .Bind(int64_t{row.limits.rw_per_fs})
       .Bind(int64_t{row.limits.max_name_len})
+      .Run();
+  db_->Prepare(
+         "INSERT INTO id_counter VALUES(?, ?) ON CONFLICT(host) DO UPDATE "
+         "SET next_id=max(next_id, excluded.next_id)")
+      .Bind(row.host)
       .Bind(row.next_id)
       .Run();
 }
@@ -144,9 +188,11 @@ void FilerStore::RemoveServer(const std::string& host) {
 }
 
 void FilerStore::SetNextId(const std::string& host, int64_t next_id) {
-  db_->Prepare("UPDATE server SET next_id=? WHERE host=?")
-      .Bind(next_id)
+  db_->Prepare(
+         "INSERT INTO id_counter VALUES(?, ?) ON CONFLICT(host) DO UPDATE "
+         "SET next_id=excluded.next_id")
       .Bind(host)
+      .Bind(next_id)
       .Run();
 }
 
@@ -194,37 +240,24 @@ std::vector<CifsShareDef> FilerStore::CifsShares(const std::string& host) {
 
 std::vector<FileSystemDef> FilerStore::FileSystems(const std::string& host) {
   std::vector<FileSystemDef> rows;
-  Statement q = db_->Prepare(
-      "SELECT id, name, stg_type, stg_extra, savvol, mount, mover, on_vdm, "
-      "generation, restores FROM fs WHERE host=? ORDER BY rowid");
+  Statement q = db_->Prepare(std::string("SELECT ") + kFsColumns +
+                             " FROM fs WHERE host=? ORDER BY rowid");
   q.Bind(host);
-  while (q.Step()) {
-    FileSystemDef fs;
-    fs.id = q.Text(0);
-    fs.name = q.Text(1);
-    fs.storage_type = static_cast<eCelerraStgType>(q.Int(2));
-    fs.storage_extra = q.Text(3);
-    fs.save_volume = q.Text(4);
-    fs.mount_path = q.Text(5);
-    fs.mover_id = q.Text(6);
-    fs.on_vdm = q.Int(7) != 0;
-    fs.generation = q.Int(8);
-    fs.restores = q.Int(9);
-    rows.push_back(std::move(fs));
-  }
+  while (q.Step()) rows.push_back(ReadFs(q));
   return rows;
 }
 
 std::vector<ExportView> FilerStore::Exports(const std::string& host) {
   std::vector<ExportView> rows;
-  Statement q = db_->Prepare(
-      "SELECT host, path, mover, fs, access, rw, root FROM nfs_export "
-      "WHERE host=? OR ?='' ORDER BY host, rowid");
-  q.Bind(host).Bind(host);
-  while (q.Step()) {
-    rows.push_back({q.Text(0), q.Text(1), q.Text(2), q.Text(3),
-                    SplitList(q.Text(4)), SplitList(q.Text(5)),
-                    SplitList(q.Text(6))});
+  if (host.empty()) {
+    Statement q = db_->Prepare(std::string("SELECT ") + kExportColumns +
+                               " FROM nfs_export ORDER BY host, rowid");
+    while (q.Step()) rows.push_back(ReadExport(q));
+  } else {
+    Statement q = db_->Prepare(std::string("SELECT ") + kExportColumns +
+                               " FROM nfs_export WHERE host=? ORDER BY rowid");
+    q.Bind(host);
+    while (q.Step()) rows.push_back(ReadExport(q));
   }
   return rows;
 }
@@ -232,14 +265,18 @@ std::vector<ExportView> FilerStore::Exports(const std::string& host) {
 std::vector<CheckpointView> FilerStore::Checkpoints(const std::string& host,
                                                     const std::string& fs_id) {
   std::vector<CheckpointView> rows;
-  Statement q = db_->Prepare(
-      "SELECT host, id, name, fs, baseline, writable, generation FROM ckpt "
-      "WHERE (host=? OR ?='') AND (fs=? OR ?='') ORDER BY seq");
-  q.Bind(host).Bind(host).Bind(fs_id).Bind(fs_id);
-  while (q.Step()) {
-    rows.push_back({q.Text(0), q.Text(1), q.Text(2), q.Text(3), q.Text(4),
-                    q.Int(5) != 0, q.Int(6)});
+  std::string sql = std::string("SELECT ") + kCkptColumns + " FROM ckpt";
+  if (!host.empty() && !fs_id.empty()) {
+    sql += " WHERE host=? AND fs=?";
+  } else if (!host.empty()) {
+    sql += " WHERE host=?";
+  } else if (!fs_id.empty()) {
+    sql += " WHERE fs=?";
   }
+  Statement q = db_->Prepare(sql + " ORDER BY seq");
+  if (!host.empty()) q.Bind(host);
+  if (!fs_id.empty()) q.Bind(fs_id);
+  while (q.Step()) rows.push_back(ReadCkpt(q));
   return rows;
 }
 
@@ -282,8 +319,9 @@ void FilerStore::Insert(const std::string& host, const CifsShareDef& row) {
       .Run();
 }
 
-void FilerStore::Insert(const std::string& host, const FileSystemDef& row) {
-  db_->Prepare("INSERT INTO fs VALUES(?,?,?,?,?,?,?,?,?,?,?)")
+void FilerStore::Insert(const std::string& host, const FileSystemDef& row,
+                        const std::string& physical_mover) {
+  db_->Prepare("INSERT INTO fs VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?)")
       .Bind(host)
       .Bind(row.id)
       .Bind(row.name)
@@ -295,6 +333,8 @@ void FilerStore::Insert(const std::string& host, const FileSystemDef& row) {
       .Bind(int64_t{row.on_vdm})
       .Bind(row.generation)
       .Bind(row.restores)
+      .Bind(physical_mover)
+      .Bind(PhysicalPath(row))
       .Run();
 }
 
@@ -355,103 +395,5 @@ void FilerStore::UpdateFileSystemContent(const std::string& host,
       .Bind(id)
       .Run();
 }
-
-std::vector<FaultRow> FilerStore::Faults() {
-  std::vector<FaultRow> rows;
-  Statement q = db_->Prepare(
-      "SELECT id, command, host, mode, n, seen, status, component, facility, "
-      "message, code, severity, description, action, diagnostics FROM fault "
-      "ORDER BY id");
-  while (q.Step()) {
-    FaultRow row;
-    row.id = q.Int(0);
-    row.rule.command = q.Text(1);
-    row.rule.control_host = q.Text(2);
-    row.rule.mode = static_cast<FaultMode>(q.Int(3));
-    row.rule.n = q.Int(4);
-    row.seen = q.Int(5);
-    CelerraError& e = row.rule.error;
-    e.nStatus = static_cast<int32_t>(q.Int(6));
-    e.sComponent = q.Text(7);
-    e.sFacility = q.Text(8);
-    e.sMessage = q.Text(9);
-    e.sMessageCode = q.Text(10);
-    e.sSeverity = q.Text(11);
-    e.sDescription = q.Text(12);
-    e.sAction = q.Text(13);
-    e.sDiagnostics = q.Text(14);
-    rows.push_back(std::move(row));
-  }
-  return rows;
-}
-
-void FilerStore::InsertFault(const FaultRule& rule) {
-  const CelerraError& e = rule.error;
-  db_->Prepare(
-         "INSERT INTO fault(command, host, mode, n, seen, status, component, "
-         "facility, message, code, severity, description, action, "
-         "diagnostics) VALUES(?,?,?,?,0,?,?,?,?,?,?,?,?,?)")
-      .Bind(rule.command)
-      .Bind(rule.control_host)
-      .Bind(static_cast<int64_t>(rule.mode))
-      .Bind(rule.n)
-      .Bind(int64_t{e.nStatus})
-      .Bind(e.sComponent)
-      .Bind(e.sFacility)
-      .Bind(e.sMessage)
-      .Bind(e.sMessageCode)
-      .Bind(e.sSeverity)
-      .Bind(e.sDescription)
-      .Bind(e.sAction)
-      .Bind(e.sDiagnostics)
-      .Run();
-}
-
-void FilerStore::SetFaultSeen(int64_t id, int64_t seen) {
-  db_->Prepare("UPDATE fault SET seen=? WHERE id=?").Bind(seen).Bind(id).Run();
-}
-
-void FilerStore::ClearFaults() { db_->Exec("DELETE FROM fault"); }
-
-int64_t FilerStore::LatencyMs() {
-  Statement q = db_->Prepare("SELECT value FROM setting WHERE key='latency'");
-  return q.Step() ? q.Int(0) : 0;
-}
-
-void FilerStore::SetLatencyMs(int64_t ms) {
-  db_->Prepare("INSERT OR REPLACE INTO setting VALUES('latency', ?)")
-      .Bind(ms)
-      .Run();
-}
-
-void FilerStore::AppendJournal(const JournalEntry& entry) {
-  db_->Prepare(
-         "INSERT INTO journal(pid, job, host, user, command, args, ok, code) "
-         "VALUES(?,?,?,?,?,?,?,?)")
-      .Bind(entry.pid)
-      .Bind(static_cast<int64_t>(entry.job_id))
-      .Bind(entry.control_host)
-      .Bind(entry.user)
-      .Bind(entry.command)
-      .Bind(entry.args)
-      .Bind(int64_t{entry.ok})
-      .Bind(entry.message_code)
-      .Run();
-}
-
-std::vector<JournalEntry> FilerStore::Journal() {
-  std::vector<JournalEntry> rows;
-  Statement q = db_->Prepare(
-      "SELECT seq, pid, job, host, user, command, args, ok, code FROM journal "
-      "ORDER BY seq");
-  while (q.Step()) {
-    rows.push_back({q.Int(0), q.Int(1), static_cast<uint64_t>(q.Int(2)),
-                    q.Text(3), q.Text(4), q.Text(5), q.Text(6), q.Int(7) != 0,
-                    q.Text(8)});
-  }
-  return rows;
-}
-
-void FilerStore::ClearJournal() { db_->Exec("DELETE FROM journal"); }
 
 }  // namespace zkfiler

@@ -157,6 +157,7 @@ struct FaultRule {
   FaultMode mode = FaultMode::kAlways;
   int64_t n = 1;
   CelerraError error;
+  int64_t seen = 0;  // calls counted so far (ListFaults fills it)
 };
 
 // One command as the file server received it. Never holds the password.

@@ -1,5 +1,7 @@
 #include "filer/LayoutFile.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -9,8 +11,14 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "filer/FilerText.h"
+
 namespace zkfiler {
 namespace {
+
+constexpr int64_t kMaxType = 2147483647;
+constexpr int64_t kMaxLimit = 1000000;
+constexpr int64_t kMaxGeneration = 999999999999999;
 
 // A syntax error of one line; the text never holds a value of a login line.
 class LineError : public std::runtime_error {
@@ -68,11 +76,12 @@ Record ToRecord(const std::vector<std::string>& words,
   for (size_t i = 2; i < words.size(); ++i) {
     const size_t eq = words[i].find('=');
     if (eq == std::string::npos || eq == 0) {
-      throw LineError("expected key=value after '" + r.keyword + "'");
+      throw LineError("expected key=value after '" + r.keyword + "', not " +
+                      Shown(words[i]));
     }
     const std::string key = words[i].substr(0, eq);
     if (allowed.count(key) == 0) {
-      throw LineError("unknown key '" + key + "' for '" + r.keyword + "'");
+      throw LineError("unknown key " + Shown(key) + " for '" + r.keyword + "'");
     }
     if (!r.keys.emplace(key, words[i].substr(eq + 1)).second) {
       throw LineError("key '" + key + "' given twice");
@@ -94,12 +103,17 @@ std::string Required(const Record& r, const std::string& key) {
   return it->second;
 }
 
-int64_t Number(const std::string& text, const std::string& what) {
+// A decimal number within [min, max]; anything else names the range.
+int64_t Number(const std::string& text, const std::string& what, int64_t min,
+               int64_t max) {
+  bool digits = !text.empty() && text.size() <= 19;
+  for (char ch : text) digits = digits && ch >= '0' && ch <= '9';
   errno = 0;
   char* end = nullptr;
-  const long long value = std::strtoll(text.c_str(), &end, 10);
-  if (text.empty() || *end != '\0' || errno != 0 || value < 0) {
-    throw LineError(what + " must be a number >= 0");
+  const long long value = digits ? std::strtoll(text.c_str(), &end, 10) : -1;
+  if (!digits || errno != 0 || value < min || value > max) {
+    throw LineError(what + " must be a number from " + std::to_string(min) +
+                    " to " + std::to_string(max) + ", not " + Shown(text));
   }
   return value;
 }
@@ -118,7 +132,8 @@ eCelerraStgType StorageType(const std::string& text) {
   if (text == "uxfs") return CELERRA_STG_UXFS;
   if (text == "mgfs") return CELERRA_STG_MGFS;
   if (text == "rawfs") return CELERRA_STG_RAWFS;
-  return static_cast<eCelerraStgType>(Number(text, "type"));
+  return static_cast<eCelerraStgType>(
+      Number(text, "type (uxfs, mgfs, rawfs or a number)", 0, kMaxType));
 }
 
 // mover=ID or vdm=ID, exactly one of them.
@@ -132,24 +147,42 @@ void Placement(const Record& r, std::string* id, bool* on_vdm) {
   *id = has_vdm ? Get(r, "vdm") : Get(r, "mover");
 }
 
-void ParseLine(const std::vector<std::string>& words,
-               std::vector<ServerLayout>* servers) {
+void ParseLine(const std::vector<std::string>& words, int line,
+               std::vector<ServerLayout>* servers,
+               std::vector<LayoutSource>* sources) {
   const std::string& keyword = words[0];
   if (keyword == "server") {
     if (words.size() != 2) throw LineError("'server' takes one control host");
+    for (size_t i = 0; i < servers->size(); ++i) {
+      if ((*servers)[i].control_host == words[1]) {
+        throw LineError("second 'server' block for control host " +
+                        Shown(words[1]) + " (the first is at line " +
+                        std::to_string((*sources)[i].server) + ")");
+      }
+    }
     servers->emplace_back();
     servers->back().control_host = words[1];
+    sources->emplace_back();
+    sources->back().server = line;
     return;
   }
   if (servers->empty()) {
     throw LineError("'" + keyword + "' before the first 'server' line");
   }
   ServerLayout& s = servers->back();
+  LayoutSource& src = sources->back();
   if (keyword == "login") {
     if (words.size() != 3)
       throw LineError("'login' takes a user and a password");
+    if (src.login != 0) {
+      throw LineError("second 'login' line for server " +
+                      Shown(s.control_host) + " (the first is at line " +
+                      std::to_string(src.login) + ")");
+    }
+    if (words[1].empty()) throw LineError("empty user in 'login'");
     s.user = words[1];
     s.password = words[2];
+    src.login = line;
   } else if (keyword == "limits") {
     for (size_t i = 1; i < words.size(); ++i) {
       const size_t eq = words[i].find('=');
@@ -162,18 +195,23 @@ void ParseLine(const std::vector<std::string>& words,
                     : key == "max_name_len"    ? &s.limits.max_name_len
                                                : nullptr;
       if (target == nullptr || eq == std::string::npos) {
-        throw LineError("unknown limit '" + key + "'");
+        throw LineError("unknown limit " + Shown(key));
       }
-      const int64_t n = Number(value, key);
-      if (n > 1000000) throw LineError(key + " is too large");
-      *target = static_cast<int>(n);
+      *target = static_cast<int>(
+          Number(value, key, key == "max_name_len" ? 1 : 0, kMaxLimit));
     }
   } else if (keyword == "mover") {
     Record r = ToRecord(words, {"name", "interfaces"});
-    s.movers.push_back({r.name, Get(r, "name"), List(Get(r, "interfaces"))});
+    const std::string name =
+        r.keys.count("name") != 0 ? Get(r, "name") : "server_" + r.name;
+    s.movers.push_back({r.name, name, List(Get(r, "interfaces"))});
+    src.movers.push_back(line);
   } else if (keyword == "vdm") {
     Record r = ToRecord(words, {"name", "mover"});
-    s.vdms.push_back({r.name, Get(r, "name"), Get(r, "mover")});
+    const std::string name =
+        r.keys.count("name") != 0 ? Get(r, "name") : "vdm_" + r.name;
+    s.vdms.push_back({r.name, name, Get(r, "mover")});
+    src.vdms.push_back(line);
   } else if (keyword == "cifs-server") {
     Record r = ToRecord(words, {"mover", "vdm", "interfaces"});
     CifsServerDef c;
@@ -181,6 +219,7 @@ void ParseLine(const std::vector<std::string>& words,
     Placement(r, &c.mover_id, &c.on_vdm);
     c.interfaces = Get(r, "interfaces");
     s.cifs_servers.push_back(c);
+    src.cifs_servers.push_back(line);
   } else if (keyword == "fs") {
     Record r = ToRecord(words, {"name", "mover", "vdm", "mount", "type",
                                 "extra", "savvol", "generation"});
@@ -193,9 +232,11 @@ void ParseLine(const std::vector<std::string>& words,
     f.storage_extra = Get(r, "extra");
     f.save_volume = Get(r, "savvol");
     if (r.keys.count("generation")) {
-      f.generation = Number(Get(r, "generation"), "generation");
+      f.generation =
+          Number(Get(r, "generation"), "generation", 0, kMaxGeneration);
     }
     s.file_systems.push_back(f);
+    src.file_systems.push_back(line);
   } else if (keyword == "share") {
     Record r = ToRecord(words, {"fs", "mover", "vdm", "path"});
     CifsShareDef c;
@@ -204,16 +245,19 @@ void ParseLine(const std::vector<std::string>& words,
     Placement(r, &c.mover_id, &c.on_vdm);
     c.path = Get(r, "path");
     s.cifs_shares.push_back(c);
+    src.cifs_shares.push_back(line);
   } else if (keyword == "export") {
     Record r = ToRecord(words, {"mover", "access", "rw", "root"});
     s.exports.push_back({r.name, Required(r, "mover"), List(Get(r, "access")),
                          List(Get(r, "rw")), List(Get(r, "root"))});
+    src.exports.push_back(line);
   } else if (keyword == "checkpoint") {
     Record r = ToRecord(words, {"fs", "id", "baseline"});
     s.checkpoints.push_back(
         {r.name, Required(r, "fs"), Get(r, "id"), Get(r, "baseline")});
+    src.checkpoints.push_back(line);
   } else {
-    throw LineError("unknown keyword '" + keyword + "'");
+    throw LineError("unknown keyword " + Shown(keyword));
   }
 }
 
@@ -221,8 +265,17 @@ void ParseLine(const std::vector<std::string>& words,
 
 Status ParseLayout(const std::string& text, const std::string& origin,
                    std::vector<ServerLayout>* out) {
+  std::vector<LayoutSource> sources;
+  return ParseLayout(text, origin, out, &sources);
+}
+
+Status ParseLayout(const std::string& text, const std::string& origin,
+                   std::vector<ServerLayout>* out,
+                   std::vector<LayoutSource>* sources) {
   out->clear();
+  sources->clear();
   std::vector<ServerLayout> servers;
+  std::vector<LayoutSource> lines;
   std::stringstream in(text);
   std::string line;
   int number = 0;
@@ -233,24 +286,43 @@ Status ParseLayout(const std::string& text, const std::string& origin,
         throw LineError("holds a NUL byte");
       }
       const std::vector<std::string> words = Words(line);
-      if (!words.empty()) ParseLine(words, &servers);
+      if (!words.empty()) ParseLine(words, number, &servers, &lines);
     } catch (const LineError& e) {
       return Status::Error(origin + ":" + std::to_string(number) + ": " +
                            e.what());
     }
   }
-  for (const ServerLayout& s : servers) {
-    if (s.user.empty()) {
-      return Status::Error(origin + ": server '" + s.control_host +
-                           "' has no 'login' line");
+  for (size_t i = 0; i < servers.size(); ++i) {
+    if (lines[i].login == 0) {
+      return Status::Error(origin + ":" + std::to_string(lines[i].server) +
+                           ": server " + Shown(servers[i].control_host) +
+                           " has no 'login' line");
     }
+    lines[i].origin = origin;
   }
   *out = std::move(servers);
+  *sources = std::move(lines);
   return Status::OK();
 }
 
 Status ReadLayoutFile(const std::string& path, std::vector<ServerLayout>* out) {
+  std::vector<LayoutSource> sources;
+  return ReadLayoutFile(path, out, &sources);
+}
+
+Status ReadLayoutFile(const std::string& path, std::vector<ServerLayout>* out,
+                      std::vector<LayoutSource>* sources) {
   out->clear();
+  sources->clear();
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) {
+    return Status::Error("cannot read layout file '" + path +
+                         "': " + std::strerror(errno));
+  }
+  if (S_ISDIR(st.st_mode)) {
+    return Status::Error("cannot read layout file '" + path +
+                         "': it is a directory");
+  }
   std::ifstream file(path, std::ios::binary);
   if (!file) {
     return Status::Error("cannot read layout file '" + path +
@@ -261,7 +333,12 @@ Status ReadLayoutFile(const std::string& path, std::vector<ServerLayout>* out) {
   if (file.bad()) {
     return Status::Error("cannot read layout file '" + path + "'");
   }
-  return ParseLayout(text.str(), path, out);
+  Status s = ParseLayout(text.str(), path, out, sources);
+  if (s.ok() && out->empty()) {
+    return Status::Error("layout file '" + path +
+                         "' describes no file server (no 'server' line)");
+  }
+  return s;
 }
 
 }  // namespace zkfiler

@@ -6,6 +6,7 @@
 #include "filer/FilerErrors.h"
 #include "filer/FilerModel.h"
 #include "filer/FilerRuntime.h"
+#include "filer/FilerText.h"
 
 using zkfiler::FilerStore;
 using zkfiler::RunCommand;
@@ -16,8 +17,10 @@ bool ManageCelerra::bDummyVar = false;
 
 namespace {
 
+// One journal word: the value escaped, so a blank or line break inside it
+// can never pass for another argument or another command.
 std::string Arg(const char* key, const std::string& value) {
-  return std::string(key) + "=" + value;
+  return std::string(key) + "=" + zkfiler::EscapeField(value);
 }
 
 std::string Args(std::initializer_list<std::string> parts) {
@@ -211,9 +214,9 @@ bool ManageCelerra::GetNFSInfo(std::string sExportPath, std::string& sPFSId,
         *this, "GetNFSInfo", Args({Arg("path", sExportPath)}),
         [&](FilerStore& store, const ServerRow& server) {
           view = zkfiler::model::NfsExport(store, server, sExportPath);
-          for (const zkfiler::FileSystemDef& fs :
-               store.FileSystems(server.host)) {
-            if (fs.id == view.fs_id) on_vdm = fs.on_vdm;
+          zkfiler::FileSystemDef fs;
+          if (store.FindFileSystem(server.host, view.fs_id, &fs)) {
+            on_vdm = fs.on_vdm;
           }
         });
     if (!ok) return false;

@@ -201,6 +201,10 @@ TEST_F(CommandTest, ExportRefusals) {
       {"/fs1/dir", "2", &comma, "13690535937"},
       {"/fs1/dir", "2", &blank, "13690535937"},
       {"/root_vdm_6/fs3", "2", &none, "13691322369"},
+      // Dot components would let a path escape the mount point it names.
+      {"/fs1/../etc", "2", &ok, "13690535937"},
+      {"/fs1/./dir", "2", &ok, "13690535937"},
+      {"/fs1/..", "2", &ok, "13690535937"},
   };
   for (const Case& c : cases) {
     EXPECT_FALSE(client_.CreateNFSShare(c.path, c.mover, false, *c.hosts,

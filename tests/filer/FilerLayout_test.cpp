@@ -1,5 +1,6 @@
 // Layout files and the C++ builder: what loads, what is refused and how.
 #include <algorithm>
+#include <set>
 
 #include "filer/LayoutFile.h"
 #include "tests/filer/FilerTestUtil.h"
@@ -74,7 +75,7 @@ TEST_F(LayoutTest, SyntaxErrorsNameTheLine) {
        "x:3: ro_per_fs must be a number"},
       {"server a\n login u p\n limits speed=1\n", "x:3: unknown limit 'speed'"},
       {"server a\n login u \"p\n", "x:2: unterminated quote"},
-      {"server a\n mover 2\n", "x: server 'a' has no 'login' line"},
+      {"server a\n mover 2\n", "x:1: server 'a' has no 'login' line"},
       {"server\n", "x:1: 'server' takes one control host"},
   };
   for (const Case& c : cases) {
@@ -180,6 +181,121 @@ TEST_F(LayoutTest, BuilderMakesTheSameServerAsTheText) {
   std::vector<std::string> a, r, o;
   ASSERT_TRUE(client.GetNFSInfo("/root_vdm_5/fs1", fs, on_vdm, mover, a, r, o));
   EXPECT_EQ(a, std::vector<std::string>{"h1"});
+}
+
+// Errors found after parsing name the line and the item, like syntax
+// errors do.
+TEST_F(LayoutTest, RuleErrorsNameLineAndItem) {
+  const std::string head = "server a\n login u p\n mover 2\n";  // lines 1-3
+  struct Case {
+    std::string tail;  // from line 4
+    const char* expect;
+  } cases[] = {
+      {" mover 2\n",
+       "lay:4: mover '2': duplicate mover id '2' (also at line "
+       "3)"},
+      {" vdm 5 mover=7\n mover 7\n",
+       "lay:4: vdm '5': mover of VDM '7' is declared below, at line 5"},
+      {" cifs-server c vdm=5\n vdm 5 mover=2\n",
+       "lay:4: cifs-server 'c': VDM of CIFS server '5' is declared below"},
+      {" fs 1 name=f mover=2 mount=/f\n fs 2 name=f mover=2 mount=/g\n",
+       "lay:5: fs '2': duplicate name 'f' (also at line 4)"},
+      {" fs 1 name=f mover=2 mount=/f/./g\n", "lay:4: fs '1': mount path"},
+      {" fs 1 name=f mover=2 mount=/f extra=\"a\tb\"\n",
+       "lay:4: fs '1': storage details (extra=) 'a\\x09b' holds a control "
+       "character"},
+      {" export /f mover=2\n fs 1 name=f mover=2 mount=/f\n",
+       "lay:4: export '/f': export path '/f' lies in '1', which is declared "
+       "below, at line 5"},
+      {" export /g mover=2\n",
+       "lay:4: export '/g': export path '/g' is not "
+       "mounted on mover '2'"},
+      {" fs 1 name=f mover=2 mount=/f\n checkpoint c fs=1\n"
+       " checkpoint w1 fs=1 baseline=c\n checkpoint w2 fs=1 baseline=c\n",
+       "lay:7: checkpoint 'w2': checkpoint 'c' would have more than "
+       "rw_per_baseline=1 writable checkpoints"},
+      {" fs 1 name=f mover=2 mount=/f\n checkpoint c fs=1\n"
+       " checkpoint d fs=c\n",
+       "lay:6: checkpoint 'd': unknown file system of checkpoint 'c'"},
+      {" mover 3 name=\"x y\"\n",
+       "lay:4: mover '3': mover name 'x\\x20y' holds an invalid character"},
+  };
+  for (const Case& c : cases) {
+    zkfiler::Status s = zkfiler::LoadLayoutText(head + c.tail, "lay");
+    EXPECT_FALSE(s.ok()) << c.tail;
+    EXPECT_NE(s.message().find(c.expect), std::string::npos)
+        << s.message() << " / wanted: " << c.expect;
+    std::vector<zkfiler::ServerLayout> servers;
+    ASSERT_TRUE(zkfiler::ListServers(&servers).ok());
+    EXPECT_TRUE(servers.empty()) << c.tail;
+  }
+}
+
+TEST_F(LayoutTest, BuilderErrorsNameTheControlHostAndItem) {
+  zkfiler::ServerLayout layout("cs9", "admin", "pw");
+  layout.Mover("2").Vdm("5", "2");
+  layout.vdms.back().name = "a,b";
+  zkfiler::Status s = zkfiler::Install(layout);
+  EXPECT_EQ(s.message(),
+            "layout of control host 'cs9': vdm '5': VDM name 'a,b' holds an "
+            "invalid character (blank, control character, ',' or '|')");
+  layout.vdms.back().name = "vdm_5";
+  layout.limits.ro_per_fs = 2000000;
+  EXPECT_FALSE(zkfiler::Install(layout).ok());
+  layout.limits.ro_per_fs = 1;
+  layout.FileSystem("101", "fs1", "2", "/fs1")
+      .Checkpoint("a", "101")
+      .Checkpoint("b", "101");
+  s = zkfiler::Install(layout);
+  EXPECT_NE(s.message().find("would have more than ro_per_fs=1"),
+            std::string::npos)
+      << s.message();
+}
+
+// A checkpoint id handed out once is never handed out again by the store,
+// even after the layout of its control host is loaded again or the store
+// is emptied.
+TEST_F(LayoutTest, CheckpointIdsAreNeverReusedAcrossReloads) {
+  const std::string text =
+      "server cs\n login u p\n mover 2\n fs 101 name=fs mover=2 "
+      "mount=/fs\n";
+  ASSERT_TRUE(zkfiler::LoadLayoutText(text).ok());
+  ManageCelerra client(1);
+  client.SetControlHostInfo("cs", "u", "p");
+  std::set<std::string> ids;
+  for (int round = 0; round < 3; ++round) {
+    std::string id;
+    ASSERT_TRUE(client.CreateROChkPt("101", CELERRA_STG_UXFS, "",
+                                     "c" + std::to_string(round), id));
+    EXPECT_TRUE(ids.insert(id).second) << "id " << id << " reused";
+    if (round == 0) {
+      ASSERT_TRUE(zkfiler::LoadLayoutText(text).ok());
+    } else {
+      ASSERT_TRUE(zkfiler::Reset().ok());
+      ASSERT_TRUE(zkfiler::LoadLayoutText(text).ok());
+    }
+  }
+}
+
+TEST_F(LayoutTest, ExportResolvesToTheDeepestMountPoint) {
+  ASSERT_TRUE(zkfiler::LoadLayoutText(R"(
+server cs
+  login u p
+  mover 2
+  fs 1 name=outer mover=2 mount=/a
+  fs 2 name=inner mover=2 mount=/a/b
+  checkpoint ck fs=1
+  export /a/b/c mover=2
+  export /a/x mover=2
+  export /ck/dir mover=2
+)")
+                  .ok());
+  std::vector<zkfiler::ExportView> exports;
+  ASSERT_TRUE(zkfiler::ListExports("cs", &exports).ok());
+  ASSERT_EQ(exports.size(), 3u);
+  EXPECT_EQ(exports[0].fs_id, "2");
+  EXPECT_EQ(exports[1].fs_id, "1");
+  EXPECT_EQ(exports[2].fs_id, "100");
 }
 
 TEST_F(LayoutTest, MissingLayoutFileIsNamed) {

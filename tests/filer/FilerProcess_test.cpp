@@ -1,11 +1,10 @@
 // The state file across processes: a second client process, the zkfiler
 // command, and missing or corrupt state files.
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <fstream>
 
+#include "tests/filer/FilerProcessUtil.h"
 #include "tests/filer/FilerTestUtil.h"
 
 namespace zkfiler_test {
@@ -13,56 +12,13 @@ namespace {
 
 constexpr const char* kProcPassword = "Proc-Pass-42";
 
-struct Outcome {
-  int status = -1;
-  std::string output;  // stdout and stderr
-};
-
-// Runs a shell command line and collects its output and exit status.
-Outcome Shell(const std::string& command) {
-  Outcome run;
-  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return run;
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0) {
-    run.output.append(buffer, n);
-  }
-  const int raw = ::pclose(pipe);
-  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  return run;
-}
-
-std::string Quote(const std::string& text) { return "'" + text + "'"; }
-
-class ProcessTest : public ::testing::Test {
+class ProcessTest : public ScratchTest {
  protected:
-  void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = ::testing::TempDir() + "filer_" + std::to_string(::getpid()) + "_" +
-           info->name();
-    ASSERT_EQ(
-        Shell("rm -rf " + Quote(dir_) + " && mkdir -p " + Quote(dir_)).status,
-        0);
-    db_ = dir_ + "/state.db";
-  }
-  void TearDown() override {
-    // Leave this process on a private store before the files go.
-    ASSERT_TRUE(zkfiler::UseInMemoryStore().ok());
-    Shell("rm -rf " + Quote(dir_));
-  }
-
   Outcome Client(const std::string& args, const std::string& password,
                  const std::string& db) {
     return Shell("ZK_FILER_DB=" + Quote(db) + " ZK_TEST_PASSWORD=" +
                  Quote(password) + " " + FILER_CLIENT_BIN + " " + args);
   }
-  Outcome Zkfiler(const std::string& args) {
-    return Shell(std::string(ZKFILER_BIN) + " --db " + Quote(db_) + " " + args);
-  }
-
-  std::string dir_;
-  std::string db_;
 };
 
 TEST_F(ProcessTest, TwoProcessesSeeEachOthersCheckpoints) {
