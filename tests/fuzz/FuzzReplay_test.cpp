@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,8 @@ std::vector<SavedInput> SavedInputs() {
   AddInputs("regressions", v);
   return v;
 }
+
+void PrintTo(const SavedInput& o, std::ostream* pOut) { *pOut << o.sPath; }
 
 class FuzzReplayTest : public ::testing::TestWithParam<SavedInput> {};
 
