@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tests/e2e/LifecycleFixture.h"
+#include "tests/testclock/ZkTestClock.h"
 #include "utils/CelerraUtils.h"
 
 namespace zke2e {
@@ -384,7 +385,7 @@ TEST_F(LifecycleE2ETest, MapWithoutAHostNameProcessesNoRecord) {
   std::vector<zkref::MemSnapInfo*> vRecords =
       Snapped({NewRecord(NfsExportDevice("/fs1", kNas1), "a"),
                NewRecord(NfsExportDevice("/fs1", kNas2), "b")});
-  setenv("ZK_TEST_HOSTNAME", "", 1);
+  zktest::FixHostName("");
   ASSERT_TRUE(zkfiler::ResetJournal().ok());
 
   EXPECT_EQ(ZKSO::RESULT_FAILURE, Map(vRecords));
