@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "DeviceTestSupport.h"
-#include "tests/testclock/ZkTestClock.h"
 #include "filer/FilerSim.h"
+#include "tests/testclock/ZkTestClock.h"
 
 namespace {
 

@@ -20,9 +20,7 @@ const char kFSInfo[] = "filer1|fs1|1|x|server_2|/fs1|";
 
 class PrepareTest : public DeviceTest {
  protected:
-  void SetUp() override {
-    zktest::FixNow(1700000000);
-  }
+  void SetUp() override { zktest::FixNow(1700000000); }
   void TearDown() override {
     zktest::UnfixNow();
     DeviceTest::TearDown();

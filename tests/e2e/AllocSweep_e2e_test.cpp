@@ -90,10 +90,8 @@ class AllocSweepTest
   // when that prepare never ends: the cache lock was left held.
   std::map<std::string, std::string> ProbePrepare() {
     std::vector<zkref::MemSnapInfo*> vProbe = NewRequest();
-    std::future<ZKSO::ResultCode> oDone =
-        std::async(std::launch::async, [&] {
-          return RunOp(Op::kPrepare, vProbe);
-        });
+    std::future<ZKSO::ResultCode> oDone = std::async(
+        std::launch::async, [&] { return RunOp(Op::kPrepare, vProbe); });
     if (oDone.wait_for(std::chrono::minutes(2)) != std::future_status::ready) {
       std::fprintf(stderr,
                    "a prepare after the run never ended: the CIFS server "

@@ -137,8 +137,7 @@ TEST_F(LifecycleE2ETest, PrepareSnapMapUnmapDelete) {
     vSources.push_back(oEntry.args.substr(0, oEntry.args.find(' ')));
   }
   EXPECT_EQ((std::vector<std::string>{"source=/fs1", "source=/fs2/dirA",
-                                      "source=/root_vdm_3/fs3",
-                                      "source=/fs2"}),
+                                      "source=/root_vdm_3/fs3", "source=/fs2"}),
             vSources);
   EXPECT_EQ(
       1u,

@@ -88,10 +88,11 @@ class LoadUnloadTest : public ::testing::Test {
     for (auto& oFs : oLayout.file_systems) oFs.storage_extra = "pool_a";
     const zkfiler::Status oStatus = zkfiler::Install(oLayout);
     ASSERT_TRUE(oStatus.ok()) << oStatus.ToString();
-    m_oDatabase.Add({kFiler,
-                     {"10.21.0.13"},
-                     zkref::ArrayDatabase::FormArrayInfo(
-                         kFiler, kVendor, kControlHost, "nasadmin", kPassword)});
+    m_oDatabase.Add(
+        {kFiler,
+         {"10.21.0.13"},
+         zkref::ArrayDatabase::FormArrayInfo(kFiler, kVendor, kControlHost,
+                                             "nasadmin", kPassword)});
   }
 
   void TearDown() override {
@@ -132,8 +133,8 @@ TEST_F(LoadUnloadTest, EachLoadHasItsOwnCacheAndLeavesNothingBehind) {
     SCOPED_TRACE("load " + std::to_string(nLoad + 1));
     void* pHandle = dlopen(ZK_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(nullptr, pHandle) << dlerror();
-    const OperationFn fnPrepare = reinterpret_cast<OperationFn>(
-        dlsym(pHandle, "zkso_prepareDevices"));
+    const OperationFn fnPrepare =
+        reinterpret_cast<OperationFn>(dlsym(pHandle, "zkso_prepareDevices"));
     ASSERT_NE(nullptr, fnPrepare);
     ASSERT_TRUE(zkfiler::ResetJournal().ok());
 
@@ -154,8 +155,8 @@ TEST_F(LoadUnloadTest, EachLoadHasItsOwnCacheAndLeavesNothingBehind) {
     for (int t = 0; t < kThreads; ++t) {
       vThreads.emplace_back([&, t] {
         std::vector<ZKSO::SnapInfo*>& v = vRequests[t];
-        if (fnPrepare(v.data(), static_cast<int16_t>(v.size()),
-                      &dOSUtils[t]) == ZKSO::RESULT_SUCCESS) {
+        if (fnPrepare(v.data(), static_cast<int16_t>(v.size()), &dOSUtils[t]) ==
+            ZKSO::RESULT_SUCCESS) {
           ++nSucceeded;
         }
       });

@@ -56,9 +56,9 @@ TEST(ShippedLibraryTest, AsksTheCLibraryAndTakesNoLockOfItsOwn) {
   EXPECT_EQ(1u, sImports.count("time"));
   EXPECT_EQ(1u, sImports.count("gethostname"));
   for (const char* pszName :
-       {"getenv", "secure_getenv", "pthread_mutex_lock", "pthread_mutex_trylock",
-        "pthread_rwlock_rdlock", "pthread_rwlock_wrlock", "mtx_lock",
-        "pthread_spin_lock"}) {
+       {"getenv", "secure_getenv", "pthread_mutex_lock",
+        "pthread_mutex_trylock", "pthread_rwlock_rdlock",
+        "pthread_rwlock_wrlock", "mtx_lock", "pthread_spin_lock"}) {
     EXPECT_EQ(0u, sImports.count(pszName)) << pszName;
   }
 }

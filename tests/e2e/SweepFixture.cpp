@@ -157,8 +157,9 @@ int SweepTest::SuccessStatus(Op eOp) {
 std::string SweepTest::HostOf(const zkref::MemSnapInfo& oRecord) const {
   return oRecord.sBoundArray == kNas2 ? kCs2 : kCs1;
 }
-bool SweepTest::CheckpointExists(const std::string& sHost, const std::string& sId,
-                      const std::string& sName) {
+bool SweepTest::CheckpointExists(const std::string& sHost,
+                                 const std::string& sId,
+                                 const std::string& sName) {
   for (const auto& oChkpt : Checkpoints(sHost)) {
     if (oChkpt.id == sId && (sName.empty() || oChkpt.name == sName)) {
       return true;
@@ -166,7 +167,8 @@ bool SweepTest::CheckpointExists(const std::string& sHost, const std::string& sI
   }
   return false;
 }
-bool SweepTest::ExportExists(const std::string& sHost, const std::string& sPath) {
+bool SweepTest::ExportExists(const std::string& sHost,
+                             const std::string& sPath) {
   for (const auto& oExport : Exports(sHost)) {
     if (oExport.path == sPath) return true;
   }
@@ -174,9 +176,9 @@ bool SweepTest::ExportExists(const std::string& sHost, const std::string& sPath)
 }
 
 void SweepTest::CheckRun(Op eOp, ZKSO::ResultCode eResult,
-              const std::vector<zkref::MemSnapInfo*>& vRecords,
-              const std::vector<Before>& vBefore,
-              const RunChecks& oChecks) {
+                         const std::vector<zkref::MemSnapInfo*>& vRecords,
+                         const std::vector<Before>& vBefore,
+                         const RunChecks& oChecks) {
   int nSucceeded = 0;
   int nReported = 0;  // records carrying their operation's report
   for (size_t i = 0; i < vRecords.size(); ++i) {
@@ -246,16 +248,16 @@ void SweepTest::CheckRun(Op eOp, ZKSO::ResultCode eResult,
         break;
       case ZKSO::DELETE_FAILED:
         if (oChecks.bReportRequired) {
-          EXPECT_TRUE(HasJobLine(oRecord, 2,
-                                 "Error: Failed to delete FS from chkpt!"));
+          EXPECT_TRUE(
+              HasJobLine(oRecord, 2, "Error: Failed to delete FS from chkpt!"));
         }
         ++nReported;
         break;
       case ZKSO::REVERT_FAILED:
         if (oChecks.bReportRequired) {
           EXPECT_EQ(JPR_REVERT_FAILED, oRecord.nJPRId);
-          EXPECT_TRUE(HasJobLine(oRecord, 2,
-                                 "Error: Failed to revert FS from chkpt!"));
+          EXPECT_TRUE(
+              HasJobLine(oRecord, 2, "Error: Failed to revert FS from chkpt!"));
         }
         ++nReported;
         break;

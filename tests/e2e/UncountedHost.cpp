@@ -94,9 +94,8 @@ int UncountedSnapInfo::GetIntValue(int nValueId, int* pValue) {
   return m_pInner->GetIntValue(nValueId, pValue);
 }
 
-int UncountedOSUtil::GetConfigString(const char* pszSection,
-                                     const char* pszKey, char* pBuffer,
-                                     int nSize) {
+int UncountedOSUtil::GetConfigString(const char* pszSection, const char* pszKey,
+                                     char* pBuffer, int nSize) {
   UncountedAllocations oUncounted;
   return m_pInner->GetConfigString(pszSection, pszKey, pBuffer, nSize);
 }

@@ -49,8 +49,8 @@ class UncountedOSUtil : public ZKSO::ZKOSUtil {
   explicit UncountedOSUtil(ZKSO::ZKOSUtil* pInner) : m_pInner(pInner) {}
   ~UncountedOSUtil() = default;
 
-  int GetConfigString(const char* pszSection, const char* pszKey,
-                      char* pBuffer, int nSize) override;
+  int GetConfigString(const char* pszSection, const char* pszKey, char* pBuffer,
+                      int nSize) override;
   bool GetConfigInt(const char* pszSection, const char* pszKey,
                     int* pValue) override;
   ZKUint64 GetJobId() override;
