@@ -43,6 +43,7 @@
 #include "host/ZKSnapPlugin.h"
 #include "hostenv/ZkLogSink.h"
 #include "refhost/MemHost.h"
+#include "tests/testclock/ZkTestClock.h"
 #include "utils/CelerraUtils.h"
 
 namespace {
@@ -70,7 +71,7 @@ void SetUpProcess() {
   static std::string sHostsFile = aPath;
   std::atexit([] { unlink(sHostsFile.c_str()); });
   setenv("ZK_HOSTS_FILE", aPath, 1);
-  setenv("ZK_TEST_HOSTNAME", "backup1.zk.test", 1);
+  zktest::FixHostName("backup1.zk.test");
   FUZZ_CHECK(zkfiler::UseInMemoryStore().ok());
 }
 
@@ -383,7 +384,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
   FUZZ_CHECK(zkfiler::Reset().ok());
   FUZZ_CHECK(zkfiler::Install(FileServer()).ok());
   nNow += 10;
-  setenv("ZK_TEST_NOW", std::to_string(nNow).c_str(), 1);
+  zktest::FixNow(nNow);
 
   zkref::ArrayDatabase oDatabase;
   oDatabase.Add({kFilerName,
