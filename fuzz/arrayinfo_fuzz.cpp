@@ -50,7 +50,8 @@ const char kFixedTexts[] =
     "Array Info: []\x01Vendor Name [%s]. Expected [Dell EMC VNX / Celerra] "
     "or [EMC VNX / Celerra]. Please correct the array entry\x01"
     "Error:Unable to get the login credentials.\x01"
-    "Error:Unable to Parse credentials.";
+    "Error:Unable to Parse credentials.\x01"
+    "Get snap information for data type [4]";
 
 // Every text the run wrote that a user or a log reader may see.
 std::vector<std::string> SeenTexts(const ZkCaptureLogSink& oSink,
