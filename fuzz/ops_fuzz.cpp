@@ -150,6 +150,16 @@ std::string ControlHostOf(const zkref::ArrayDatabase& oDatabase,
   return oCreds.sHostName;
 }
 
+// True when the file server holds a checkpoint of that name, whatever its id.
+bool CheckpointNamed(const std::string& sHost, const std::string& sName) {
+  std::vector<zkfiler::CheckpointView> v;
+  FUZZ_CHECK(zkfiler::ListCheckpoints(sHost, &v).ok());
+  for (const auto& o : v) {
+    if (o.control_host == sHost && o.name == sName) return true;
+  }
+  return false;
+}
+
 bool CheckpointExists(const std::string& sHost, const std::string& sId,
                       const std::string& sName = "",
                       zkfiler::CheckpointView* pFound = nullptr) {
@@ -302,9 +312,9 @@ void CheckCall(char cOp, ZKSO::ResultCode eResult, const Kept& oBefore,
           Fields(MetaData(oAfter, SM_MDT_SNAP_MOUNT));
       if (vMount.empty()) {
         // A snapshot with a baseline is writable already and is mounted as
-        // it is.
+        // it is, found by its name (the stored id is not asked for).
         FUZZ_CHECK(vUUID.size() >= 3 && !vUUID[2].empty());
-        FUZZ_CHECK(CheckpointExists(sHost, vUUID[1]));
+        FUZZ_CHECK(CheckpointNamed(sHost, sName));
       } else {
         FUZZ_CHECK(vMount.size() == 2);
         FUZZ_CHECK(CheckpointExists(sHost, vMount[1], vMount[0]));
