@@ -90,8 +90,16 @@ for target in "${targets[@]}"; do
   log="$build/$target.log"
   mkdir -p "$work" "$build/artifacts"
   echo "== $target: ${seconds}s"
-  args=(-max_total_time="$seconds" -print_final_stats=1 -timeout=25
+  args=(-print_final_stats=1 -timeout=25
     -artifact_prefix="$build/artifacts/$target-")
+  # ZK_FUZZ_RUNS makes a run repeatable: that many inputs from a fixed seed
+  # (ZK_FUZZ_SEED, default 1) instead of a time budget. The test command
+  # uses it, so that what one machine ran clean runs clean on the next.
+  if [[ -n ${ZK_FUZZ_RUNS:-} ]]; then
+    args+=(-runs="$ZK_FUZZ_RUNS" -seed="${ZK_FUZZ_SEED:-1}")
+  else
+    args+=(-max_total_time="$seconds")
+  fi
   # The whole-operation target's world keeps process-wide state that grows
   # from input to input (the CIFS server cache, the file server store's
   # caches), so libFuzzer's leak check would scan the heap after nearly

@@ -51,8 +51,11 @@ TSAN_OPTIONS=halt_on_error=1 \
   run_suite build-tsan -DCMAKE_BUILD_TYPE=Debug -DZK_SANITIZE=thread -DZK_BUILD_BENCH=OFF -- -L threads
 
 if [ -x scripts/fuzz.sh ]; then
-  echo "=== fuzz: ${fuzz_secs}s per target"
-  scripts/fuzz.sh build-fuzz "$fuzz_secs"
+  # A fixed number of inputs from a fixed seed per target, so the run is the
+  # same on every machine; ZK_FUZZ_RUNS= (empty) fuzzes for ZK_FUZZ_SECONDS.
+  fuzz_runs=${ZK_FUZZ_RUNS-4000}
+  echo "=== fuzz: ${fuzz_runs:-${fuzz_secs}s} per target"
+  ZK_FUZZ_RUNS=$fuzz_runs scripts/fuzz.sh build-fuzz "$fuzz_secs"
 fi
 
 # The suites stop this script at the first failure, so reaching here means
