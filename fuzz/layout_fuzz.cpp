@@ -27,12 +27,18 @@ size_t Occurrences(const std::string& sText, const std::string& sNeedle) {
 }
 
 // A password that can only reach a message from its login line: long,
-// holding a byte no fixed message text has, and found once in the input.
+// holding a byte no fixed message text has, and found once in the input
+// also with its quotes taken out (quotes join the pieces of a value, so
+// another value, a user name say, could spell it too).
 bool IsTraceable(const std::string& sPassword, const std::string& sText) {
   if (sPassword.size() < 6) return false;
   bool bHigh = false;
   for (char c : sPassword) bHigh |= static_cast<unsigned char>(c) >= 0x80;
-  return bHigh && Occurrences(sText, sPassword) == 1;
+  std::string sUnquoted;
+  for (char c : sText) {
+    if (c != '"') sUnquoted += c;
+  }
+  return bHigh && Occurrences(sUnquoted, sPassword) == 1;
 }
 
 void CheckNoPassword(const std::string& sMessage,
