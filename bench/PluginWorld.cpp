@@ -73,6 +73,28 @@ bool HoldsPassword(const zkref::MemSnapInfo& oRecord) {
   return false;
 }
 
+ZKSO::SnapStatus SuccessStatusOf(Operation eOperation) {
+  switch (eOperation) {
+    case Operation::kPrepare:
+    case Operation::kPrepareNas:
+      return ZKSO::READY_FOR_SNAP;
+    case Operation::kSnap:
+      return ZKSO::SNAP_SUCCESS;
+    case Operation::kMap:
+      return ZKSO::MAP_SUCCESS;
+    case Operation::kUnmap:
+      return ZKSO::UNMAP_SUCCESS;
+    case Operation::kRevert:
+      return ZKSO::REVERT_SUCCESS;
+    case Operation::kDelete:
+      return ZKSO::DELETE_SUCCESS;
+    case Operation::kReconcile:
+      // Every checkpoint is found: the status stays what the snap wrote.
+      return ZKSO::SNAP_SUCCESS;
+  }
+  return ZKSO::SNAP_STATUS_UNKNOWN;
+}
+
 }  // namespace
 
 const char* BenchPassword() { return kPassword; }
@@ -93,14 +115,39 @@ const char* OperationName(Operation eOperation) {
       return "map";
     case Operation::kUnmap:
       return "unmap";
-    case Operation::kDelete:
-      return "delete";
     case Operation::kRevert:
       return "revert";
+    case Operation::kDelete:
+      return "delete";
     case Operation::kReconcile:
       return "reconcile";
   }
   return "?";
+}
+
+const char* ScenarioName(Scenario eScenario) {
+  switch (eScenario) {
+    case Scenario::kLifecycle:
+      return "lifecycle";
+    case Scenario::kPrepareNas:
+      return "prepare_nas";
+    case Scenario::kReconcile:
+      return "reconcile";
+  }
+  return "?";
+}
+
+std::vector<Operation> StepsOf(Scenario eScenario) {
+  switch (eScenario) {
+    case Scenario::kLifecycle:
+      return {Operation::kPrepare, Operation::kSnap,   Operation::kMap,
+              Operation::kUnmap,   Operation::kRevert, Operation::kDelete};
+    case Scenario::kPrepareNas:
+      return {Operation::kPrepareNas};
+    case Scenario::kReconcile:
+      return {Operation::kReconcile};
+  }
+  return {};
 }
 
 bool WriteHostsFile(std::string* psError) {
@@ -131,8 +178,8 @@ void RemoveHostsFile() {
   g_sHostsDir.clear();
 }
 
-PluginWorld::PluginWorld(Operation eOperation, Layout eLayout, int nRecords)
-    : m_eOperation(eOperation),
+PluginWorld::PluginWorld(Scenario eScenario, Layout eLayout, int nRecords)
+    : m_eScenario(eScenario),
       m_eLayout(eLayout),
       m_nRecords(nRecords),
       m_oOSUtil(7731) {
@@ -142,7 +189,7 @@ PluginWorld::PluginWorld(Operation eOperation, Layout eLayout, int nRecords)
     return;
   }
   AdvancePluginClock();
-  const bool bReconcile = eOperation == Operation::kReconcile;
+  const bool bReconcile = eScenario == Scenario::kReconcile;
   int nFileSystems = 1;
   if (eLayout == Layout::kFsPerRecord) {
     nFileSystems =
@@ -156,44 +203,37 @@ PluginWorld::PluginWorld(Operation eOperation, Layout eLayout, int nRecords)
        zkref::ArrayDatabase::FormArrayInfo(kFilerName, kVendor, kControlHost,
                                            "nasadmin", kPassword)});
 
+  if (!bReconcile) {
+    const bool bNas = eScenario == Scenario::kPrepareNas;
+    for (int i = 0; i < nRecords; ++i) m_vNext.push_back(NewRecord(i, bNas));
+    return;
+  }
+  // The 1024 checkpoints: one snap call in the layout with a file system
+  // per record, one call per record on the one file system.
   Records vNew;
-  switch (eOperation) {
-    case Operation::kPrepare:
-    case Operation::kPrepareNas:
-      for (int i = 0; i < nRecords; ++i) {
-        m_vMeasured.push_back(
-            NewRecord(i, eOperation == Operation::kPrepareNas));
-      }
-      break;
-    case Operation::kSnap:
-      for (int i = 0; i < nRecords; ++i) vNew.push_back(NewRecord(i, false));
-      if (!Run(m_pPlugin->zkso_prepareDevices, "prepare", vNew,
-               ZKSO::READY_FOR_SNAP)) {
-        return;
-      }
-      m_vMeasured = CarryAll(vNew);
-      break;
-    case Operation::kMap:
-    case Operation::kDelete:
-    case Operation::kRevert:
-      if (!SnappedRecords(nRecords, &vNew)) return;
-      m_vMeasured = CarryAll(vNew);
-      break;
-    case Operation::kUnmap: {
-      if (!SnappedRecords(nRecords, &vNew)) return;
-      Records vMapped = CarryAll(vNew);
-      if (!Run(m_pPlugin->zkso_mapSnaps, "map", vMapped, ZKSO::MAP_SUCCESS)) {
-        return;
-      }
-      m_vMeasured = CarryAll(vMapped);
-      break;
+  for (int i = 0; i < kReconcileCheckpoints; ++i) {
+    vNew.push_back(NewRecord(i, false));
+  }
+  if (!Run(m_pPlugin->zkso_prepareDevices, "prepare", vNew,
+           ZKSO::READY_FOR_SNAP)) {
+    return;
+  }
+  m_vPrepared = CarryAll(vNew);
+  if (eLayout == Layout::kFsPerRecord) {
+    if (!Run(m_pPlugin->zkso_snapDevices, "snap", m_vPrepared,
+             ZKSO::SNAP_SUCCESS)) {
+      return;
     }
-    case Operation::kReconcile:
-      if (!SnappedRecords(kReconcileCheckpoints, &vNew)) return;
-      for (int i = 0; i < nRecords; ++i) {
-        m_vMeasured.push_back(Carry(*vNew[i % kReconcileCheckpoints]));
+  } else {
+    for (zkref::MemSnapInfo* pRecord : m_vPrepared) {
+      if (!Run(m_pPlugin->zkso_snapDevices, "snap", {pRecord},
+               ZKSO::SNAP_SUCCESS)) {
+        return;
       }
-      break;
+    }
+  }
+  for (int i = 0; i < nRecords; ++i) {
+    m_vNext.push_back(Carry(*m_vPrepared[i % kReconcileCheckpoints]));
   }
 }
 
@@ -284,28 +324,21 @@ bool PluginWorld::Run(PluginUnderTest::OperationFn fn, const char* pszWhat,
   return true;
 }
 
-bool PluginWorld::SnappedRecords(int nRecords, Records* pvRecords) {
-  Records vNew;
-  for (int i = 0; i < nRecords; ++i) vNew.push_back(NewRecord(i, false));
-  if (!Run(m_pPlugin->zkso_prepareDevices, "prepare", vNew,
-           ZKSO::READY_FOR_SNAP)) {
+bool PluginWorld::SnapOneByOne() {
+  // The shared checkpoint goes first: the first record's own snap would
+  // ask for its name again.
+  if (!Run(m_pPlugin->zkso_deleteSnaps, "delete of the shared checkpoint",
+           {m_vNext.front()}, ZKSO::DELETE_SUCCESS)) {
     return false;
   }
-  Records vPrepared = CarryAll(vNew);
-  if (m_eLayout == Layout::kFsPerRecord) {
-    if (!Run(m_pPlugin->zkso_snapDevices, "snap", vPrepared,
+  Records vSnapped = CarryAll(m_vPrepared);
+  for (zkref::MemSnapInfo* pRecord : vSnapped) {
+    if (!Run(m_pPlugin->zkso_snapDevices, "snap", {pRecord},
              ZKSO::SNAP_SUCCESS)) {
       return false;
     }
-  } else {
-    for (zkref::MemSnapInfo* pRecord : vPrepared) {
-      if (!Run(m_pPlugin->zkso_snapDevices, "snap", {pRecord},
-               ZKSO::SNAP_SUCCESS)) {
-        return false;
-      }
-    }
   }
-  *pvRecords = vPrepared;
+  m_vNext = CarryAll(vSnapped);
   return true;
 }
 
@@ -321,47 +354,28 @@ PluginUnderTest::OperationFn PluginWorld::FunctionOf(
       return m_pPlugin->zkso_mapSnaps;
     case Operation::kUnmap:
       return m_pPlugin->zkso_unmapSnaps;
-    case Operation::kDelete:
-      return m_pPlugin->zkso_deleteSnaps;
     case Operation::kRevert:
       return m_pPlugin->zkso_revertSnaps;
+    case Operation::kDelete:
+      return m_pPlugin->zkso_deleteSnaps;
     case Operation::kReconcile:
       return m_pPlugin->zkso_reconcileSnaps;
   }
   return nullptr;
 }
 
-ZKSO::SnapStatus PluginWorld::SuccessStatusOf(Operation eOperation) const {
-  switch (eOperation) {
-    case Operation::kPrepare:
-    case Operation::kPrepareNas:
-      return ZKSO::READY_FOR_SNAP;
-    case Operation::kSnap:
-      return ZKSO::SNAP_SUCCESS;
-    case Operation::kMap:
-      return ZKSO::MAP_SUCCESS;
-    case Operation::kUnmap:
-      return ZKSO::UNMAP_SUCCESS;
-    case Operation::kDelete:
-      return ZKSO::DELETE_SUCCESS;
-    case Operation::kRevert:
-      return ZKSO::REVERT_SUCCESS;
-    case Operation::kReconcile:
-      // Every checkpoint is found: the status stays what the snap wrote.
-      return ZKSO::SNAP_SUCCESS;
-  }
-  return ZKSO::SNAP_STATUS_UNKNOWN;
-}
-
-bool PluginWorld::Measure(CallFigures* pFigures) {
+bool PluginWorld::Measure(Operation eOperation, CallFigures* pFigures) {
   if (!m_sError.empty()) return false;
+  if (eOperation == Operation::kMap && m_eLayout == Layout::kOneFs &&
+      !SnapOneByOne()) {
+    return false;
+  }
   if (!zkfiler::ResetJournal().ok()) {
     m_sError = "cannot empty the file server's journal";
     return false;
   }
-  const PluginUnderTest::OperationFn fn = FunctionOf(m_eOperation);
-  std::vector<ZKSO::SnapInfo*> vPointers(m_vMeasured.begin(),
-                                         m_vMeasured.end());
+  const PluginUnderTest::OperationFn fn = FunctionOf(eOperation);
+  std::vector<ZKSO::SnapInfo*> vPointers(m_vNext.begin(), m_vNext.end());
   const int16_t nCount = static_cast<int16_t>(vPointers.size());
 
   const int64_t nHeapStart = HeapLiveBytes();
@@ -379,10 +393,10 @@ bool PluginWorld::Measure(CallFigures* pFigures) {
   pFigures->nPeakHeapBytes = HeapPeakBytes() - nHeapStart;
   pFigures->nKeptHeapBytes = HeapLiveBytes() - nHeapStart;
 
-  const char* pszName = OperationName(m_eOperation);
-  const ZKSO::SnapStatus eExpected = SuccessStatusOf(m_eOperation);
-  for (size_t i = 0; i < m_vMeasured.size(); ++i) {
-    const zkref::MemSnapInfo& oRecord = *m_vMeasured[i];
+  const char* pszName = OperationName(eOperation);
+  const ZKSO::SnapStatus eExpected = SuccessStatusOf(eOperation);
+  for (size_t i = 0; i < m_vNext.size(); ++i) {
+    const zkref::MemSnapInfo& oRecord = *m_vNext[i];
     if (oRecord.nStatus != eExpected) {
       m_sError = std::string(pszName) + ": record " + std::to_string(i) +
                  " ended with status " + std::to_string(oRecord.nStatus) +
@@ -409,12 +423,17 @@ bool PluginWorld::Measure(CallFigures* pFigures) {
   for (const zkfiler::JournalEntry& oEntry : vJournal) {
     ++pFigures->mCommands[oEntry.command];
   }
+
+  // The records of the next call, as the host keeps them.
+  if (eOperation == Operation::kPrepare) m_vPrepared = CarryAll(m_vNext);
+  if (!Repeatable()) m_vNext = CarryAll(m_vNext);
   return true;
 }
 
-std::map<std::string, int64_t> PluginWorld::MinimumCommands() const {
+std::map<std::string, int64_t> PluginWorld::MinimumCommands(
+    Operation eOperation) const {
   const int64_t n = m_nRecords;
-  switch (m_eOperation) {
+  switch (eOperation) {
     case Operation::kPrepare:
       // One PopulateDetails of an NFS export per record.
       return {{"GetNFSInfo", n}, {"GetPFSInfo", n}};
@@ -434,10 +453,10 @@ std::map<std::string, int64_t> PluginWorld::MinimumCommands() const {
       return {{"Celerra_GetSnapDeviceNameWithManageCelerra", n},
               {"DeleteNFSShare", n},
               {"DeleteChkPt", n}};
-    case Operation::kDelete:
-      return {{"DeleteChkPt", n}};
     case Operation::kRevert:
       return {{"RestorePFSFromChkPt", n}};
+    case Operation::kDelete:
+      return {{"DeleteChkPt", n}};
     case Operation::kReconcile:
       return {{"GetChkPointsInfo", n}};
   }

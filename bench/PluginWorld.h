@@ -1,31 +1,26 @@
 // One benchmark case's world: the loaded plug-in, a simulated file server
 // (in-memory store, no latency) holding one file system or one file system
 // per record, the host's array management entry of that file server, and N
-// host records brought to the state the measured operation starts from by
-// running the earlier operations of the lifecycle through the plug-in.
+// host records, and the calls measured in it, in order:
 //
-//   Operation   records before the call
-//   kPrepare    NFS datastore records, new
-//   kPrepareNas file system records reached natively, new
-//   kSnap       prepared
-//   kMap        snapped, each record its own checkpoint
-//   kUnmap      mapped
-//   kDelete     snapped, each record its own checkpoint
-//   kRevert     snapped, each record its own checkpoint
-//   kReconcile  the file server holds 1024 checkpoints; record i stands for
-//               checkpoint i mod 1024
+//   kLifecycle   NFS datastore records through prepare, snap, map, unmap,
+//                revert and delete, each call measured
+//   kPrepareNas  file system records reached natively, through prepare
+//   kReconcile   the file server holds 1024 checkpoints (made by prepare and
+//                snap, not measured); record i stands for checkpoint
+//                i mod 1024; reconcile, which changes neither the records
+//                nor the file server, can be measured again and again
 //
-// In the one-file-system layout, the snapshots that map, unmap, delete and
-// revert start from are taken one record per snap call, so that every
-// record has its own checkpoint of the one file system (records snapped in
-// one call share one checkpoint, and one checkpoint can be mapped once).
+// In the one-file-system layout, the measured snap gives every record the
+// same checkpoint; one checkpoint can be mapped once, so before map (not
+// measured) that checkpoint is deleted and the prepared records are snapped
+// again one record per call, giving each record its own checkpoint of the
+// one file system, as in the other layout.
 //
 // Between calls the records are carried as a host keeps them: fresh record
 // objects holding only what the host stores.
 //
-// Measure() runs the operation once over all records and returns what it
-// cost and which commands reached the file server. A world is measured
-// once. Process-wide state (the file server store, the plug-in's clock, the
+// Process-wide state (the file server store, the plug-in's clock, the
 // hosts file variable) is reset by each new world: one world at a time.
 #ifndef ZK_BENCH_PLUGINWORLD_H_
 #define ZK_BENCH_PLUGINWORLD_H_
@@ -43,19 +38,23 @@
 namespace zkbench {
 
 enum class Layout { kOneFs, kFsPerRecord };
+enum class Scenario { kLifecycle, kPrepareNas, kReconcile };
 enum class Operation {
   kPrepare,
   kPrepareNas,
   kSnap,
   kMap,
   kUnmap,
-  kDelete,
   kRevert,
+  kDelete,
   kReconcile,
 };
 
 const char* LayoutName(Layout eLayout);
 const char* OperationName(Operation eOperation);
+const char* ScenarioName(Scenario eScenario);
+// The calls a scenario measures, in order.
+std::vector<Operation> StepsOf(Scenario eScenario);
 
 // Checkpoints the file server holds while reconcile is measured.
 constexpr int kReconcileCheckpoints = 1024;
@@ -73,19 +72,23 @@ struct CallFigures {
 class PluginWorld {
  public:
   // Builds the world; check Error() before measuring.
-  PluginWorld(Operation eOperation, Layout eLayout, int nRecords);
+  PluginWorld(Scenario eScenario, Layout eLayout, int nRecords);
   PluginWorld(const PluginWorld&) = delete;
   PluginWorld& operator=(const PluginWorld&) = delete;
 
   // Empty when the world is ready; otherwise what went wrong.
   const std::string& Error() const { return m_sError; }
 
-  // Runs the operation over every record. False (with Error() set) when
-  // the call or any record did not succeed: its figures must not be used.
-  bool Measure(CallFigures* pFigures);
+  // Runs the next call of the scenario over every record (after the setup
+  // it needs, not measured). False (with Error() set) when the call or any
+  // record did not succeed: its figures must not be used. REQUIRES:
+  // eOperation is the next of StepsOf(scenario), or the same again for a
+  // repeatable one.
+  bool Measure(Operation eOperation, CallFigures* pFigures);
+  bool Repeatable() const { return m_eScenario == Scenario::kReconcile; }
 
-  // The fewest commands of each kind the contract allows for this call.
-  std::map<std::string, int64_t> MinimumCommands() const;
+  // The fewest commands of each kind the contract allows for one call.
+  std::map<std::string, int64_t> MinimumCommands(Operation eOperation) const;
 
  private:
   using Records = std::vector<zkref::MemSnapInfo*>;
@@ -95,16 +98,16 @@ class PluginWorld {
   zkref::MemSnapInfo* NewRecord(int i, bool bNas);
   zkref::MemSnapInfo* Carry(const zkref::MemSnapInfo& oRecord);
   Records CarryAll(const Records& vRecords);
-  // Runs one operation function over vRecords; false with m_sError set
-  // unless every record reached eExpected.
+  // Runs one operation function over vRecords (not measured); false with
+  // m_sError set unless every record reached eExpected.
   bool Run(PluginUnderTest::OperationFn fn, const char* pszWhat,
            const Records& vRecords, ZKSO::SnapStatus eExpected);
-  // Prepared and snapped records, each with its own checkpoint.
-  bool SnappedRecords(int nRecords, Records* pvRecords);
+  // Before map in the one-file-system layout: a checkpoint of its own for
+  // every record.
+  bool SnapOneByOne();
   PluginUnderTest::OperationFn FunctionOf(Operation eOperation) const;
-  ZKSO::SnapStatus SuccessStatusOf(Operation eOperation) const;
 
-  const Operation m_eOperation;
+  const Scenario m_eScenario;
   const Layout m_eLayout;
   const int m_nRecords;
   const PluginUnderTest* m_pPlugin = nullptr;
@@ -112,7 +115,8 @@ class PluginWorld {
   zkref::ArrayDatabase m_oDatabase;
   zkref::MemOSUtil m_oOSUtil;
   std::deque<zkref::MemSnapInfo> m_dRecords;  // stable addresses
-  Records m_vMeasured;                        // the records of the call
+  Records m_vPrepared;  // as prepare left them (lifecycle)
+  Records m_vNext;      // the records of the next call
 };
 
 // The password every world's file server and array entry use; no log line

@@ -1,16 +1,19 @@
 // What the plug-in costs per record, how that cost grows with the number
 // of records, and how many commands it sends: each operation of the
-// lifecycle (prepare of NFS datastores and of natively reached file
-// systems, snap, map, unmap, delete, revert, reconcile) called through
-// dlopen over N = 1, 64, 1024, 8192 and 32767 in-memory host records, with
-// all records on one file system and with every record on its own, against
-// the in-memory simulated file server without latency, once with the log
-// at the default threshold (0) and once at the most verbose (5), into a
-// sink that drops every line.
+// lifecycle called through dlopen over N = 1, 64, 1024, 8192 and 32767
+// in-memory host records, with all records on one file system and with
+// every record on its own, against the in-memory simulated file server
+// without latency, once with the log at the default threshold (0) and once
+// at the most verbose (5), into a sink that drops every line.
 //
-// Benchmark names: OPERATION/LAYOUT/N/logLEVEL. The time of an iteration
-// is the wall-clock time of the one call (manual time); the counters, all
-// per record and averaged over iterations:
+// Benchmark names: SCENARIO/LAYOUT/N/logLEVEL, the scenarios of
+// PluginWorld.h: "lifecycle" measures prepare, snap, map, unmap, revert
+// and delete of NFS datastores one after the other in one world;
+// "prepare_nas" the prepare of file systems reached natively; "reconcile"
+// the reconcile against a file server holding 1024 checkpoints. The time of
+// an iteration is the wall-clock time of its measured calls (manual time).
+// The counters, named OPERATION.COUNTER, all per record and averaged over
+// iterations:
 //   cpu_us       thread CPU time of the whole call
 //   own_us       of it, outside the client library: the plug-in's share
 //                (with the host's in-memory records and the log sink)
@@ -27,13 +30,15 @@
 // and per call: excess_cmds (commands above the minimum; 0 when the
 // plug-in sends the fewest).
 //
-// Each iteration builds a fresh world (not timed) and measures one call. A
-// call whose records do not all succeed stops the case with an error
-// instead of figures.
+// Each iteration builds a fresh world (not timed) and measures its calls
+// (reconcile, which changes nothing, measures its one world again). A call
+// whose records do not all succeed stops the case with an error instead of
+// figures.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -45,13 +50,12 @@ namespace {
 
 using zkbench::Layout;
 using zkbench::Operation;
+using zkbench::Scenario;
 
 const int kRecordCounts[] = {1, 64, 1024, 8192, 32767};
 const int kLogLevels[] = {0, 5};
-const Operation kOperations[] = {Operation::kPrepare, Operation::kPrepareNas,
-                                 Operation::kSnap,    Operation::kMap,
-                                 Operation::kUnmap,   Operation::kDelete,
-                                 Operation::kRevert,  Operation::kReconcile};
+const Scenario kScenarios[] = {Scenario::kLifecycle, Scenario::kPrepareNas,
+                               Scenario::kReconcile};
 const Layout kLayouts[] = {Layout::kOneFs, Layout::kFsPerRecord};
 
 std::string CounterName(const std::string& sCommand) {
@@ -60,78 +64,105 @@ std::string CounterName(const std::string& sCommand) {
              : sCommand;
 }
 
-// Sums over the iterations of one case.
+// Sums over the iterations of one case, for one operation.
 struct Sums {
   double dCpu = 0, dOwn = 0, dClient = 0, dWall = 0;
   double dPeak = 0, dKept = 0, dLogLines = 0;
   double dCommands = 0, dMinimum = 0, dExcess = 0;
   std::map<std::string, double> mCommands, mMinimum;
-};
 
-void RunCase(benchmark::State& state, Operation eOperation, Layout eLayout,
-             int nRecords, int nLogLevel) {
-  zkbench::DiscardLogSink oSink(nLogLevel, zkbench::BenchPassword());
-  Sums oSums;
-  const double dRecords = nRecords;
-  for (auto _ : state) {
-    zkbench::PluginWorld oWorld(eOperation, eLayout, nRecords);
-    const int64_t nLinesBefore = oSink.Lines();
-    zkbench::CallFigures oFigures;
-    if (!oWorld.Error().empty() || !oWorld.Measure(&oFigures)) {
-      state.SkipWithError(oWorld.Error().c_str());
-      break;
-    }
-    state.SetIterationTime(static_cast<double>(oFigures.nWallNanos) * 1e-9);
-    oSums.dCpu += oFigures.nCpuNanos * 1e-3 / dRecords;
-    oSums.dClient += oFigures.nClientCpuNanos * 1e-3 / dRecords;
-    oSums.dOwn +=
-        (oFigures.nCpuNanos - oFigures.nClientCpuNanos) * 1e-3 / dRecords;
-    oSums.dWall += oFigures.nWallNanos * 1e-3 / dRecords;
-    oSums.dPeak += oFigures.nPeakHeapBytes / dRecords;
-    oSums.dKept += oFigures.nKeptHeapBytes / dRecords;
-    oSums.dLogLines += (oSink.Lines() - nLinesBefore) / dRecords;
+  void Add(const zkbench::CallFigures& oFigures,
+           const std::map<std::string, int64_t>& mMinimumCommands,
+           int64_t nLogLines, double dRecords) {
+    dCpu += oFigures.nCpuNanos * 1e-3 / dRecords;
+    dClient += oFigures.nClientCpuNanos * 1e-3 / dRecords;
+    dOwn += (oFigures.nCpuNanos - oFigures.nClientCpuNanos) * 1e-3 / dRecords;
+    dWall += oFigures.nWallNanos * 1e-3 / dRecords;
+    dPeak += oFigures.nPeakHeapBytes / dRecords;
+    dKept += oFigures.nKeptHeapBytes / dRecords;
+    dLogLines += nLogLines / dRecords;
     int64_t nSent = 0, nMinimum = 0;
     for (const auto& oEntry : oFigures.mCommands) {
-      oSums.mCommands[CounterName(oEntry.first)] += oEntry.second / dRecords;
+      mCommands[CounterName(oEntry.first)] += oEntry.second / dRecords;
       nSent += oEntry.second;
     }
-    for (const auto& oEntry : oWorld.MinimumCommands()) {
-      oSums.mMinimum[CounterName(oEntry.first)] += oEntry.second / dRecords;
-      oSums.mCommands[CounterName(oEntry.first)] += 0;
+    for (const auto& oEntry : mMinimumCommands) {
+      mMinimum[CounterName(oEntry.first)] += oEntry.second / dRecords;
+      mCommands[CounterName(oEntry.first)] += 0;
       nMinimum += oEntry.second;
     }
-    oSums.dCommands += nSent / dRecords;
-    oSums.dMinimum += nMinimum / dRecords;
-    oSums.dExcess += static_cast<double>(nSent - nMinimum);
+    dCommands += nSent / dRecords;
+    dMinimum += nMinimum / dRecords;
+    dExcess += static_cast<double>(nSent - nMinimum);
+  }
+
+  void Report(const std::string& sPrefix, benchmark::State& state) {
+    using benchmark::Counter;
+    const auto kAvg = Counter::kAvgIterations;
+    state.counters[sPrefix + "cpu_us"] = Counter(dCpu, kAvg);
+    state.counters[sPrefix + "own_us"] = Counter(dOwn, kAvg);
+    state.counters[sPrefix + "client_us"] = Counter(dClient, kAvg);
+    state.counters[sPrefix + "wall_us"] = Counter(dWall, kAvg);
+    state.counters[sPrefix + "peak_B"] = Counter(dPeak, kAvg);
+    state.counters[sPrefix + "kept_B"] = Counter(dKept, kAvg);
+    state.counters[sPrefix + "log_lines"] = Counter(dLogLines, kAvg);
+    state.counters[sPrefix + "cmds"] = Counter(dCommands, kAvg);
+    state.counters[sPrefix + "min_cmds"] = Counter(dMinimum, kAvg);
+    state.counters[sPrefix + "excess_cmds"] = Counter(dExcess, kAvg);
+    for (const auto& oEntry : mCommands) {
+      state.counters[sPrefix + "cmd." + oEntry.first] =
+          Counter(oEntry.second, kAvg);
+      state.counters[sPrefix + "min." + oEntry.first] =
+          Counter(mMinimum[oEntry.first], kAvg);
+    }
+  }
+};
+
+void RunCase(benchmark::State& state, Scenario eScenario, Layout eLayout,
+             int nRecords, int nLogLevel) {
+  zkbench::DiscardLogSink oSink(nLogLevel, zkbench::BenchPassword());
+  const std::vector<Operation> vSteps = zkbench::StepsOf(eScenario);
+  std::map<Operation, Sums> mSums;
+  std::unique_ptr<zkbench::PluginWorld> pWorld;
+  for (auto _ : state) {
+    if (!pWorld || !pWorld->Repeatable()) {
+      pWorld.reset();  // one world at a time
+      pWorld.reset(new zkbench::PluginWorld(eScenario, eLayout, nRecords));
+    }
+    if (!pWorld->Error().empty()) {
+      state.SkipWithError(pWorld->Error().c_str());
+      break;
+    }
+    int64_t nWallNanos = 0;
+    for (Operation eOperation : vSteps) {
+      const int64_t nLinesBefore = oSink.Lines();
+      zkbench::CallFigures oFigures;
+      if (!pWorld->Measure(eOperation, &oFigures)) break;
+      nWallNanos += oFigures.nWallNanos;
+      mSums[eOperation].Add(oFigures, pWorld->MinimumCommands(eOperation),
+                            oSink.Lines() - nLinesBefore, nRecords);
+    }
+    if (!pWorld->Error().empty()) {
+      state.SkipWithError(pWorld->Error().c_str());
+      break;
+    }
+    state.SetIterationTime(static_cast<double>(nWallNanos) * 1e-9);
   }
   if (oSink.LinesWithSecret() > 0) {
     state.SkipWithError("a log line held the password");
     return;
   }
-  using benchmark::Counter;
-  const auto kAvg = Counter::kAvgIterations;
   state.counters["records"] = nRecords;
   state.counters["log_level"] = nLogLevel;
-  state.counters["cpu_us"] = Counter(oSums.dCpu, kAvg);
-  state.counters["own_us"] = Counter(oSums.dOwn, kAvg);
-  state.counters["client_us"] = Counter(oSums.dClient, kAvg);
-  state.counters["wall_us"] = Counter(oSums.dWall, kAvg);
-  state.counters["peak_B"] = Counter(oSums.dPeak, kAvg);
-  state.counters["kept_B"] = Counter(oSums.dKept, kAvg);
-  state.counters["log_lines"] = Counter(oSums.dLogLines, kAvg);
-  state.counters["cmds"] = Counter(oSums.dCommands, kAvg);
-  state.counters["min_cmds"] = Counter(oSums.dMinimum, kAvg);
-  state.counters["excess_cmds"] = Counter(oSums.dExcess, kAvg);
-  for (const auto& oEntry : oSums.mCommands) {
-    state.counters["cmd." + oEntry.first] = Counter(oEntry.second, kAvg);
-    state.counters["min." + oEntry.first] =
-        Counter(oSums.mMinimum[oEntry.first], kAvg);
+  for (auto& oEntry : mSums) {
+    oEntry.second.Report(
+        std::string(zkbench::OperationName(oEntry.first)) + ".", state);
   }
 }
 
 // Enough calls per repetition that a small case is not one timer tick.
 int IterationsFor(int nRecords) {
-  const int n = 256 / nRecords;
+  const int n = 64 / nRecords;
   return n < 1 ? 1 : n;
 }
 
@@ -161,16 +192,16 @@ int main(int argc, char** argv) {
     return 1;
   }
   for (int nLevel : kLogLevels) {
-    for (Operation eOperation : kOperations) {
+    for (Scenario eScenario : kScenarios) {
       for (Layout eLayout : kLayouts) {
         for (int nRecords : kRecordCounts) {
           const std::string sName =
-              std::string(zkbench::OperationName(eOperation)) + "/" +
+              std::string(zkbench::ScenarioName(eScenario)) + "/" +
               zkbench::LayoutName(eLayout) + "/" + std::to_string(nRecords) +
               "/log" + std::to_string(nLevel);
           benchmark::RegisterBenchmark(sName.c_str(),
                                        [=](benchmark::State& s) {
-                                         RunCase(s, eOperation, eLayout,
+                                         RunCase(s, eScenario, eLayout,
                                                  nRecords, nLevel);
                                        })
               ->Iterations(IterationsFor(nRecords))
