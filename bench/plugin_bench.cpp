@@ -45,6 +45,8 @@
 #include "bench/ClientTimer.h"
 #include "bench/DiscardLogSink.h"
 #include "bench/PluginWorld.h"
+#include "filer/FilerSim.h"
+#include "host/ManageCelerra.h"
 
 namespace {
 
@@ -177,6 +179,21 @@ std::string ClockReadNanos() {
   return std::to_string(static_cast<double>(nEnd - nStart) / kReads);
 }
 
+// The forwarding definitions reach the library and count: a command to an
+// unknown control host fails, its error reads back through the forwarded
+// GetLastError, and the client's time moved on.
+bool ClientForwardingWorks() {
+  if (!zkfiler::UseInMemoryStore().ok()) return false;
+  ManageCelerra oClient(1);
+  oClient.SetControlHostInfo("nowhere.bench.test", "nobody", "-");
+  const int64_t nBefore = zkbench::ClientCpuNanos();
+  std::string sMover;
+  const bool bAnswered = oClient.GetMoverForVdm("1", sMover);
+  const CelerraError oError = oClient.GetLastError();
+  return !bAnswered && !oError.sMessage.empty() &&
+         zkbench::ClientCpuNanos() > nBefore;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -184,6 +201,12 @@ int main(int argc, char** argv) {
   if (!zkbench::ClientTimerReady(&sMissing)) {
     std::fprintf(stderr, "plugin_bench: client library lacks %s\n",
                  sMissing.c_str());
+    return 1;
+  }
+  if (!ClientForwardingWorks()) {
+    std::fprintf(stderr,
+                 "plugin_bench: the client library's commands cannot be "
+                 "timed\n");
     return 1;
   }
   std::string sError;

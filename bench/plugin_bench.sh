@@ -74,14 +74,20 @@ if jq -e '[.benchmarks[] | select(.error_occurred == true)] | length > 0' \
 fi
 mv "$work/run.json" "$json"
 
-# One row per case, medians over the repetitions:
+# One row per operation and case, medians over the repetitions, in the
+# order of the lifecycle:
 # op layout n level cpu own client wall peak kept cmds min excess lines
-jq -r '.benchmarks[] | select(.aggregate_name == "median") |
+jq -r '{"prepare": 1, "prepare_nas": 2, "snap": 3, "map": 4, "unmap": 5,
+        "revert": 6, "delete": 7, "reconcile": 8} as $order |
+  .benchmarks[] | select(.aggregate_name == "median") | . as $b |
   (.run_name | split("/")) as $p |
-  [$p[0], $p[1], ($p[2] | tonumber), ($p[3] | ltrimstr("log") | tonumber),
-   .cpu_us, .own_us, .client_us, .wall_us, .peak_B, .kept_B,
-   .cmds, .min_cmds, .excess_cmds, .log_lines] | @tsv' "$json" |
-  sort -t $'\t' -k1,1 -k2,2 -k4,4n -k3,3n >"$work/rows.tsv"
+  (keys[] | select(endswith(".cpu_us")) | rtrimstr(".cpu_us")) as $op |
+  [$order[$op], $op, $p[1], ($p[2] | tonumber),
+   ($p[3] | ltrimstr("log") | tonumber)] +
+  ([".cpu_us", ".own_us", ".client_us", ".wall_us", ".peak_B", ".kept_B",
+    ".cmds", ".min_cmds", ".excess_cmds", ".log_lines"] | map($b[$op + .])) |
+  @tsv' "$json" |
+  sort -t $'\t' -k1,1n -k3,3r -k5,5n -k4,4n | cut -f 2- >"$work/rows.tsv"
 
 ops="prepare prepare_nas snap map unmap delete revert reconcile"
 for op in $ops; do
@@ -93,7 +99,7 @@ for op in $ops; do
 done
 
 gnuplot <<GNUPLOT
-set terminal svg size 1200,900 dynamic enhanced font "sans,11" background "white"
+set terminal svg size 1200,900 dynamic noenhanced font "sans,11" background "white"
 set output "$out/plugin_bench.svg"
 set datafile separator " "
 set logscale xy
@@ -104,15 +110,15 @@ set key outside right top vertical
 set xlabel "records per call (N)"
 set ylabel "µs per record (thread CPU, median of $reps)"
 ops = "$ops"
-set multiplot layout 2,2 title "plugin\\\\_bench: time per record against N (log threshold 0, in-memory file server, no latency)"
+set multiplot layout 2,2 title "plugin_bench: time per record against N (log threshold 0, in-memory file server, no latency)"
 set title "whole call, all records on one file system"
-plot for [op in ops] "$work/".op."_one_fs.dat" using 1:2 with linespoints title op
+plot for [op in ops] "$work/".op."_one_fs.dat" using 1:2 with linespoints pointtype 7 pointsize 0.6 title op
 set title "whole call, every record on its own file system"
-plot for [op in ops] "$work/".op."_fs_per_record.dat" using 1:2 with linespoints title op
+plot for [op in ops] "$work/".op."_fs_per_record.dat" using 1:2 with linespoints pointtype 7 pointsize 0.6 title op
 set title "plug-in's own share, one file system"
-plot for [op in ops] "$work/".op."_one_fs.dat" using 1:3 with linespoints title op
+plot for [op in ops] "$work/".op."_one_fs.dat" using 1:3 with linespoints pointtype 7 pointsize 0.6 title op
 set title "plug-in's own share, a file system per record"
-plot for [op in ops] "$work/".op."_fs_per_record.dat" using 1:3 with linespoints title op
+plot for [op in ops] "$work/".op."_fs_per_record.dat" using 1:3 with linespoints pointtype 7 pointsize 0.6 title op
 unset multiplot
 GNUPLOT
 
