@@ -162,10 +162,11 @@ void RunCase(benchmark::State& state, Scenario eScenario, Layout eLayout,
   }
 }
 
-// Enough calls per repetition that a small case is not one timer tick.
+// Enough calls per repetition that a small case is not one timer tick and
+// a case of 1024 records is not one short call.
 int IterationsFor(int nRecords) {
-  const int n = 64 / nRecords;
-  return n < 1 ? 1 : n;
+  const int n = 2048 / nRecords;
+  return n < 1 ? 1 : (n > 64 ? 64 : n);
 }
 
 // Cost of one reading of the thread CPU clock, which the client timer
