@@ -1,6 +1,7 @@
 #include "bench/PluginWorld.h"
 
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -60,6 +61,14 @@ int64_t SteadyNanos() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
              std::chrono::steady_clock::now().time_since_epoch())
       .count();
+}
+
+// Minor page faults of the calling thread so far: the first touches of
+// memory the process had not used yet.
+int64_t ThreadPageFaults() {
+  rusage oUsage;
+  if (getrusage(RUSAGE_THREAD, &oUsage) != 0) return 0;
+  return static_cast<int64_t>(oUsage.ru_minflt);
 }
 
 bool HoldsPassword(const zkref::MemSnapInfo& oRecord) {
@@ -380,6 +389,7 @@ bool PluginWorld::Measure(Operation eOperation, CallFigures* pFigures) {
 
   const int64_t nHeapStart = HeapLiveBytes();
   ResetHeapPeak();
+  const int64_t nFaultsStart = ThreadPageFaults();
   const int64_t nWallStart = SteadyNanos();
   const int64_t nClientStart = ClientCpuNanos();
   const int64_t nCpuStart = ThreadCpuNanos();
@@ -387,6 +397,7 @@ bool PluginWorld::Measure(Operation eOperation, CallFigures* pFigures) {
   const int64_t nCpuEnd = ThreadCpuNanos();
   const int64_t nClientEnd = ClientCpuNanos();
   const int64_t nWallEnd = SteadyNanos();
+  pFigures->nPageFaults = ThreadPageFaults() - nFaultsStart;
   pFigures->nCpuNanos = nCpuEnd - nCpuStart;
   pFigures->nClientCpuNanos = nClientEnd - nClientStart;
   pFigures->nWallNanos = nWallEnd - nWallStart;

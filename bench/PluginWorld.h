@@ -66,6 +66,7 @@ struct CallFigures {
   int64_t nWallNanos = 0;       // wall-clock time of the whole call
   int64_t nPeakHeapBytes = 0;   // heap peak during the call above its start
   int64_t nKeptHeapBytes = 0;   // heap held after the call above its start
+  int64_t nPageFaults = 0;      // minor page faults of the thread in the call
   std::map<std::string, int64_t> mCommands;  // file server journal
 };
 

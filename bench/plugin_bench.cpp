@@ -22,6 +22,8 @@
 //   peak_B       heap peak during the call above its start (operator new
 //                of the whole process; SQLite's own memory not included)
 //   kept_B       heap still held after the call above its start
+//   faults       minor page faults of the thread during the call: first
+//                touches of memory the process had not used before
 //   cmds, min_cmds     file server commands sent, and the fewest the
 //                      contract allows
 //   cmd.NAME, min.NAME the same per command kind (GetSnapDeviceName stands
@@ -69,7 +71,7 @@ std::string CounterName(const std::string& sCommand) {
 // Sums over the iterations of one case, for one operation.
 struct Sums {
   double dCpu = 0, dOwn = 0, dClient = 0, dWall = 0;
-  double dPeak = 0, dKept = 0, dLogLines = 0;
+  double dPeak = 0, dKept = 0, dLogLines = 0, dFaults = 0;
   double dCommands = 0, dMinimum = 0, dExcess = 0;
   std::map<std::string, double> mCommands, mMinimum;
 
@@ -82,6 +84,7 @@ struct Sums {
     dWall += oFigures.nWallNanos * 1e-3 / dRecords;
     dPeak += oFigures.nPeakHeapBytes / dRecords;
     dKept += oFigures.nKeptHeapBytes / dRecords;
+    dFaults += oFigures.nPageFaults / dRecords;
     dLogLines += nLogLines / dRecords;
     int64_t nSent = 0, nMinimum = 0;
     for (const auto& oEntry : oFigures.mCommands) {
@@ -107,6 +110,7 @@ struct Sums {
     state.counters[sPrefix + "wall_us"] = Counter(dWall, kAvg);
     state.counters[sPrefix + "peak_B"] = Counter(dPeak, kAvg);
     state.counters[sPrefix + "kept_B"] = Counter(dKept, kAvg);
+    state.counters[sPrefix + "faults"] = Counter(dFaults, kAvg);
     state.counters[sPrefix + "log_lines"] = Counter(dLogLines, kAvg);
     state.counters[sPrefix + "cmds"] = Counter(dCommands, kAvg);
     state.counters[sPrefix + "min_cmds"] = Counter(dMinimum, kAvg);

@@ -77,6 +77,7 @@ mv "$work/run.json" "$json"
 # One row per operation and case, medians over the repetitions, in the
 # order of the lifecycle:
 # op layout n level cpu own client wall peak kept cmds min excess lines
+# faults
 jq -r '{"prepare": 1, "prepare_nas": 2, "snap": 3, "map": 4, "unmap": 5,
         "revert": 6, "delete": 7, "reconcile": 8} as $order |
   .benchmarks[] | select(.aggregate_name == "median") | . as $b |
@@ -85,7 +86,8 @@ jq -r '{"prepare": 1, "prepare_nas": 2, "snap": 3, "map": 4, "unmap": 5,
   [$order[$op], $op, $p[1], ($p[2] | tonumber),
    ($p[3] | ltrimstr("log") | tonumber)] +
   ([".cpu_us", ".own_us", ".client_us", ".wall_us", ".peak_B", ".kept_B",
-    ".cmds", ".min_cmds", ".excess_cmds", ".log_lines"] | map($b[$op + .])) |
+    ".cmds", ".min_cmds", ".excess_cmds", ".log_lines", ".faults"] |
+   map($b[$op + .])) |
   @tsv' "$json" |
   sort -t $'\t' -k1,1n -k3,3r -k5,5n -k4,4n | cut -f 2- >"$work/rows.tsv"
 
@@ -135,18 +137,19 @@ GNUPLOT
   echo
   echo "Growth of the time per record from N = 1024 to N = 32767 (target: at most 1.25):"
   echo
-  echo "| operation | layout | own share 32767/1024 | whole call 32767/1024 | peak B/rec at 32767 |"
-  echo "|---|---|---:|---:|---:|"
+  echo "| operation | layout | own share 32767/1024 | whole call 32767/1024 | peak B/rec at 32767 | page faults/rec at 1024, 32767 |"
+  echo "|---|---|---:|---:|---:|---:|"
   awk -F'\t' '$4 == 0 && ($3 == 1024 || $3 == 32767) {
       k = $1 "|" $2; if (!(k in seen)) { seen[k] = 1; order[++n] = k }
-      own[k, $3] = $6; cpu[k, $3] = $5; peak[k, $3] = $9
+      own[k, $3] = $6; cpu[k, $3] = $5; peak[k, $3] = $9; faults[k, $3] = $15
     }
     END {
       for (i = 1; i <= n; i++) {
         k = order[i]; split(k, p, "|")
         if (own[k, 1024] == "" || own[k, 32767] == "") continue
-        printf "| %s | %s | %.2f | %.2f | %.0f |\n", p[1], p[2],
-          own[k, 32767] / own[k, 1024], cpu[k, 32767] / cpu[k, 1024], peak[k, 32767]
+        printf "| %s | %s | %.2f | %.2f | %.0f | %.2f, %.2f |\n", p[1], p[2],
+          own[k, 32767] / own[k, 1024], cpu[k, 32767] / cpu[k, 1024], peak[k, 32767],
+          faults[k, 1024], faults[k, 32767]
       }
     }' "$work/rows.tsv"
   echo
