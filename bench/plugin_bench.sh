@@ -11,16 +11,19 @@
 #   bench/plugin_bench.sh [BUILD_DIR]
 #
 # BUILD_DIR defaults to build in the repository (configured RelWithDebInfo
-# when new). ZK_BENCH_REPETITIONS (default 3) repetitions of every case at
+# when new). ZK_BENCH_REPETITIONS (default 5) repetitions of every case at
 # the default log threshold, every N; the most verbose threshold for
-# N <= 1024 (ZK_BENCH_FILTER replaces the whole selection). Installs
-# gnuplot-nox and jq with apt-get when they are missing. Bounded: about 15
-# minutes on two busy cores.
+# N <= 1024 (ZK_BENCH_FILTER replaces the whole selection). The
+# repetitions of all cases run in a random interleaved order, so that a
+# burst of load from other work on the machine spoils one repetition of
+# several cases rather than every repetition of one. Installs gnuplot-nox
+# and jq with apt-get when they are missing. Bounded: about 15 minutes on
+# two shared cores.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${1:-$root/build}
-reps=${ZK_BENCH_REPETITIONS:-3}
+reps=${ZK_BENCH_REPETITIONS:-5}
 filter=${ZK_BENCH_FILTER:-'/log0/|/(1|64|1024)/log5/'}
 jobs=${ZK_JOBS:-2}
 out=$root/docs/benchmarks
@@ -63,6 +66,7 @@ trap 'rm -rf "$work"' EXIT
 "$build/bench/plugin_bench" \
   --benchmark_filter="$filter" \
   --benchmark_repetitions="$reps" \
+  --benchmark_enable_random_interleaving=true \
   --benchmark_report_aggregates_only=true \
   --benchmark_out="$work/run.json" --benchmark_out_format=json
 # A case that stopped with an error has no figures: fail rather than draw.
