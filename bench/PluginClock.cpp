@@ -1,8 +1,8 @@
 #include "bench/PluginClock.h"
 
-#include <stdlib.h>
-
 #include <string>
+
+#include "tests/testclock/ZkTestClock.h"
 
 namespace zkbench {
 
@@ -16,8 +16,8 @@ const char kClientHost[] = "backup.bench.test";
 
 int64_t AdvancePluginClock() {
   g_nNow += kStep;
-  setenv("ZK_TEST_NOW", std::to_string(g_nNow).c_str(), 1);
-  setenv("ZK_TEST_HOSTNAME", kClientHost, 1);
+  zktest::FixNow(g_nNow);
+  zktest::FixHostName(kClientHost);
   return g_nNow;
 }
 

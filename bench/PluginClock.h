@@ -5,8 +5,8 @@
 // checkpoint names formed from the time differ between worlds.
 //
 // This is the only place in bench/ that knows how the plug-in's clock is
-// fixed from outside (today: the ZK_TEST_NOW and ZK_TEST_HOSTNAME
-// variables the plug-in reads on every call).
+// fixed from outside: the program links the test clock library, whose time
+// and gethostname the loaded plug-in calls instead of the C library's.
 //
 // Not thread-safe: call from the benchmark's thread only.
 #ifndef ZK_BENCH_PLUGINCLOCK_H_

@@ -256,7 +256,8 @@ bool CelerraSnapDevice::GetSnapData(_eCelerraSnapInfoDataType eType,
   return GetSnapData(m_pSnapInfo, m_pOSUtil, eType, sValue);
 }
 
-bool CelerraSnapDevice::GetSnapMetadata(const int& nType, std::string& sValue) {
+bool CelerraSnapDevice::GetSnapMetadata(const int& nType, std::string& sValue,
+                                        bool* pbNoMemory) {
   if (m_pSnapInfo == nullptr) return false;
   uint16_t nSize = kInitialBufferSize;
   uint16_t nAllocated = nSize;
@@ -278,6 +279,7 @@ bool CelerraSnapDevice::GetSnapMetadata(const int& nType, std::string& sValue) {
     }
   }
   if (!bAllocated) {
+    if (pbNoMemory != nullptr) *pbNoMemory = true;
     EvDebug().DebugJob(-1, kGetSnapMetadataTag, JobId(), "%s",
                        "Unable to allocate memory for input buffer.");
   }

@@ -138,8 +138,11 @@ class CelerraSnapDevice {
   // GetSnapData on this object's record.
   bool GetSnapData(_eCelerraSnapInfoDataType eType, std::string& sValue);
   // Reads metadata entry nType (at most 4 host calls). sValue is assigned
-  // only for a non-empty text; pass an empty string.
-  bool GetSnapMetadata(const int& nType, std::string& sValue);
+  // only for a non-empty text; pass an empty string. When the read fails
+  // because a buffer could not be allocated, *pbNoMemory (if given) is set:
+  // the host was not asked, so the failure says nothing about the entry.
+  bool GetSnapMetadata(const int& nType, std::string& sValue,
+                       bool* pbNoMemory = nullptr);
 
   // ---- Preparation and completion ----
 

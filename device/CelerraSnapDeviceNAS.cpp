@@ -172,12 +172,22 @@ bool CelerraSnapDeviceNAS::PopulateFromFileServer(ManageCelerra& oClient) {
   oIdentifier.sFSPath = m_sMoverMountPath;
   const std::string sNewSource =
       CelerraUtils::FormDeviceIdentifider(oIdentifier);
-  EvDebug().DebugLvl(kPopulateTag, 0, JobId(),
-                     "Updating the snap source device name as:[%s] from [%s]",
-                     sNewSource.c_str(), m_sSnapSourceDevice.c_str());
-  m_sSnapSourceDevice = sNewSource;
-  if (m_pSnapInfo != nullptr) {
-    m_pSnapInfo->SetSourceDevice(m_sSnapSourceDevice.c_str());
+  if (sNewSource.empty()) {
+    // An identifier without vendor cannot be written again; replacing it by
+    // the empty text would leave the record without its source device and
+    // every later operation without a device. It is kept as it is.
+    EvDebug().DebugLvl(kPopulateTag, -1, JobId(),
+                       "Unable to form the snap source device name from [%s]; "
+                       "keeping it",
+                       m_sSnapSourceDevice.c_str());
+  } else {
+    EvDebug().DebugLvl(kPopulateTag, 0, JobId(),
+                       "Updating the snap source device name as:[%s] from [%s]",
+                       sNewSource.c_str(), m_sSnapSourceDevice.c_str());
+    m_sSnapSourceDevice = sNewSource;
+    if (m_pSnapInfo != nullptr) {
+      m_pSnapInfo->SetSourceDevice(m_sSnapSourceDevice.c_str());
+    }
   }
 
   EvDebug().DebugLvl(kPopulateTag, 0, JobId(),

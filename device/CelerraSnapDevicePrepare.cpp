@@ -137,8 +137,16 @@ bool CelerraSnapDevice::PreOperationCommon() {
     if (m_eOperationType == SNAP_OP_UNMAP) {
       if (m_sBaselineChkptId.empty()) {
         sMetaData.clear();
-        if (!GetSnapMetadata(SM_MDT_SNAP_MOUNT, sMetaData) ||
-            sMetaData.empty()) {
+        bool bNoMemory = false;
+        if (!GetSnapMetadata(SM_MDT_SNAP_MOUNT, sMetaData, &bNoMemory) &&
+            bNoMemory) {
+          // Unread is not absent: going on would mark a mounted snapshot
+          // unmapped and leave its export behind.
+          m_pSnapInfo->Log(2, kPreCommonTag, "%s",
+                           "Error:Unable to get the mountInfo snapMetaData.");
+          return false;
+        }
+        if (sMetaData.empty()) {
           m_pSnapInfo->Log(
               2, kPreCommonTag, "%s",
               "Error:Unable to get the mountInfo snapMetaData. Continuing");

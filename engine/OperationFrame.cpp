@@ -175,10 +175,15 @@ void OperationFrame::Begin() {
 }
 
 void OperationFrame::Summarize() {
-  if (m_nSucceeded > 0) {
-    LogCounts(0, m_oPolicy.pszSuccessLine, m_nSucceeded, m_nCount);
-  } else {
-    LogCounts(-1, m_oPolicy.pszFailureLine, 0, 0);
+  // The count is final here: a line that cannot be logged (no memory for
+  // its text) must not turn the result around.
+  try {
+    if (m_nSucceeded > 0) {
+      LogCounts(0, m_oPolicy.pszSuccessLine, m_nSucceeded, m_nCount);
+    } else {
+      LogCounts(-1, m_oPolicy.pszFailureLine, 0, 0);
+    }
+  } catch (...) {
   }
 }
 
@@ -197,12 +202,21 @@ ZKSO::ResultCode OperationFrame::Run(RecordOperation& oOperation) {
       // A stop (an int) or anything else raised while records were
       // processed: the record in hand keeps the failure status its
       // preparation wrote; the rest are not touched.
-      oOperation.ReportStop(m_pRecordInHand);
+      try {
+        oOperation.ReportStop(m_pRecordInHand);
+      } catch (...) {
+        // The report itself failed (no memory): the records already hold
+        // their outcome, and so does the count.
+      }
     }
   } else {
     RunRecords(oOperation);
   }
-  oOperation.AfterLoop();
+  // Reports after the work; the records and the count are final.
+  try {
+    oOperation.AfterLoop();
+  } catch (...) {
+  }
   Summarize();
   m_pDeviceInHand.reset();
   return Result();

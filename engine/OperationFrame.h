@@ -108,7 +108,7 @@ class OperationFrame {
 
   // Pieces for a function that walks its records itself (snap).
   void Begin();      // job id, log context, request line
-  void Summarize();  // success or failure line
+  void Summarize();  // success or failure line; never throws
   ZKSO::ResultCode Result() const;
   void CountSucceeded() { ++m_nSucceeded; }
 

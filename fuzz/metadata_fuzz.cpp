@@ -8,6 +8,10 @@
 //     the same name;
 //   - a mount text that reads names a non-empty checkpoint and id that the
 //     text starts with;
+//   - members set from the input's 0x01-separated pieces (each kind's file
+//     system members) are stored by UpdateFSMetaData, which refuses exactly
+//     the values holding "|"; what it stores reads back, into a new device
+//     of the kind, as the same members whenever the required ones are set;
 //   - the input split at NUL bytes into the three stored texts drives
 //     PreOperation of snap, delete and unmap as a later call would: the
 //     failure status is on the record when it fails, and PostOperation
@@ -17,8 +21,11 @@
 #include <string>
 #include <vector>
 
+#include "FuzzNoResolver.h"
 #include "FuzzSupport.h"
 #include "device/CelerraSnapDevice.h"
+#include "device/CelerraSnapDeviceNAS.h"
+#include "device/CelerraSnapDeviceNfs.h"
 #include "hostenv/ZkLogSink.h"
 #include "refhost/MemHost.h"
 
@@ -34,6 +41,31 @@ class CelerraSnapDeviceTestPeer {
   }
   const std::string& RWChkptName() const { return m_pDevice->m_sRWChkptName; }
   const std::string& RWChkptId() const { return m_pDevice->m_sRWChkptId; }
+  _CelerraStorageResource& StorageResource() {
+    return m_pDevice->m_oStorageResource;
+  }
+  std::string& ArrayIdentifier() { return m_pDevice->m_sArrayIdentifier; }
+
+  // The file system members of the kind, in stored order; NAS members are
+  // followed by the on-VDM flag and the mover's mount path.
+  std::vector<std::string*> KindMembers() {
+    if (auto* p = dynamic_cast<CelerraSnapDeviceNfs*>(m_pDevice)) {
+      return {&p->m_sTargetHostName, &p->m_sMoverId, &p->m_sShareName};
+    }
+    if (auto* p = dynamic_cast<CelerraSnapDeviceNAS*>(m_pDevice)) {
+      return {&p->m_sTargetHostName, &p->m_sPath, &p->m_sFSName, &p->m_sVdmId,
+              &p->m_sMountPath};
+    }
+    return {};
+  }
+  bool* NASIsVdm() {
+    auto* p = dynamic_cast<CelerraSnapDeviceNAS*>(m_pDevice);
+    return p == nullptr ? nullptr : &p->m_bIsVdm;
+  }
+  const std::string* NASMoverMountPath() {
+    auto* p = dynamic_cast<CelerraSnapDeviceNAS*>(m_pDevice);
+    return p == nullptr ? nullptr : &p->m_sMoverMountPath;
+  }
 
  private:
   CelerraSnapDevice* m_pDevice;  // borrowed
@@ -112,6 +144,69 @@ void CheckFSRoundTrip(const char* pszKind, bool bBase,
   Fixture oSecond(pszKind, SNAP_OP_SNAP);
   FUZZ_CHECK(ParseFS(oSecond.pDevice.get(), bBase, sWritten));
   FUZZ_CHECK(WriteFS(oSecond.pDevice.get(), bBase) == sWritten);
+}
+
+// Members from pieces of sText (no NUL: the host keeps C strings), written
+// by the kind's writer and read back by a new device of the kind.
+void CheckFSWriter(const char* pszKind, const std::string& sText) {
+  const std::vector<std::string> v = FuzzFields(sText, '\x01', 9);
+  Fixture oFirst(pszKind, SNAP_OP_PREPARE);
+  CelerraSnapDeviceTestPeer oPeer(oFirst.pDevice.get());
+  _CelerraStorageResource& oResource = oPeer.StorageResource();
+  oResource.sPFSId = v[0];
+  // Any 32-bit value: the writer prints it in decimal.
+  uint32_t nType = 0;
+  for (size_t i = 0; i < v[1].size() && i < 4; ++i) {
+    nType = (nType << 8) | static_cast<unsigned char>(v[1][i]);
+  }
+  oResource.eStorageType = static_cast<eCelerraStgType>(nType);
+  oResource.sStorageExtra = v[2];
+  std::vector<std::string*> vMembers = oPeer.KindMembers();
+  for (size_t i = 0; i < vMembers.size(); ++i) *vMembers[i] = v[3 + i];
+  const bool bIsVdm = !v[8].empty() && (v[8][0] & 1) != 0;
+  if (oPeer.NASIsVdm() != nullptr) *oPeer.NASIsVdm() = bIsVdm;
+
+  bool bSeparator = false;
+  for (size_t i = 0; i < 3 + vMembers.size(); ++i) {
+    if (i != 1 && v[i].find('|') != npos) bSeparator = true;
+  }
+  const bool bStored = oFirst.pDevice->UpdateFSMetaData();
+  FUZZ_CHECK(bStored == !bSeparator);
+  if (!bStored) {
+    FUZZ_CHECK(oFirst.oRecord.mMetaData.count(SM_MDT_FS_INFO) == 0);
+    return;
+  }
+  const std::string sStored = oFirst.oRecord.mMetaData[SM_MDT_FS_INFO];
+  FUZZ_CHECK(sStored == oFirst.pDevice->GetFSMetaData());
+
+  // The members a reader requires.
+  bool bRequired = !v[0].empty() && !v[2].empty();
+  if (std::string(pszKind) == "nfs") {
+    bRequired = bRequired && !v[4].empty() && !v[5].empty();
+  } else {
+    bRequired = bRequired && !v[3].empty() && !v[4].empty() && !v[6].empty();
+  }
+  Fixture oSecond(pszKind, SNAP_OP_DELETE);
+  CelerraSnapDeviceTestPeer oRead(oSecond.pDevice.get());
+  const bool bRead = oSecond.pDevice->ParseFSMetaData(sStored);
+  FUZZ_CHECK(bRead == bRequired);
+  if (!bRead) return;
+  const _CelerraStorageResource& oBack = oRead.StorageResource();
+  FUZZ_CHECK(oBack.sPFSId == oResource.sPFSId);
+  FUZZ_CHECK(oBack.eStorageType == oResource.eStorageType);
+  FUZZ_CHECK(oBack.sStorageExtra == oResource.sStorageExtra);
+  std::vector<std::string*> vBack = oRead.KindMembers();
+  FUZZ_CHECK(vBack.size() == vMembers.size());
+  for (size_t i = 0; i < vBack.size(); ++i) {
+    FUZZ_CHECK(*vBack[i] == *vMembers[i]);
+  }
+  // The file server is named by the stored target host name.
+  FUZZ_CHECK(oRead.ArrayIdentifier() == v[3]);
+  if (oRead.NASIsVdm() != nullptr) {
+    FUZZ_CHECK(*oRead.NASIsVdm() == bIsVdm);
+    FUZZ_CHECK(*oRead.NASMoverMountPath() ==
+               (bIsVdm ? "/root_vdm_" + v[6] + v[7] : v[7]));
+  }
 }
 
 // sText: as the host hands it over (no NUL).
@@ -219,6 +314,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     CheckFSRoundTrip(pszKind, false, sText);
   }
   CheckFSRoundTrip("nfs", true, sText);
+  for (const char* pszKind : kKinds) {
+    CheckFSWriter(pszKind, sHostText);
+  }
   CheckSnapUUID(sHostText);
   CheckMountInfo(sText);
 

@@ -1,21 +1,44 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (fuzz/) with clang and runs each for a bounded
-# time on its seed corpus.
+# time on its seed corpus, with its dictionary (fuzz/<target>.dict).
 #
-#   scripts/fuzz.sh [BUILD_DIR] [SECONDS]
+#   scripts/fuzz.sh [BUILD_DIR] [SECONDS] [TARGET...]
 #
 # BUILD_DIR defaults to build-fuzz in the repository; SECONDS (per target)
-# to 20. New inputs go to BUILD_DIR/corpus/<target>, crashes to
-# BUILD_DIR/artifacts/; the seed corpus in fuzz/corpus/ is only read.
+# to 20; TARGET to every target. New inputs go to BUILD_DIR/corpus/<target>
+# and are kept from run to run, crashes to BUILD_DIR/artifacts/; the seed
+# corpus in fuzz/corpus/ is only read. A saved crash is replayed with
+#   BUILD_DIR/fuzz/<target> BUILD_DIR/artifacts/<file>
+# and belongs, once fixed, in fuzz/regressions/<target>/ (tests/fuzz replays
+# it in the ordinary suite). ZK_FUZZ_JOBS runs that many fuzzing processes
+# per target (libFuzzer -fork); default 1.
 # Installs clang and its fuzzer runtime with apt-get when they are missing.
-# Exits non-zero when a target finds a fault.
+# Prints each target's executions and executions per second. Exits non-zero
+# when a target finds a fault.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${1:-$root/build-fuzz}
 seconds=${2:-20}
-targets=(codec_fuzz arrayinfo_fuzz hostid_fuzz metadata_fuzz layout_fuzz)
+all_targets=(codec_fuzz arrayinfo_fuzz hostid_fuzz metadata_fuzz layout_fuzz
+  ops_fuzz)
+if (($# > 2)); then
+  targets=("${@:3}")
+else
+  targets=("${all_targets[@]}")
+fi
 jobs=${ZK_BUILD_JOBS:-2}
+fuzz_jobs=${ZK_FUZZ_JOBS:-1}
+for target in "${targets[@]}"; do
+  if [[ " ${all_targets[*]} " != *" $target "* ]]; then
+    echo "fuzz.sh: unknown target '$target' (known: ${all_targets[*]})" >&2
+    exit 2
+  fi
+done
+if [[ ! $fuzz_jobs =~ ^[1-9][0-9]*$ ]]; then
+  echo "fuzz.sh: ZK_FUZZ_JOBS must be a positive whole number" >&2
+  exit 2
+fi
 
 if [[ ! $seconds =~ ^[0-9]+$ ]]; then
   echo "fuzz.sh: SECONDS must be a whole number, got '$seconds'" >&2
@@ -61,16 +84,49 @@ cmake -S "$root" -B "$build" -G Ninja \
 ninja -C "$build" -j "$jobs" "${targets[@]}"
 
 failed=()
+summary=()
 for target in "${targets[@]}"; do
   work="$build/corpus/$target"
+  log="$build/$target.log"
   mkdir -p "$work" "$build/artifacts"
   echo "== $target: ${seconds}s"
-  if ! "$build/fuzz/$target" -max_total_time="$seconds" -print_final_stats=1 \
-      -artifact_prefix="$build/artifacts/$target-" \
-      "$work" "$root/fuzz/corpus/$target"; then
-    failed+=("$target")
+  args=(-print_final_stats=1 -timeout=25
+    -artifact_prefix="$build/artifacts/$target-")
+  # ZK_FUZZ_RUNS makes a run repeatable: that many inputs from a fixed seed
+  # (ZK_FUZZ_SEED, default 1) instead of a time budget. The test command
+  # uses it, so that what one machine ran clean runs clean on the next.
+  if [[ -n ${ZK_FUZZ_RUNS:-} ]]; then
+    args+=(-runs="$ZK_FUZZ_RUNS" -seed="${ZK_FUZZ_SEED:-1}")
+  else
+    args+=(-max_total_time="$seconds")
   fi
+  # The whole-operation target's world keeps process-wide state that grows
+  # from input to input (the CIFS server cache, the file server store's
+  # caches), so libFuzzer's leak check would scan the heap after nearly
+  # every input. Its inputs are checked for leaks where the suite replays
+  # them under ASan (tests/fuzz, at exit).
+  if [[ $target == ops_fuzz ]]; then
+    args+=(-detect_leaks=0)
+  fi
+  if [[ -f $root/fuzz/$target.dict ]]; then
+    args+=(-dict="$root/fuzz/$target.dict")
+  fi
+  if ((fuzz_jobs > 1)); then
+    args+=(-fork="$fuzz_jobs" -ignore_crashes=0)
+  fi
+  if ! "$build/fuzz/$target" "${args[@]}" "$work" "$root/fuzz/corpus/$target" \
+      >"$log" 2>&1; then
+    failed+=("$target")
+    tail -n 40 "$log"
+  fi
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
+  rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -n 1)
+  summary+=("$(printf '%-16s %10s runs %8s/s' "$target" "${runs:-?}" \
+    "${rate:-?}")")
 done
+
+echo "== fuzz summary (${seconds}s per target; logs in $build/<target>.log)"
+printf '%s\n' "${summary[@]}"
 
 if ((${#failed[@]} > 0)); then
   echo "fuzz.sh: faults found by: ${failed[*]} (inputs in $build/artifacts)" >&2

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Every test, from a fresh machine: installs what is missing, builds and runs
 # the suite plain and under ASan+UBSan, the threaded suites under TSan, and
-# each fuzz target for a bounded time.
+# each fuzz target for a bounded time. Both suites hold the allocation sweep
+# (ctest label "alloc") and the load/unload loop (label "reload"); the check
+# below makes sure they ran.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=${ZK_JOBS:-2}
@@ -25,17 +27,35 @@ run_suite() {  # build-dir, extra cmake args..., then ctest args after --
   n=$(sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -n 1)
   total_passed=$((total_passed + ${n:-0}))
 }
+
+# Fails when a suite ran none of the tests of a label.
+ran_label() {  # build-dir, label
+  local n
+  n=$(ctest --test-dir "$1" -N -L "$2" | sed -n 's/^Total Tests: \([0-9]*\).*/\1/p')
+  if [ "${n:-0}" -eq 0 ]; then
+    echo "$1: no test labelled $2" >&2
+    exit 1
+  fi
+  echo "=== $1: $n tests labelled $2 ran"
+}
 total_passed=0
 
 run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+ran_label build alloc
+ran_label build reload
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DZK_SANITIZE=address,undefined -DZK_BUILD_BENCH=OFF
+ran_label build-asan alloc
+ran_label build-asan reload
 TSAN_OPTIONS=halt_on_error=1 \
   run_suite build-tsan -DCMAKE_BUILD_TYPE=Debug -DZK_SANITIZE=thread -DZK_BUILD_BENCH=OFF -- -L threads
 
 if [ -x scripts/fuzz.sh ]; then
-  echo "=== fuzz: ${fuzz_secs}s per target"
-  scripts/fuzz.sh build-fuzz "$fuzz_secs"
+  # A fixed number of inputs from a fixed seed per target, so the run is the
+  # same on every machine; ZK_FUZZ_RUNS= (empty) fuzzes for ZK_FUZZ_SECONDS.
+  fuzz_runs=${ZK_FUZZ_RUNS-4000}
+  echo "=== fuzz: ${fuzz_runs:-${fuzz_secs}s} per target"
+  ZK_FUZZ_RUNS=$fuzz_runs scripts/fuzz.sh build-fuzz "$fuzz_secs"
 fi
 
 # The suites stop this script at the first failure, so reaching here means

@@ -21,6 +21,18 @@ const char kHostPasswordKey[] = "hostPassword:";
 const char kPasswordPairKey[] = ",hostPassword:";
 const char kEngineNamePair[] = ",engineName:";
 
+// First pszKey at or after nFrom that starts a pair, i.e. stands right after
+// "{" or ",", as the codec reads keys; npos when there is none. A key or value
+// that merely contains the letters (oldhostPassword:, esx-password:) does not
+// count.
+size_t FindPairKey(const std::string& sText, const char* pszKey, size_t nFrom) {
+  for (size_t n = sText.find(pszKey, nFrom); n != std::string::npos;
+       n = sText.find(pszKey, n + 1)) {
+    if (n > 0 && (sText[n - 1] == '{' || sText[n - 1] == ',')) return n;
+  }
+  return std::string::npos;
+}
+
 // End of a password value that starts after a key found at nKey: the next
 // ",engineName:" pair, else the next "}", else npos.
 size_t PasswordEnd(const std::string& sText, size_t nKey) {
@@ -35,7 +47,7 @@ std::string CelerraUtils::MaskArrayInfoPassword(const std::string& sText) {
   const size_t nKeyLen = sizeof(kHostPasswordKey) - 1;
   std::string sMasked;
   size_t nCopied = 0;
-  size_t nKey = sText.find(kHostPasswordKey);
+  size_t nKey = FindPairKey(sText, kHostPasswordKey, 0);
   while (nKey != std::string::npos) {
     const size_t nStart = nKey + nKeyLen;
     const size_t nEnd = PasswordEnd(sText, nKey);
@@ -43,7 +55,7 @@ std::string CelerraUtils::MaskArrayInfoPassword(const std::string& sText) {
     sMasked += "****";
     if (nEnd == std::string::npos) return sMasked;
     nCopied = nEnd;
-    nKey = sText.find(kHostPasswordKey, nEnd);
+    nKey = FindPairKey(sText, kHostPasswordKey, nEnd);
   }
   sMasked.append(sText, nCopied, std::string::npos);
   return sMasked;
@@ -298,12 +310,12 @@ size_t HostIdPasswordEnd(const std::string& sText, size_t nStart) {
 std::string CelerraUtils::MaskHostIdentifierPassword(const std::string& sText) {
   const size_t nKeyLen = sizeof(kHostIdPasswordKey) - 1;
   std::string sCopy = sText;
-  size_t nKey = sCopy.find(kHostIdPasswordKey);
+  size_t nKey = FindPairKey(sCopy, kHostIdPasswordKey, 0);
   while (nKey != std::string::npos) {
     const size_t nStart = nKey + nKeyLen;
     const size_t nEnd = HostIdPasswordEnd(sCopy, nStart);
     for (size_t i = nStart; i < nEnd; ++i) sCopy[i] = '*';
-    nKey = sCopy.find(kHostIdPasswordKey, nEnd);
+    nKey = FindPairKey(sCopy, kHostIdPasswordKey, nEnd);
   }
   return sCopy;
 }
@@ -314,7 +326,7 @@ std::string CelerraUtils::StripHostIdentifierPassword(
       ",vcname:", ",esxname:", ",vmkernel:"};
   const size_t nKeyLen = sizeof(kHostIdPasswordKey) - 1;
   std::string sCopy = sText;
-  size_t nKey = sCopy.find(kHostIdPasswordKey);
+  size_t nKey = FindPairKey(sCopy, kHostIdPasswordKey, 0);
   while (nKey != std::string::npos) {
     const size_t nStart = nKey + nKeyLen;
     size_t nEnd = HostIdPasswordEnd(sCopy, nStart);
@@ -323,7 +335,7 @@ std::string CelerraUtils::StripHostIdentifierPassword(
       if (n != std::string::npos && n < nEnd) nEnd = n;
     }
     sCopy.erase(nStart, nEnd - nStart);
-    nKey = sCopy.find(kHostIdPasswordKey, nStart);
+    nKey = FindPairKey(sCopy, kHostIdPasswordKey, nStart);
   }
   return sCopy;
 }

@@ -113,15 +113,18 @@ class CelerraUtils {
                                    std::string& sSerial);
   std::string GetError() const { return m_sError; }
 
-  // The array information text with the value of every "hostPassword:"
-  // pair replaced by "****" (to the end of the text when it has no end).
+  // The array information text with the value of every "hostPassword" pair
+  // replaced by "****" (to the end of the text when it has no end). A key
+  // counts only as a whole key, right after "{" or ","; text that merely
+  // contains "hostPassword:" (oldhostPassword:x) is left as it is.
   // Safe to log, and the text every other key is read from, so that
   // key-like text inside a password is never taken for a value.
   static std::string MaskArrayInfoPassword(const std::string& sArrayInfo);
-  // A VMware host identifier with every character of each "password:"
-  // value replaced by "*", up to the last "}" (a password may hold "}").
+  // A VMware host identifier with every character of each "password" value
+  // replaced by "*", up to the last "}" (a password may hold "}"). As above,
+  // only a whole key right after "{" or "," counts (not esx-password:1).
   static std::string MaskHostIdentifierPassword(const std::string& sText);
-  // The host identifier with each "password:" value cut out, up to the
+  // The host identifier with each "password" value cut out, up to the
   // next ",vcname:", ",esxname:" or ",vmkernel:" pair or the last "}": the
   // text the identifier's other keys are read from.
   static std::string StripHostIdentifierPassword(const std::string& sText);

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "DeviceTestSupport.h"
-#include "device/ZkSystemClock.h"
 #include "filer/FilerSim.h"
+#include "tests/testclock/ZkTestClock.h"
 
 namespace {
 
@@ -29,10 +29,10 @@ class FilerDeviceTest : public DeviceTest {
     oLayout.file_systems.back().storage_extra = "pool_a";
     zkfiler::Status oStatus = zkfiler::Install(oLayout);
     ASSERT_TRUE(oStatus.ok()) << oStatus.ToString();
-    ZkSetNowForTesting([] { return int64_t{1700000000}; });
+    zktest::FixNow(1700000000);
   }
   void TearDown() override {
-    ZkSetNowForTesting(nullptr);
+    zktest::UnfixNow();
     DeviceTest::TearDown();
   }
 

@@ -7,7 +7,7 @@
 
 #include "DeviceTestSupport.h"
 #include "ScopedHostsFile.h"
-#include "device/ZkSystemClock.h"
+#include "tests/testclock/ZkTestClock.h"
 
 namespace {
 
@@ -20,11 +20,9 @@ const char kFSInfo[] = "filer1|fs1|1|x|server_2|/fs1|";
 
 class PrepareTest : public DeviceTest {
  protected:
-  void SetUp() override {
-    ZkSetNowForTesting([] { return int64_t{1700000000}; });
-  }
+  void SetUp() override { zktest::FixNow(1700000000); }
   void TearDown() override {
-    ZkSetNowForTesting(nullptr);
+    zktest::UnfixNow();
     DeviceTest::TearDown();
   }
 

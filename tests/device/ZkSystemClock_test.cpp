@@ -1,63 +1,72 @@
-// The clock and host name seam: test overrides and environment variables.
+// The clock and host name seam: the plug-in asks the C library, so what a
+// test fixes by interposing time and gethostname (tests/testclock) is what
+// the plug-in sees, and nothing else changes it.
 #include "device/ZkSystemClock.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
+#include <stdlib.h>
+#include <sys/utsname.h>
+#include <time.h>
 
-#include <cstdlib>
-#include <ctime>
+#include <string>
+
+#include "tests/testclock/ZkTestClock.h"
 
 namespace {
 
-class ScopedEnv {
- public:
-  ScopedEnv(const char* pszName, const char* pszValue) : m_pszName(pszName) {
-    setenv(pszName, pszValue, 1);
-  }
-  ~ScopedEnv() { unsetenv(m_pszName); }
+int64_t SystemSeconds() {
+  struct timespec oNow;
+  EXPECT_EQ(0, clock_gettime(CLOCK_REALTIME, &oNow));
+  return static_cast<int64_t>(oNow.tv_sec);
+}
 
- private:
-  const char* m_pszName;
-};
-
-TEST(ZkSystemClockTest, OverrideWinsAndResetRestoresTheClock) {
-  ZkSetNowForTesting([] { return int64_t{42}; });
-  EXPECT_EQ(ZkNow(), 42);
-  ZkSetNowForTesting(nullptr);
-  int64_t nBefore = static_cast<int64_t>(std::time(nullptr));
-  int64_t nNow = ZkNow();
+TEST(ZkSystemClockTest, TheProcessClockOrTheSystemOne) {
+  zktest::FixNow(42);
+  EXPECT_EQ(42, ZkNow());
+  zktest::FixNow(1700000000);
+  EXPECT_EQ(1700000000, ZkNow());
+  zktest::UnfixNow();
+  const int64_t nBefore = SystemSeconds();
+  const int64_t nNow = ZkNow();
   EXPECT_GE(nNow, nBefore);
-  EXPECT_LE(nNow, static_cast<int64_t>(std::time(nullptr)));
+  EXPECT_LE(nNow, SystemSeconds());
 }
 
-TEST(ZkSystemClockTest, EnvironmentFixesTheTime) {
-  {
-    ScopedEnv oNow("ZK_TEST_NOW", "1700000000");
-    EXPECT_EQ(ZkNow(), 1700000000);
-  }
-  {
-    // Not a whole number: the system clock.
-    ScopedEnv oNow("ZK_TEST_NOW", "17x");
-    EXPECT_GT(ZkNow(), 1700000000);
-  }
+// The plug-in once read ZK_TEST_NOW and ZK_TEST_HOSTNAME from its host's
+// environment; a host that sets them must change nothing.
+TEST(ZkSystemClockTest, IgnoresTheTestVariablesOfItsHost) {
+  setenv("ZK_TEST_NOW", "1234", 1);
+  setenv("ZK_TEST_HOSTNAME", "from-environment", 1);
+  EXPECT_NE(1234, ZkNow());
+  EXPECT_NE("from-environment", ZkLocalHostName());
+  unsetenv("ZK_TEST_NOW");
+  unsetenv("ZK_TEST_HOSTNAME");
 }
 
-TEST(ZkSystemClockTest, HostNameFromOverrideEnvironmentOrSystem) {
-  char szName[64] = {0};
-  ASSERT_EQ(gethostname(szName, sizeof(szName) - 1), 0);
-  EXPECT_EQ(ZkLocalHostName(), szName);
-  {
-    ScopedEnv oName("ZK_TEST_HOSTNAME", "");
-    EXPECT_EQ(ZkLocalHostName(), "");
+TEST(ZkSystemClockTest, HostNameAsGethostnameGivesIt) {
+  struct Case {
+    std::string sFixed;
+    std::string sExpected;
+  };
+  const Case aCases[] = {
+      {"esx-7", "esx-7"},
+      {"backup1.zk.test", "backup1.zk.test"},
+      {"", ""},
+      {std::string(62, 'a'), std::string(62, 'a')},
+      // No room for the terminating zero: gethostname fails.
+      {std::string(63, 'b'), ""},
+      {std::string(200, 'c'), ""},
+  };
+  for (const Case& oCase : aCases) {
+    SCOPED_TRACE(oCase.sFixed);
+    zktest::FixHostName(oCase.sFixed);
+    EXPECT_EQ(oCase.sExpected, ZkLocalHostName());
   }
-  {
-    ScopedEnv oName("ZK_TEST_HOSTNAME", "esx-7");
-    EXPECT_EQ(ZkLocalHostName(), "esx-7");
-    ZkSetHostNameForTesting([] { return std::string("fixed"); });
-    EXPECT_EQ(ZkLocalHostName(), "fixed");
-    ZkSetHostNameForTesting(nullptr);
-    EXPECT_EQ(ZkLocalHostName(), "esx-7");
-  }
+  zktest::UnfixHostName();
+  struct utsname oSystem;
+  ASSERT_EQ(0, uname(&oSystem));
+  const std::string sSystem = oSystem.nodename;
+  EXPECT_EQ(sSystem.size() < 63 ? sSystem : "", ZkLocalHostName());
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "filer/FilerSim.h"
+#include "tests/testclock/ZkTestClock.h"
 #include "utils/CelerraUtils.h"
 
 namespace zke2e {
@@ -70,7 +71,7 @@ void E2ETest::SetUp() {
            << "\n";
   }
   setenv("ZK_HOSTS_FILE", sHosts.c_str(), 1);
-  setenv("ZK_TEST_NOW", std::to_string(kNow).c_str(), 1);
+  zktest::FixNow(kNow);
 
   ASSERT_TRUE(zkfiler::UseInMemoryStore().ok());
   zkfiler::ServerLayout oLayout(kControlHost, "nasadmin", kPassword);
@@ -99,7 +100,7 @@ void E2ETest::TearDown() {
     EXPECT_EQ(std::string::npos, sText.find(kPassword)) << sText;
   }
   unsetenv("ZK_HOSTS_FILE");
-  unsetenv("ZK_TEST_NOW");
+  zktest::UnfixNow();
   if (!m_sTempDir.empty()) {
     std::remove((m_sTempDir + "/hosts").c_str());
     rmdir(m_sTempDir.c_str());

@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <climits>
 #include <deque>
 #include <string>
 #include <vector>
@@ -46,6 +48,20 @@ std::string NfsDevice(const std::string& sExportPath,
 std::string UncDevice(const std::string& sServer, const std::string& sShare);
 std::string LunDevice();  // a non-VMware "fc" device
 
+// The fixture's sink: keeps every line, or, after SetMaxLevel, only the
+// debug lines up to that level (error lines always), so that the logger does
+// not even format the others, as with ZK_DEBUG_LEVEL and the default sink.
+class E2ELogSink : public ZkCaptureLogSink {
+ public:
+  bool Wants(ZkLogLine::Stream eStream, int nLevel) const override {
+    return eStream == ZkLogLine::kError || nLevel <= m_nMaxLevel.load();
+  }
+  void SetMaxLevel(int nLevel) { m_nMaxLevel.store(nLevel); }
+
+ private:
+  std::atomic<int> m_nMaxLevel{INT_MAX};
+};
+
 class E2ETest : public ::testing::Test {
  protected:
   void SetUp() override;
@@ -60,7 +76,7 @@ class E2ETest : public ::testing::Test {
   std::vector<ZkLogLine> LinesEqualTo(const std::string& sText) const;
 
   const PluginUnderTest* m_pPlugin = nullptr;
-  ZkCaptureLogSink m_oSink;
+  E2ELogSink m_oSink;
   zkref::ArrayDatabase m_oDatabase;
   zkref::MemOSUtil m_oOSUtil{kJobId};
   std::deque<zkref::MemSnapInfo> m_dRecords;

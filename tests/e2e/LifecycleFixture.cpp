@@ -5,6 +5,7 @@
 #include <atomic>
 #include <fstream>
 
+#include "tests/testclock/ZkTestClock.h"
 #include "utils/CelerraUtils.h"
 
 namespace zke2e {
@@ -81,7 +82,7 @@ void LifecycleTest::SetUp() {
   E2ETest::SetUp();
   if (HasFatalFailure()) return;
   SetNow(g_nNextNow.fetch_add(10 * 86400));
-  setenv("ZK_TEST_HOSTNAME", kClientHost, 1);
+  zktest::FixHostName(kClientHost);
   {
     std::ofstream oHosts(getenv("ZK_HOSTS_FILE"), std::ios::app);
     oHosts << "10.11.12.13 " << kNas1 << "\n"
@@ -119,13 +120,13 @@ void LifecycleTest::InstallFileServers() {
 }
 
 void LifecycleTest::TearDown() {
-  unsetenv("ZK_TEST_HOSTNAME");
+  zktest::UnfixHostName();
   E2ETest::TearDown();
 }
 
 void LifecycleTest::SetNow(long nNow) {
   m_nNow = nNow;
-  setenv("ZK_TEST_NOW", std::to_string(nNow).c_str(), 1);
+  zktest::FixNow(nNow);
 }
 
 ZKSO::ResultCode LifecycleTest::Run(

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tests/e2e/LifecycleFixture.h"
+#include "tests/testclock/ZkTestClock.h"
 #include "utils/CelerraUtils.h"
 
 namespace zke2e {
@@ -136,8 +137,7 @@ TEST_F(LifecycleE2ETest, PrepareSnapMapUnmapDelete) {
     vSources.push_back(oEntry.args.substr(0, oEntry.args.find(' ')));
   }
   EXPECT_EQ((std::vector<std::string>{"source=/fs1", "source=/fs2/dirA",
-                                      "source=/root_vdm_3/fs3",
-                                      "source=/fs2"}),
+                                      "source=/root_vdm_3/fs3", "source=/fs2"}),
             vSources);
   EXPECT_EQ(
       1u,
@@ -384,7 +384,7 @@ TEST_F(LifecycleE2ETest, MapWithoutAHostNameProcessesNoRecord) {
   std::vector<zkref::MemSnapInfo*> vRecords =
       Snapped({NewRecord(NfsExportDevice("/fs1", kNas1), "a"),
                NewRecord(NfsExportDevice("/fs1", kNas2), "b")});
-  setenv("ZK_TEST_HOSTNAME", "", 1);
+  zktest::FixHostName("");
   ASSERT_TRUE(zkfiler::ResetJournal().ok());
 
   EXPECT_EQ(ZKSO::RESULT_FAILURE, Map(vRecords));

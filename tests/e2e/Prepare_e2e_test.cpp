@@ -6,6 +6,7 @@
 
 #include "filer/FilerSim.h"
 #include "tests/e2e/E2EFixture.h"
+#include "tests/testclock/ZkTestClock.h"
 
 namespace zke2e {
 namespace {
@@ -111,7 +112,7 @@ TEST_F(PrepareE2ETest, NfsDevicesAreReadyForSnap) {
 
 TEST_F(PrepareE2ETest, SnapNameFollowsTheClock) {
   AddFilerEntry();
-  setenv("ZK_TEST_NOW", "1234567890", 1);
+  zktest::FixNow(1234567890);
   zkref::MemSnapInfo* pRecord = NewRecord(NfsDevice(kExportPath), "weekly");
   EXPECT_EQ(ZKSO::RESULT_SUCCESS, Prepare({pRecord}));
   EXPECT_EQ("weekly_1234567890", pRecord->sSnapName);

@@ -125,6 +125,33 @@ TEST_F(CelerraUtilsTest, ParseArrayInfoNeverLogsThePassword) {
        "h", "", "x{hostUserName:Secr3tUser",
        "Array Info: [{hostName:h,hostPassword:****,engineName:e}]",
        "Secr3tUser"},
+      // Only a pair's whole key counts: "hostPassword:" right after "{" or
+      // ",". Keys and values that merely contain the letters are read as
+      // the codec reads them, and the pairs after them are still found.
+      {"key ending in hostPassword is an ordinary key",
+       "{arrayId:7,oldhostPassword:x,hostName:h,hostUserName:u}", "7", "h", "u",
+       "",
+       "Array Info: [{arrayId:7,oldhostPassword:x,hostName:h,hostUserName:u}]",
+       ""},
+      {"value holding hostPassword: is an ordinary value",
+       "{arrayId:a-hostPassword:1,hostName:h,hostUserName:u}",
+       "a-hostPassword:1", "h", "u", "",
+       "Array Info: [{arrayId:a-hostPassword:1,hostName:h,hostUserName:u}]",
+       ""},
+      {"lookalike key before the real password pair",
+       "{arrayId:7,myhostPassword:seen,hostName:h,hostPassword:Anch-Sec1,"
+       "engineName:e,hostUserName:u}",
+       "7", "h", "u", "Anch-Sec1",
+       "Array Info: [{arrayId:7,myhostPassword:seen,hostName:h,"
+       "hostPassword:****,engineName:e,hostUserName:u}]",
+       "Anch-Sec1"},
+      {"lookalike key after the real password pair",
+       "{hostName:h,hostPassword:Anch-Sec2,engineName:e,xhostPassword:y,"
+       "hostUserName:u}",
+       "", "h", "u", "Anch-Sec2",
+       "Array Info: [{hostName:h,hostPassword:****,engineName:e,"
+       "xhostPassword:y,hostUserName:u}]",
+       "Anch-Sec2"},
       {"empty text", "", "", "", "", "", "Array Info: []", ""},
       {"null text", nullptr, "", "", "", "", "Array Info: []", ""},
   };
@@ -384,11 +411,21 @@ TEST_F(CelerraUtilsTest, PrintVMWareHostIdentifierMasksPasswords) {
       {"{password:abc", "{password:***"},
       {"password:", "password:"},
       // Masked up to the last "}": a password may itself hold "}".
-      {"{password:a}{password:bcd}x", "{password:" + std::string(15, '*') + "}x"},
+      {"{password:a}{password:bcd}x",
+       "{password:" + std::string(15, '*') + "}x"},
       {"{esxname:e,password:Pw-123}Pw-123,vmkernel:1|}",
        "{esxname:e,password:" + std::string(25, '*') + "}"},
       {"{esxname:e,password:" + sLong + "}",
        "{esxname:e,password:" + std::string(sLong.size(), '*') + "}"},
+      // Only a pair's whole key counts: "password:" right after "{" or ",".
+      {"{vcname:vc1,esxname:esx-password:1,vmkernel:1.2.3.4|}",
+       "{vcname:vc1,esxname:esx-password:1,vmkernel:1.2.3.4|}"},
+      {"{vcname:vc1,oldpassword:x,esxname:e}",
+       "{vcname:vc1,oldpassword:x,esxname:e}"},
+      {"{esxname:esx-password:1,password:Pw-123}",
+       "{esxname:esx-password:1,password:******}"},
+      {"{vcname:password:v,password:Pw-123,esxname:e}",
+       "{vcname:password:v,password:" + std::string(16, '*') + "}"},
       {"", ""},
   };
   for (const MaskCase& o : aCases) {
@@ -400,6 +437,53 @@ TEST_F(CelerraUtilsTest, PrintVMWareHostIdentifierMasksPasswords) {
     EXPECT_EQ("CelerraUtils::PrintVMWareHostIdentifier", v[0].sTag);
   }
   ExpectNotLogged("Pw-123");
+}
+
+struct StripCase {
+  const char* pszName;
+  std::string sText;
+  std::string sVCName, sESXName, sVMKernel;  // as read from the stripped copy
+};
+
+// The copy the host identifier's keys are read from: each password value is
+// cut out, and the pairs around it read as the codec reads them.
+TEST(CelerraUtilsHostIdentifier, StripPasswordKeepsThePairsAround) {
+  const StripCase aCases[] = {
+      {"password between the read pairs",
+       "{vcname:vc1,password:Pw-123,esxname:esx1,vmkernel:1.2.3.4|}", "vc1",
+       "esx1", "1.2.3.4|"},
+      {"password first, holding commas",
+       "{password:a,b{c,esxname:esx1,vmkernel:1.2.3.4|}", "", "esx1",
+       "1.2.3.4|"},
+      {"value holding password: is read whole",
+       "{vcname:vc1,esxname:esx-password:1,vmkernel:1.2.3.4|}", "vc1",
+       "esx-password:1", "1.2.3.4|"},
+      {"key ending in password is an ordinary pair",
+       "{vcname:vc1,oldpassword:x,esxname:esx1,vmkernel:1.2.3.4|}", "vc1",
+       "esx1", "1.2.3.4|"},
+      {"lookalike value before the real password pair",
+       "{esxname:esx-password:1,password:Pw-123,vmkernel:1.2.3.4|}", "",
+       "esx-password:1", "1.2.3.4|"},
+      {"password last", "{vcname:vc1,esxname:esx1,password:Pw-123}", "vc1",
+       "esx1", ""},
+  };
+  for (const StripCase& o : aCases) {
+    SCOPED_TRACE(o.pszName);
+    const std::string sStripped =
+        CelerraUtils::StripHostIdentifierPassword(o.sText);
+    EXPECT_EQ(std::string::npos, sStripped.find("Pw-123")) << sStripped;
+    const bool bDeformat = true;
+    const bool bLogValue = false;
+    std::string sVC, sESX, sVMKernel;
+    CelerraUtils::GetJsonValue(sStripped, "vcname", sVC, bDeformat, bLogValue);
+    CelerraUtils::GetJsonValue(sStripped, "esxname", sESX, bDeformat,
+                               bLogValue);
+    CelerraUtils::GetJsonValue(sStripped, "vmkernel", sVMKernel, bDeformat,
+                               bLogValue);
+    EXPECT_EQ(o.sVCName, sVC);
+    EXPECT_EQ(o.sESXName, sESX);
+    EXPECT_EQ(o.sVMKernel, sVMKernel);
+  }
 }
 
 // ---- Small helpers ----

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "filer/FilerSim.h"
+#include "tests/testclock/ZkTestClock.h"
 
 namespace zktest {
 
@@ -143,8 +144,12 @@ ZksnapTest::Spawned ZksnapTest::Spawn(const std::vector<std::string>& vArgs,
   }
   std::vector<std::string> vAll = {ZKSNAP_PATH};
   vAll.insert(vAll.end(), vArgs.begin(), vArgs.end());
+  // zksnap's clock and host name come from the test clock library, which
+  // reads ZK_TEST_NOW and ZK_TEST_HOSTNAME; the plug-in never does.
+  const std::string sPreload = zktest::PreloadFor(ZK_TEST_CLOCK_PRELOAD);
   oRun.nPid = fork();
   if (oRun.nPid == 0) {
+    setenv("LD_PRELOAD", sPreload.c_str(), 1);
     for (const std::string& s : vEnv) {
       const size_t n = s.find('=');
       setenv(s.substr(0, n).c_str(), s.substr(n + 1).c_str(), 1);
