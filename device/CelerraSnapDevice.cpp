@@ -24,14 +24,37 @@ ZKUint64 JobIdOf(ZKSO::ZKOSUtil* pOSUtil) {
   return pOSUtil != nullptr ? pOSUtil->GetJobId() : 0;
 }
 
-// A zero-filled buffer of nSize bytes (at least one, so that an empty answer
-// can always be read); null when it cannot be allocated.
-std::unique_ptr<char[]> NewZeroedBuffer(uint16_t nSize) {
-  size_t nBytes = nSize > 0 ? nSize : 1;
-  std::unique_ptr<char[]> pBuffer(new (std::nothrow) char[nBytes]);
-  if (pBuffer) std::memset(pBuffer.get(), 0, nBytes);
-  return pBuffer;
-}
+// A zero-filled buffer a host getter writes into. Sizes up to
+// kInitialBufferSize (every first attempt) use the object's own bytes, so
+// reading a record takes no heap allocation; a larger size the host asks
+// for comes from the heap.
+class GetterBuffer {
+ public:
+  GetterBuffer() = default;
+  GetterBuffer(const GetterBuffer&) = delete;
+  GetterBuffer& operator=(const GetterBuffer&) = delete;
+
+  // nSize zeroed bytes (at least one, so that an empty answer can always be
+  // read); false when they cannot be allocated.
+  bool Reset(uint16_t nSize) {
+    const size_t nBytes = nSize > 0 ? nSize : 1;
+    m_pHeap.reset();
+    m_pData = m_aSmall;
+    if (nBytes > sizeof(m_aSmall)) {
+      m_pHeap.reset(new (std::nothrow) char[nBytes]);
+      m_pData = m_pHeap.get();
+      if (m_pData == nullptr) return false;
+    }
+    std::memset(m_pData, 0, nBytes);
+    return true;
+  }
+  char* Data() const { return m_pData; }
+
+ private:
+  char m_aSmall[kInitialBufferSize];
+  std::unique_ptr<char[]> m_pHeap;
+  char* m_pData = nullptr;
+};
 
 // The text in a buffer of nSize bytes the host has filled: up to the first
 // zero byte, never past the buffer.
@@ -186,35 +209,34 @@ bool CelerraSnapDevice::GetSnapData(ZKSO::SnapInfo* pSnapInfo,
 
   uint16_t nSize = kInitialBufferSize;
   int nAttemptsLeft = 3;
-  std::unique_ptr<char[]> pBuffer;
+  GetterBuffer oBuffer;
   int nResult = 0;
   for (;;) {
     uint16_t nAllocated = nSize;
-    pBuffer = NewZeroedBuffer(nAllocated);
-    if (!pBuffer) {
+    if (!oBuffer.Reset(nAllocated)) {
       EvDebug().DebugJob(-1, kGetSnapDataTag, nJobId, "%s",
                          "Unable to allocate memory for input buffer.");
       return false;
     }
     switch (static_cast<int>(eType)) {
       case CELERRA_SNAPINFO_HOST_IDENTIFIER:
-        nResult = pSnapInfo->GetHostIdentifier(pBuffer.get(), &nSize);
+        nResult = pSnapInfo->GetHostIdentifier(oBuffer.Data(), &nSize);
         break;
       case CELERRA_SNAPINFO_SNAP_NAME:
-        nResult = pSnapInfo->GetSnapName(pBuffer.get(), &nSize);
+        nResult = pSnapInfo->GetSnapName(oBuffer.Data(), &nSize);
         break;
       case CELERRA_SNAPINFO_SOURCE_DEVICE:
-        nResult = pSnapInfo->GetSourceDevice(pBuffer.get(), &nSize);
+        nResult = pSnapInfo->GetSourceDevice(oBuffer.Data(), &nSize);
         break;
       case CELERRA_SNAPINFO_ARRAY_INFO:
-        nResult = pSnapInfo->GetArrayInfo(pBuffer.get(), &nSize);
+        nResult = pSnapInfo->GetArrayInfo(oBuffer.Data(), &nSize);
         break;
       case CELERRA_SNAPINFO_SNAP_DEVICE:
-        nResult = pSnapInfo->GetSnapDevice(pBuffer.get(), &nSize);
+        nResult = pSnapInfo->GetSnapDevice(oBuffer.Data(), &nSize);
         break;
       case 6:
         // Data type 6 reads the record's metadata entry 9.
-        nResult = pSnapInfo->GetMetaData(9, pBuffer.get(), &nSize);
+        nResult = pSnapInfo->GetMetaData(9, oBuffer.Data(), &nSize);
         break;
       default:
         nResult = 0;  // nothing to read
@@ -222,7 +244,9 @@ bool CelerraSnapDevice::GetSnapData(ZKSO::SnapInfo* pSnapInfo,
     }
     if (nResult == 2 && --nAttemptsLeft > 0) continue;
     if (nResult != 0) return false;
-    if (pBuffer[0] != '\0') sValue = TextOf(pBuffer.get(), nAllocated);
+    if (oBuffer.Data()[0] != '\0') {
+      sValue = TextOf(oBuffer.Data(), nAllocated);
+    }
     return true;
   }
 }
@@ -237,23 +261,24 @@ bool CelerraSnapDevice::GetSnapMetadata(const int& nType, std::string& sValue,
   if (m_pSnapInfo == nullptr) return false;
   uint16_t nSize = kInitialBufferSize;
   uint16_t nAllocated = nSize;
-  std::unique_ptr<char[]> pBuffer = NewZeroedBuffer(nAllocated);
+  GetterBuffer oBuffer;
+  bool bAllocated = oBuffer.Reset(nAllocated);
   int nResult = 1;
-  if (pBuffer) {
-    nResult = m_pSnapInfo->GetMetaData(nType, pBuffer.get(), &nSize);
+  if (bAllocated) {
+    nResult = m_pSnapInfo->GetMetaData(nType, oBuffer.Data(), &nSize);
     int nCounter = 3;
     while (nResult == 2 && nCounter > 0) {
       --nCounter;
       nAllocated = nSize;
-      pBuffer = NewZeroedBuffer(nAllocated);
-      if (!pBuffer) {
+      bAllocated = oBuffer.Reset(nAllocated);
+      if (!bAllocated) {
         nResult = 1;
         break;
       }
-      nResult = m_pSnapInfo->GetMetaData(nType, pBuffer.get(), &nSize);
+      nResult = m_pSnapInfo->GetMetaData(nType, oBuffer.Data(), &nSize);
     }
   }
-  if (!pBuffer) {
+  if (!bAllocated) {
     if (pbNoMemory != nullptr) *pbNoMemory = true;
     EvDebug().DebugJob(-1, kGetSnapMetadataTag, JobId(), "%s",
                        "Unable to allocate memory for input buffer.");
@@ -263,7 +288,7 @@ bool CelerraSnapDevice::GetSnapMetadata(const int& nType, std::string& sValue,
                      nType);
     return false;
   }
-  if (pBuffer[0] != '\0') sValue = TextOf(pBuffer.get(), nAllocated);
+  if (oBuffer.Data()[0] != '\0') sValue = TextOf(oBuffer.Data(), nAllocated);
   m_pSnapInfo->Log(0, kGetSnapMetadataTag, "Got value[%s] for Metadata[%d]",
                    sValue.c_str(), nType);
   return true;

@@ -12,12 +12,16 @@ using rows::ReadCkpt;
 using rows::ReadExport;
 using rows::ReadFs;
 
-constexpr const char* kFormat = "zkfiler-state-2";
-constexpr const char* kOldFormat = "zkfiler-state-1";
+constexpr const char* kFormat = "zkfiler-state-3";
+const char* const kOldFormats[] = {"zkfiler-state-1", "zkfiler-state-2"};
 
 // fs.phys_mover/phys_path: where the file system appears on a physical
 // mover, fixed when the server is installed (VDMs never move afterwards).
 // id_counter outlives the server rows so checkpoint ids are never reused.
+// ckpt_fs_count/ckpt_base_count: how many checkpoints each file system has
+// (read-only and writable apart) and how many writable ones each baseline
+// has, kept by the triggers on ckpt, so the limits of a new checkpoint are
+// checked in constant time however many checkpoints a file system holds.
 constexpr const char* kSchema = R"sql(
 CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT);
 CREATE TABLE server(host TEXT PRIMARY KEY, user TEXT, password TEXT,
@@ -49,6 +53,24 @@ CREATE TABLE ckpt(seq INTEGER PRIMARY KEY AUTOINCREMENT, host TEXT, id TEXT,
   UNIQUE(host, id), UNIQUE(host, name));
 CREATE INDEX ckpt_fs ON ckpt(host, fs, writable);
 CREATE INDEX ckpt_baseline ON ckpt(host, baseline);
+CREATE TABLE ckpt_fs_count(host TEXT, fs TEXT, writable INTEGER, n INTEGER,
+  PRIMARY KEY(host, fs, writable));
+CREATE TABLE ckpt_base_count(host TEXT, baseline TEXT, n INTEGER,
+  PRIMARY KEY(host, baseline));
+CREATE TRIGGER ckpt_added AFTER INSERT ON ckpt BEGIN
+  INSERT INTO ckpt_fs_count(host, fs, writable, n)
+    VALUES(NEW.host, NEW.fs, NEW.writable, 1)
+    ON CONFLICT(host, fs, writable) DO UPDATE SET n = n + 1;
+  INSERT INTO ckpt_base_count(host, baseline, n)
+    SELECT NEW.host, NEW.baseline, 1 WHERE NEW.writable = 1
+    ON CONFLICT(host, baseline) DO UPDATE SET n = n + 1;
+END;
+CREATE TRIGGER ckpt_removed AFTER DELETE ON ckpt BEGIN
+  UPDATE ckpt_fs_count SET n = n - 1
+    WHERE host = OLD.host AND fs = OLD.fs AND writable = OLD.writable;
+  UPDATE ckpt_base_count SET n = n - 1
+    WHERE OLD.writable = 1 AND host = OLD.host AND baseline = OLD.baseline;
+END;
 CREATE TABLE fault(id INTEGER PRIMARY KEY AUTOINCREMENT, command TEXT,
   host TEXT, mode INTEGER, n INTEGER, seen INTEGER, status INTEGER,
   component TEXT, facility TEXT, message TEXT, code TEXT, severity TEXT,
@@ -61,11 +83,12 @@ CREATE TABLE journal(seq INTEGER PRIMARY KEY AUTOINCREMENT, pid INTEGER,
 )sql";
 
 const char* const kClearedTables[] = {
-    "server",     "mover", "vdm",   "cifs_server", "cifs_share", "fs",
-    "nfs_export", "ckpt",  "fault", "setting",     "journal"};
-const char* const kServerTables[] = {"server",      "mover",      "vdm",
-                                     "cifs_server", "cifs_share", "fs",
-                                     "nfs_export",  "ckpt"};
+    "server", "mover",      "vdm",    "cifs_server",   "cifs_share",
+    "fs",     "nfs_export", "ckpt",   "ckpt_fs_count", "ckpt_base_count",
+    "fault",  "setting",    "journal"};
+const char* const kServerTables[] = {
+    "server", "mover",      "vdm",  "cifs_server",   "cifs_share",
+    "fs",     "nfs_export", "ckpt", "ckpt_fs_count", "ckpt_base_count"};
 
 std::string PhysicalPath(const FileSystemDef& fs) {
   return fs.on_vdm ? "/root_vdm_" + fs.mover_id + fs.mount_path : fs.mount_path;
@@ -120,7 +143,8 @@ void FilerStore::EnsureSchema(bool create) {
     }
   }
   if (format == kFormat) return;
-  if (format == kOldFormat) {
+  for (const char* old : kOldFormats) {
+    if (format != old) continue;
     throw StoreError("file server state '" + db_->name() +
                      "': made by an older zkfiler; remove it and load the "
                      "layout again");

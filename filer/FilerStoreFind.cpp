@@ -102,19 +102,17 @@ bool FilerStore::FindCheckpointNamed(const std::string& host,
 int64_t FilerStore::CountCheckpoints(const std::string& host,
                                      const std::string& fs_id, bool writable) {
   Statement q = db_->Prepare(
-      "SELECT count(*) FROM ckpt WHERE host=? AND fs=? AND writable=?");
+      "SELECT n FROM ckpt_fs_count WHERE host=? AND fs=? AND writable=?");
   q.Bind(host).Bind(fs_id).Bind(int64_t{writable});
-  q.Step();
-  return q.Int(0);
+  return q.Step() ? q.Int(0) : 0;
 }
 
 int64_t FilerStore::CountWritableOf(const std::string& host,
                                     const std::string& baseline_id) {
-  Statement q = db_->Prepare(
-      "SELECT count(*) FROM ckpt WHERE host=? AND baseline=? AND writable=1");
+  Statement q =
+      db_->Prepare("SELECT n FROM ckpt_base_count WHERE host=? AND baseline=?");
   q.Bind(host).Bind(baseline_id);
-  q.Step();
-  return q.Int(0);
+  return q.Step() ? q.Int(0) : 0;
 }
 
 bool FilerStore::FindWritableOf(const std::string& host,

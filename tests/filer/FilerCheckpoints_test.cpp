@@ -155,6 +155,60 @@ TEST_F(CheckpointTest, WritableLimitPerFileSystem) {
   EXPECT_EQ(LastCode(), "13690535986");
 }
 
+// The limits count what a file system and a baseline hold now: every way a
+// checkpoint goes (a delete, a delete with its baseline, the file server
+// installed again, a reset) gives its place back, and a preset checkpoint
+// of the layout takes one.
+TEST_F(CheckpointTest, LimitsCountWhatIsThereNow) {
+  const std::string base = CreateRO("base");
+  std::string rw = CreateRW("base_RW", base);
+  ASSERT_FALSE(rw.empty());
+  ASSERT_TRUE(client_.DeleteChkPt(rw, "", false));
+  rw = CreateRW("again_RW", base);
+  ASSERT_FALSE(rw.empty()) << LastCode();
+  // Deleting the writable one with its baseline frees both places.
+  ASSERT_TRUE(client_.DeleteChkPt(rw, base, true));
+  std::vector<std::string> writable;
+  for (int i = 0; i < 16; ++i) {
+    const std::string b = CreateRO("b" + std::to_string(i));
+    writable.push_back(CreateRW("w" + std::to_string(i), b));
+    ASSERT_FALSE(writable.back().empty()) << i;
+  }
+  const std::string b16 = CreateRO("b16");
+  EXPECT_TRUE(CreateRW("w16", b16).empty());
+  EXPECT_EQ(LastCode(), "13690535986");
+  ASSERT_TRUE(client_.DeleteChkPt(writable[0], "", false));
+  EXPECT_FALSE(CreateRW("w16", b16).empty()) << LastCode();
+  for (int i = 17; i < 96; ++i) {
+    ASSERT_FALSE(CreateRO("b" + std::to_string(i)).empty()) << i;
+  }
+  EXPECT_TRUE(CreateRO("full").empty());
+  EXPECT_EQ(LastCode(), "13690535984");
+
+  // Installed again: cs1 holds none of them any more.
+  ASSERT_TRUE(zkfiler::LoadLayoutText(kLayout).ok());
+  for (int i = 0; i < 96; ++i) {
+    ASSERT_FALSE(CreateRO("c" + std::to_string(i)).empty()) << i;
+  }
+  EXPECT_TRUE(CreateRO("full").empty());
+  ASSERT_TRUE(zkfiler::Reset().ok());
+  ASSERT_TRUE(zkfiler::LoadLayoutText(kLayout).ok());
+  EXPECT_FALSE(CreateRO("after_reset").empty()) << LastCode();
+
+  // cs2 allows one read-only checkpoint per file system; a preset one takes
+  // it.
+  ASSERT_TRUE(zkfiler::LoadLayoutText("server cs2\n  login admin other\n"
+                                      "  limits ro_per_fs=1\n  mover 2\n"
+                                      "  fs 201 name=fs1 mover=2 mount=/fs1\n"
+                                      "  checkpoint preset fs=201\n")
+                  .ok());
+  ManageCelerra c2(7);
+  c2.SetControlHostInfo("cs2", "admin", "other");
+  std::string id;
+  EXPECT_FALSE(c2.CreateROChkPt("201", CELERRA_STG_UXFS, "", "one", id));
+  EXPECT_EQ(c2.GetLastError().sMessageCode, "13690535984");
+}
+
 TEST_F(CheckpointTest, DeleteRefusedWhileWritableOrExportDepends) {
   const std::string base = CreateRO("base");
   const std::string rw = CreateRW("base_RW", base);
