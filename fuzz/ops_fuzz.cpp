@@ -344,11 +344,17 @@ void CheckCall(char cOp, ZKSO::ResultCode eResult, const Kept& oBefore,
       FUZZ_CHECK(vUUID.size() >= 2);
       FUZZ_CHECK(!CheckpointExists(sHost, vUUID[1], sName));
       break;
-    case ZKSO::SNAP_NOT_FOUND:
+    case ZKSO::SNAP_NOT_FOUND: {
       if (cOp != 'c') break;
+      // Reconcile finds a snapshot only by its id, name and baseline id
+      // together.
       FUZZ_CHECK(vUUID.size() >= 2);
-      FUZZ_CHECK(!CheckpointExists(sHost, vUUID[1], sName));
+      zkfiler::CheckpointView oChkpt;
+      const std::string sBaseline = vUUID.size() >= 3 ? vUUID[2] : "";
+      FUZZ_CHECK(!CheckpointExists(sHost, vUUID[1], sName, &oChkpt) ||
+                 oChkpt.baseline_id != sBaseline);
       break;
+    }
     default:
       break;
   }
