@@ -17,7 +17,7 @@
 # repetitions of all cases run in a random interleaved order, so that a
 # burst of load from other work on the machine spoils one repetition of
 # several cases rather than every repetition of one. Installs gnuplot-nox
-# and jq with apt-get when they are missing. Bounded: about 15 minutes on
+# and jq with apt-get when they are missing. Bounded: about 16 minutes on
 # two shared cores. ZK_BENCH_REDRAW=1 runs nothing: it draws the plot and
 # rewrites the tables from the JSON already in docs/benchmarks.
 set -euo pipefail
