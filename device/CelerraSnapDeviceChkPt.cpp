@@ -5,24 +5,13 @@
 #include <string>
 
 #include "device/CelerraSnapDevice.h"
+#include "device/CelerraStatusLog.h"
 #include "host/EvDebug.h"
 
 namespace {
 
 const char kRevertTag[] = "CelerraSnapDevice::RevertFSFromChkPt";
 const char kDeleteTag[] = "CelerraSnapDevice::DeleteChkPt";
-
-// The file server's answer to the last refused command, at level -1.
-void LogCelerraStatus(const char* pszTag, ZKUint64 nJobId,
-                      const CelerraError& oError) {
-  EvDebug().DebugLvl(pszTag, -1, nJobId,
-                     "Status [%d] returned by Celerra, Component:[%s], "
-                     "facility:[%s],message:[%s], messageCode:[%s], "
-                     "severity:[%s]",
-                     oError.nStatus, oError.sComponent.c_str(),
-                     oError.sFacility.c_str(), oError.sMessage.c_str(),
-                     oError.sMessageCode.c_str(), oError.sSeverity.c_str());
-}
 
 }  // namespace
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "device/CelerraCifsServerCache.h"
+#include "device/CelerraStatusLog.h"
 #include "host/EvDebug.h"
 #include "host/ZkHostLib.h"
 
@@ -70,14 +71,7 @@ bool CelerraSnapDeviceNAS::PopulateDetails(ManageCelerra& oClient) {
         "CelerraSnapDevice(1076): -Error-: Unable to get filesystem "
         "information for FS [%s] from control host [%s]",
         m_sFSName.c_str(), sControlHost.c_str());
-    CelerraError oError = oClient.GetLastError();
-    EvDebug().DebugLvl(
-        kPopulateTag, -1, JobId(),
-        "Status [%d] returned by Celerra, Component:[%s], facility:[%s],"
-        "message:[%s], messageCode:[%s], severity:[%s]",
-        oError.nStatus, oError.sComponent.c_str(), oError.sFacility.c_str(),
-        oError.sMessage.c_str(), oError.sMessageCode.c_str(),
-        oError.sSeverity.c_str());
+    LogCelerraStatus(kPopulateTag, JobId(), oClient.GetLastError());
   } catch (...) {
   }
   return false;

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "device/CelerraStatusLog.h"
 #include "host/EvDebug.h"
 
 namespace {
@@ -100,14 +101,7 @@ bool CelerraSnapDeviceNfs::PopulateDetails(ManageCelerra& oClient) {
         "CelerraSnapDevice(935): -Error-: Unable to get filesystem information "
         "for share [%s] from control host [%s]",
         m_sShareName.c_str(), pszControlHost);
-    CelerraError oError = oClient.GetLastError();
-    EvDebug().DebugLvl(
-        kPopulateTag, -1, JobId(),
-        "Status [%d] returned by Celerra, Component:[%s], facility:[%s],"
-        "message:[%s], messageCode:[%s], severity:[%s]",
-        oError.nStatus, oError.sComponent.c_str(), oError.sFacility.c_str(),
-        oError.sMessage.c_str(), oError.sMessageCode.c_str(),
-        oError.sSeverity.c_str());
+    LogCelerraStatus(kPopulateTag, JobId(), oClient.GetLastError());
   } catch (...) {
   }
   return false;

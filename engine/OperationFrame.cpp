@@ -1,5 +1,7 @@
 #include "engine/OperationFrame.h"
 
+#include "device/CelerraStatusLog.h"
+
 namespace {
 
 constexpr FailureAction kStop = FailureAction::kStop;
@@ -293,13 +295,7 @@ std::string OperationFrame::FormArrayErrorText(const CelerraError& oError) {
 void OperationFrame::LogArrayErrorStatus(ManageCelerra& oClient) {
   const CelerraError oError = oClient.GetLastError();
   m_oLog.setJobId(m_nJobId);
-  m_oLog.DebugLvl(Tag(), -1, m_nJobId,
-                  "Status [%d] returned by Celerra, Component:[%s], "
-                  "facility:[%s],message:[%s], messageCode:[%s], "
-                  "severity:[%s]",
-                  oError.nStatus, oError.sComponent.c_str(),
-                  oError.sFacility.c_str(), oError.sMessage.c_str(),
-                  oError.sMessageCode.c_str(), oError.sSeverity.c_str());
+  LogCelerraStatus(Tag(), m_nJobId, oError);
 }
 
 void OperationFrame::ReportArrayError(ManageCelerra& oClient,

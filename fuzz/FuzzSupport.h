@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "host/ZKSnapHost.h"
+#include "utils/CelerraUtils.h"
 
 class FuzzOSUtil final : public ZKSO::ZKOSUtil {
  public:
@@ -163,5 +164,30 @@ struct FuzzCheckFailure : std::runtime_error {
     if (!(cond)) FuzzFail(__FILE__, __LINE__, #cond, detail); \
   } while (0)
 #define FUZZ_CHECK(cond) FUZZ_CHECK_MSG(cond, std::string())
+
+// Fails when a password of sText (at vSpans), raw or with its escapes read,
+// stands in one of vSeen. Only a password that is FuzzTraceable counts: one
+// that the text around the passwords, read either way, or sFixedTexts (the
+// fixed texts the code under test may write) cannot spell.
+inline void FuzzCheckPasswordsNotSeen(const std::string& sText,
+                                      const FuzzSpans& vSpans,
+                                      const std::string& sFixedTexts,
+                                      const std::vector<std::string>& vSeen) {
+  const std::string sOutside = FuzzOutside(sText, vSpans);
+  const std::string sContext = sOutside + '\x01' +
+                               CelerraUtils::deformatString(sOutside, false) +
+                               '\x01' + sFixedTexts;
+  for (const auto& o : vSpans) {
+    const std::string sRaw = sText.substr(o.first, o.second - o.first);
+    for (const std::string& sSecret :
+         {sRaw, CelerraUtils::deformatString(sRaw, false)}) {
+      if (!FuzzTraceable(sSecret, sContext)) continue;
+      for (const std::string& sSeen : vSeen) {
+        FUZZ_CHECK_MSG(sSeen.find(sSecret) == std::string::npos,
+                       "[" + sSecret + "] in [" + sSeen + "]");
+      }
+    }
+  }
+}
 
 #endif  // ZK_FUZZ_FUZZSUPPORT_H_

@@ -67,22 +67,8 @@ std::vector<std::string> SeenTexts(const ZkCaptureLogSink& oSink,
 
 void CheckPasswordsNotSeen(const std::string& sText,
                            const std::vector<std::string>& vSeen) {
-  const FuzzSpans vSpans = FuzzArrayInfoPasswordSpans(sText);
-  const std::string sOutside = FuzzOutside(sText, vSpans);
-  const std::string sContext = sOutside + '\x01' +
-                               CelerraUtils::deformatString(sOutside, false) +
-                               '\x01' + kFixedTexts;
-  for (const auto& o : vSpans) {
-    const std::string sRaw = sText.substr(o.first, o.second - o.first);
-    for (const std::string& sSecret :
-         {sRaw, CelerraUtils::deformatString(sRaw, false)}) {
-      if (!FuzzTraceable(sSecret, sContext)) continue;
-      for (const std::string& sSeen : vSeen) {
-        FUZZ_CHECK_MSG(sSeen.find(sSecret) == npos,
-                       "[" + sSecret + "] in [" + sSeen + "]");
-      }
-    }
-  }
+  FuzzCheckPasswordsNotSeen(sText, FuzzArrayInfoPasswordSpans(sText),
+                            kFixedTexts, vSeen);
 }
 
 // The codec's reading of a key; empty when absent.

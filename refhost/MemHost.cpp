@@ -6,45 +6,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "refhost/KeyValueText.h"
+
 namespace zkref {
 
 namespace {
-
-// Escapes a value the way the host writes key/value texts.
-std::string Escape(const std::string& sValue) {
-  std::string s;
-  for (char c : sValue) {
-    switch (c) {
-      case '\b':
-        s += "\\b";
-        break;
-      case '\t':
-        s += "\\t";
-        break;
-      case '\n':
-        s += "\\n";
-        break;
-      case '\f':
-        s += "\\f";
-        break;
-      case '\r':
-        s += "\\r";
-        break;
-      case '"':
-        s += "\\\"";
-        break;
-      case '/':
-        s += "\\/";
-        break;
-      case '\\':
-        s += "\\\\";
-        break;
-      default:
-        s += c;
-    }
-  }
-  return s;
-}
 
 std::string FormatV(const char* pszFormat, va_list vaArgs)
     ZK_PRINTF_FORMAT(1, 0);
@@ -94,11 +60,12 @@ std::string ArrayDatabase::FormArrayInfo(const std::string& sArrayId,
                                          const std::string& sUserName,
                                          const std::string& sPassword,
                                          const std::string& sEngineName) {
-  return "{arrayId:" + Escape(sArrayId) + ",vendorName:" + Escape(sVendorName) +
-         ",hostName:" + Escape(sHostName) +
-         ",hostUserName:" + Escape(sUserName) +
-         ",hostPassword:" + Escape(sPassword) +
-         ",engineName:" + Escape(sEngineName) + "}";
+  return "{arrayId:" + EscapeValue(sArrayId) +
+         ",vendorName:" + EscapeValue(sVendorName) +
+         ",hostName:" + EscapeValue(sHostName) +
+         ",hostUserName:" + EscapeValue(sUserName) +
+         ",hostPassword:" + EscapeValue(sPassword) +
+         ",engineName:" + EscapeValue(sEngineName) + "}";
 }
 
 MemSnapInfo::MemSnapInfo(const ArrayDatabase* pDatabase)
