@@ -110,14 +110,18 @@ class CelerraSnapDevice {
   // identifier that setSnapDevice records.
   virtual bool ExposeChkPt(ManageCelerra& oClient,
                            const std::string& sMountHost) = 0;
-  // Unmap: removes the export, then deletes the writable checkpoint (best
-  // effort: its refusal does not fail the unmap).
+  // Unmap: removes the export, then deletes the writable checkpoint. An
+  // export or writable checkpoint that is already gone (one query after a
+  // refusal says so) counts as removed; a writable checkpoint that stays
+  // fails the unmap, so that the record keeps what a retry needs.
   virtual bool UnExposeChkPt(ManageCelerra& oClient) = 0;
   // Restores the file system from the snapshot, from its baseline when the
   // snapshot is writable. A refusal posts reason 60513 with the file
   // server's whole error text.
   virtual bool RevertFSFromChkPt(ManageCelerra& oClient);
-  // Deletes the snapshot's checkpoint, with its baseline when writable.
+  // Deletes the snapshot's checkpoint, with its baseline when writable. A
+  // refusal is followed by one query of the file system's checkpoints: a
+  // checkpoint no longer there counts as deleted.
   virtual bool DeleteChkPt(ManageCelerra& oClient);
   // Sets bFound when the list holds this checkpoint (id, baseline id and
   // name equal). Always true.
@@ -202,6 +206,42 @@ class CelerraSnapDevice {
   // 60002 on the record, when the host cannot tell.
   bool GetGUIMountShareName(bool& bFlag, std::string& sShareName);
 
+  // ---- Convergence of map and unmap ----
+  //
+  // All records of one snapshot share its writable checkpoint
+  // (m_sChkptName + "_RW"; the file server allows one per read-only
+  // checkpoint) and the NFS export of it: a map that finds them already
+  // made, by another record or by an earlier map that never heard the
+  // file server's reply, takes them over, and adds its own hosts to the
+  // export. A map that fails after making something takes back what it
+  // made (UndoMap).
+
+  // Map, before anything is made: false, with the reason on the record,
+  // when the export would name no host (a VMware device without its ESX
+  // host, or no access host at all).
+  bool CheckMountHosts(const std::string& sMountHost);
+  // Map: the writable checkpoint sRWChkptId was made or taken over for
+  // another record of this request; CreateRWChkPt uses it without asking
+  // the file server.
+  void SetKnownRWChkptId(const std::string& sRWChkptId) {
+    m_sKnownRWChkptId = sRWChkptId;
+  }
+  // Map failed: removes the export and the writable checkpoint this map
+  // made and the mount metadata it stored, each with a level 2 job log
+  // line (also for a removal that fails). Mount metadata of a writable
+  // checkpoint that could not be removed stays, so that unmap finds it.
+  void UndoMap(ManageCelerra& oClient, const char* pszTag);
+  // The reason this object posted on the record (SetJPR); empty if none.
+  const std::string& GetLastReason() const { return m_sLastError; }
+  // The file server refusal that failed the last operation, when a query
+  // sent after it has since replaced the client's last error. False when
+  // there is none: the client's last error tells.
+  bool GetKeptRefusal(CelerraError* pError) const {
+    if (!m_bHasKeptRefusal) return false;
+    *pError = m_oKeptRefusal;
+    return true;
+  }
+
   // ---- Accessors ----
 
   std::string GetChkptName() { return m_sChkptName; }
@@ -211,6 +251,10 @@ class CelerraSnapDevice {
   }
   _CelerraStorageResource GetStorageResource() { return m_oStorageResource; }
   void SetChkptID(std::string sChkptId) { m_sChkptId = std::move(sChkptId); }
+  const std::string& GetChkptId() const { return m_sChkptId; }
+  const std::string& GetBaselineChkptId() const { return m_sBaselineChkptId; }
+  const std::string& GetRWChkptId() const { return m_sRWChkptId; }
+  const std::string& GetRWChkptName() const { return m_sRWChkptName; }
 
  protected:
   CelerraSnapDevice();
@@ -234,9 +278,43 @@ class CelerraSnapDevice {
   // is already writable and is mounted as it is.
   bool CreateRWChkPtForMount(ManageCelerra& oClient, const char* pszTag);
   // Last step of an unmap: deletes the writable checkpoint m_sRWChkptId.
-  // Best effort: a refusal is logged on the record only. Sends nothing when
-  // there is no id (the map never stored its mount metadata).
-  void DeleteRWChkPtAfterUnmount(ManageCelerra& oClient, const char* pszTag);
+  // Sends nothing when there is no id (the map never stored its mount
+  // metadata) or the export removal found the checkpoint gone. False when
+  // the checkpoint stays on the file server.
+  bool DeleteRWChkPtAfterUnmount(ManageCelerra& oClient, const char* pszTag);
+  // One query of the file system's checkpoints (every checkpoint of
+  // m_oStorageResource.sPFSId). A query that answers makes the client
+  // forget the refusal before it, so that a later stop reports a later
+  // failure only.
+  bool QueryChkpts(ManageCelerra& oClient,
+                   std::list<CelerraChkPtInfo>& lChkpts);
+  // One query of the file system's checkpoints after a refusal: sets
+  // *pbPresent when a checkpoint with id sId (and, when sName is not
+  // empty, that name and baseline sBaselineId) is there. False when the
+  // query itself fails.
+  bool ChkptPresent(ManageCelerra& oClient, const std::string& sId,
+                    const std::string& sName, const std::string& sBaselineId,
+                    bool* pbPresent, std::string* psFoundId = nullptr);
+  // Makes oClient anew for this device's file server: a refusal that was
+  // handled is no longer its last error.
+  void ForgetHandledRefusal(ManageCelerra& oClient);
+  void KeepRefusal(const CelerraError& oError) {
+    m_oKeptRefusal = oError;
+    m_bHasKeptRefusal = true;
+  }
+  // The access, read-write and root host lists of the export for
+  // sMountHost (the ESX host for a VMware device). False when the lookup
+  // failed; the lists hold what was found.
+  bool MountHostLists(const std::string& sMountHost,
+                      std::vector<std::string>& vAccessHosts,
+                      std::vector<std::string>& vRWHosts,
+                      std::vector<std::string>& vRootHosts);
+  // Exports m_sRWChkptSharePath on sMoverId to the hosts; for a writable
+  // checkpoint taken over, adds them to its export when there is one.
+  bool ExportToHosts(ManageCelerra& oClient, const std::string& sMoverId,
+                     std::vector<std::string>& vAccessHosts,
+                     std::vector<std::string>& vRWHosts,
+                     std::vector<std::string>& vRootHosts);
 
   ZKSO::SnapInfo* m_pSnapInfo;  // borrowed host record
   ZKSO::ZKOSUtil* m_pOSUtil;    // borrowed host utility object
@@ -262,6 +340,17 @@ class CelerraSnapDevice {
   std::vector<std::string> m_vVMKernelIPs;
   _CelerraSnapDeviceIdentifier m_oSnapDeviceIdentifier;
   std::string m_sArrayIdentifier;
+
+  // Map and unmap convergence (see UndoMap).
+  std::string m_sKnownRWChkptId;   // in: taken over for another record
+  bool m_bRWChkptAdopted = false;  // found already made, not made here
+  bool m_bMadeRWChkpt = false;
+  bool m_bWroteMountInfo = false;
+  bool m_bMadeExport = false;
+  std::string m_sExportMoverId;  // mover of the export this map made
+  bool m_bRWChkptGone = false;   // unmap: found no longer there
+  CelerraError m_oKeptRefusal;
+  bool m_bHasKeptRefusal = false;
 
  private:
   friend class CelerraSnapDeviceTestPeer;  // tests inspect the members

@@ -50,6 +50,28 @@ bool CelerraSnapDevice::DeleteChkPt(ManageCelerra& oClient) {
   if (oClient.DeleteChkPt(m_sChkptId, m_sBaselineChkptId, bBaseline)) {
     return true;
   }
+  // A deletion whose reply was lost, or made for another record of the
+  // snapshot: one query tells whether the checkpoint is still there.
+  const CelerraError oCause = oClient.GetLastError();
+  std::list<CelerraChkPtInfo> lChkpts;
+  bool bPresent = true;
+  if (QueryChkpts(oClient, lChkpts)) {
+    bPresent = false;
+    for (const CelerraChkPtInfo& oChkpt : lChkpts) {
+      bPresent |= oChkpt.sChkptId == m_sChkptId ||
+                  (bBaseline && oChkpt.sChkptId == m_sBaselineChkptId);
+    }
+  }
+  if (!bPresent) {
+    if (m_pSnapInfo != nullptr) {
+      m_pSnapInfo->Log(1, kDeleteTag,
+                       "Chkpt [%s] id [%s] is no longer on the file server: "
+                       "already deleted",
+                       m_sChkptName.c_str(), m_sChkptId.c_str());
+    }
+    return true;
+  }
+  KeepRefusal(oCause);
   EvDebug oLog;
   oLog.setJobId(JobId());
   if (bBaseline) {
@@ -63,7 +85,7 @@ bool CelerraSnapDevice::DeleteChkPt(ManageCelerra& oClient) {
         "snapshot):[%s]",
         m_sChkptId.c_str());
   }
-  LogCelerraStatus(kDeleteTag, JobId(), oClient.GetLastError());
+  LogCelerraStatus(kDeleteTag, JobId(), oCause);
   return false;
 }
 

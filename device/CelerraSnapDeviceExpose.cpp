@@ -3,6 +3,7 @@
 // that checkpoint to the mount hosts and its removal, the mount request
 // source, and the deletion of the writable checkpoint at the end of an
 // unmap. The kinds' own steps are in CelerraSnapDeviceExposeKinds.cpp.
+#include <list>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,24 @@ bool NamesAHost(const std::vector<std::string>& vHosts) {
   return false;
 }
 
+// Appends to vTo each non-empty host of vFrom it does not name yet, and
+// gives vFrom the result. True when a host was added.
+bool AddMissing(std::vector<std::string>& vTo,
+                std::vector<std::string>& vFrom) {
+  bool bAdded = false;
+  for (const std::string& sHost : vFrom) {
+    if (sHost.empty()) continue;
+    bool bNamed = false;
+    for (const std::string& sHad : vTo) bNamed |= sHad == sHost;
+    if (!bNamed) {
+      vTo.push_back(sHost);
+      bAdded = true;
+    }
+  }
+  vFrom = vTo;
+  return bAdded;
+}
+
 }  // namespace
 
 bool CelerraSnapDevice::CreateRWChkPtForMount(ManageCelerra& oClient,
@@ -39,10 +58,62 @@ bool CelerraSnapDevice::CreateRWChkPtForMount(ManageCelerra& oClient,
     m_sRWChkptName = m_sChkptName;
     return true;
   }
-  if (!oClient.CreateRWChkPt(m_oStorageResource.sPFSId,
-                             m_oStorageResource.eStorageType,
-                             m_oStorageResource.sStorageExtra, m_sRWChkptName,
-                             false, m_sChkptId, m_sRWChkptId)) {
+  // Stored as "rwname|rwid": a name holding "|" could never be read back,
+  // so nothing is made for it.
+  if (m_sRWChkptName.find('|') != std::string::npos) {
+    const std::string sText =
+        "Unable to store metadata type[SM_MDT_SNAP_MOUNT] "
+        "for device [" +
+        m_sSnapSourceDevice + "]: the RW checkpoint name [" + m_sRWChkptName +
+        "] holds the separator \"|\"";
+    m_pSnapInfo->Log(2, pszTag, "%s", sText.c_str());
+    SetJPR(JPR_MAP_FAILED, sText);
+    return false;
+  }
+  if (!m_sKnownRWChkptId.empty()) {
+    m_sRWChkptId = m_sKnownRWChkptId;
+    m_bRWChkptAdopted = true;
+    m_pSnapInfo->Log(1, pszTag,
+                     "Using RW chkpt [%s] id [%s] made for another device of "
+                     "this request",
+                     m_sRWChkptName.c_str(), m_sRWChkptId.c_str());
+  } else if (oClient.CreateRWChkPt(
+                 m_oStorageResource.sPFSId, m_oStorageResource.eStorageType,
+                 m_oStorageResource.sStorageExtra, m_sRWChkptName, false,
+                 m_sChkptId, m_sRWChkptId)) {
+    m_bMadeRWChkpt = true;
+  } else {
+    // Another record of this snapshot made it, or a map whose reply was
+    // lost: the file server allows one writable checkpoint per snapshot.
+    const CelerraError oCause = oClient.GetLastError();
+    bool bPresent = false;
+    std::string sFoundId;
+    if (!ChkptPresent(oClient, "", m_sRWChkptName, m_sChkptId, &bPresent,
+                      &sFoundId) ||
+        !bPresent) {
+      KeepRefusal(oCause);
+      return false;
+    }
+    m_sRWChkptId = sFoundId;
+    m_bRWChkptAdopted = true;
+    m_pSnapInfo->Log(1, pszTag,
+                     "RW chkpt [%s] id [%s] of chkpt [%s] is already on the "
+                     "file server: using it",
+                     m_sRWChkptName.c_str(), m_sRWChkptId.c_str(),
+                     m_sChkptName.c_str());
+  }
+  if (m_sRWChkptId.find('|') != std::string::npos) {
+    const std::string sText =
+        "Unable to store metadata type[SM_MDT_SNAP_MOUNT] "
+        "for device [" +
+        m_sSnapSourceDevice + "]: the RW checkpoint id [" + m_sRWChkptId +
+        "] holds the separator \"|\"";
+    m_pSnapInfo->Log(2, pszTag, "%s", sText.c_str());
+    SetJPR(JPR_MAP_FAILED, sText);
+    if (m_bMadeRWChkpt) {
+      oClient.DeleteChkPt(m_sRWChkptId, m_sBaselineChkptId, false);
+      m_bMadeRWChkpt = false;
+    }
     return false;
   }
   try {
@@ -51,13 +122,56 @@ bool CelerraSnapDevice::CreateRWChkPtForMount(ManageCelerra& oClient,
                               m_sSnapSourceDevice + "]";
     m_pSnapInfo->Log(1, pszTag, "%s", sLine.c_str());
     m_pSnapInfo->SetMetaData(SM_MDT_SNAP_MOUNT, sText.c_str());
+    m_bWroteMountInfo = true;
   } catch (...) {
     // Without its mount metadata no unmap would ever find the checkpoint:
     // take it back so that the file server matches the record.
-    oClient.DeleteChkPt(m_sRWChkptId, m_sBaselineChkptId, false);
+    if (m_bMadeRWChkpt) {
+      oClient.DeleteChkPt(m_sRWChkptId, m_sBaselineChkptId, false);
+      m_bMadeRWChkpt = false;
+    }
     return false;
   }
   return true;
+}
+
+bool CelerraSnapDevice::MountHostLists(const std::string& sMountHost,
+                                       std::vector<std::string>& vAccessHosts,
+                                       std::vector<std::string>& vRWHosts,
+                                       std::vector<std::string>& vRootHosts) {
+  if (m_pOSUtil == nullptr) return false;
+  CelerraUtils oUtils(m_pOSUtil, m_bIsVMware);
+  return oUtils.GetMountHostIPsForNFSShare(vAccessHosts, vRWHosts, vRootHosts,
+                                           m_vVMKernelIPs, sMountHost);
+}
+
+bool CelerraSnapDevice::CheckMountHosts(const std::string& sMountHost) {
+  if (m_pSnapInfo == nullptr) {
+    EvDebug().DebugLvl(kExposeTag, -1, JobId(), "%s",
+                       "Snap info object is not initialized");
+    return false;
+  }
+  std::string sHost = sMountHost;
+  if (m_bIsVMware) {
+    if (m_sESXName.empty()) {
+      const char* pszText = "Host Identifier is empty for VMWare source";
+      m_pSnapInfo->Log(2, kExposeTag, "%s", pszText);
+      SetJPR(JPR_MAP_FAILED, pszText);
+      return false;
+    }
+    sHost = m_sESXName;
+  }
+  std::vector<std::string> vAccessHosts, vRWHosts, vRootHosts;
+  MountHostLists(sHost, vAccessHosts, vRWHosts, vRootHosts);
+  if (NamesAHost(vAccessHosts)) return true;
+  const std::string sText =
+      "Error: No host to give access to the NFS share of RW checkpoint[" +
+      m_sRWChkptName + "]: mount host [" + sHost +
+      "] does not resolve and sCelerraCommaSeparatedAccessHosts names no "
+      "host; not exporting it to every host";
+  m_pSnapInfo->Log(2, kExposeTag, "%s", sText.c_str());
+  SetJPR(JPR_MAP_FAILED, sText);
+  return false;
 }
 
 bool CelerraSnapDevice::ExposeChkPtNFS(ManageCelerra& oClient,
@@ -89,31 +203,25 @@ bool CelerraSnapDevice::ExposeChkPtNFS(ManageCelerra& oClient,
   }
 
   std::vector<std::string> vAccessHosts, vRWHosts, vRootHosts;
-  bool bHostsFound = false;
-  if (m_pOSUtil != nullptr) {
-    CelerraUtils oUtils(m_pOSUtil, m_bIsVMware);
-    bHostsFound = oUtils.GetMountHostIPsForNFSShare(
-        vAccessHosts, vRWHosts, vRootHosts, m_vVMKernelIPs, sHost);
-  }
-  if (!bHostsFound) {
+  if (!MountHostLists(sHost, vAccessHosts, vRWHosts, vRootHosts)) {
     m_pSnapInfo->Log(2, kExposeTag, "%s",
                      "Warning! Unable to get the mount hosts for the NFS share "
                      "still goign ahead with the mount");
   }
   if (!NamesAHost(vAccessHosts)) {
-    m_pSnapInfo->Log(2, kExposeTag,
-                     "Error: No host to give access to the NFS share [%s] of "
-                     "RW checkpoint[%s]: not exporting it to every host",
-                     m_sRWChkptSharePath.c_str(), m_sRWChkptName.c_str());
+    const std::string sText =
+        "Error: No host to give access to the NFS share [" +
+        m_sRWChkptSharePath + "] of RW checkpoint[" + m_sRWChkptName +
+        "]: not exporting it to every host";
+    m_pSnapInfo->Log(2, kExposeTag, "%s", sText.c_str());
+    SetJPR(JPR_MAP_FAILED, sText);
     return false;
   }
 
-  if (!oClient.CreateNFSShare(m_sRWChkptSharePath, sMoverId, false,
-                              vAccessHosts, vRWHosts, vRootHosts)) {
+  if (!ExportToHosts(oClient, sMoverId, vAccessHosts, vRWHosts, vRootHosts)) {
     return false;
   }
   try {
-    m_pSnapInfo->Log(1, kExposeTag, "%s", "Successfully created NFS share.");
     if (!FormSnapDevice(m_sRWChkptSharePath)) {
       m_pSnapInfo->Log(2, kExposeTag, "%s", "Failed to form snap clone device");
       return false;
@@ -121,9 +229,72 @@ bool CelerraSnapDevice::ExposeChkPtNFS(ManageCelerra& oClient,
   } catch (...) {
     // No snap clone device will be recorded for this export, and an unmap
     // goes by that device: remove the export again.
-    oClient.DeleteNFSShare(m_sRWChkptSharePath, sMoverId);
+    if (m_bMadeExport) {
+      oClient.DeleteNFSShare(m_sRWChkptSharePath, sMoverId);
+      m_bMadeExport = false;
+    }
     return false;
   }
+  return true;
+}
+
+bool CelerraSnapDevice::ExportToHosts(ManageCelerra& oClient,
+                                      const std::string& sMoverId,
+                                      std::vector<std::string>& vAccessHosts,
+                                      std::vector<std::string>& vRWHosts,
+                                      std::vector<std::string>& vRootHosts) {
+  if (m_bRWChkptAdopted) {
+    // The writable checkpoint is shared: so is its export. It names the
+    // hosts of every record that mapped it.
+    std::vector<std::string> vAccess, vRW, vRoot;
+    std::string sPFSId, sMover;
+    bool bOnVdm = false;
+    if (oClient.GetNFSInfo(m_sRWChkptSharePath, sPFSId, bOnVdm, sMover, vAccess,
+                           vRW, vRoot)) {
+      bool bAdded = AddMissing(vAccess, vAccessHosts);
+      bAdded = AddMissing(vRW, vRWHosts) || bAdded;
+      bAdded = AddMissing(vRoot, vRootHosts) || bAdded;
+      if (!bAdded) {
+        m_pSnapInfo->Log(1, kExposeTag,
+                         "NFS share [%s] of RW chkpt [%s] already exports it "
+                         "to these hosts",
+                         m_sRWChkptSharePath.c_str(), m_sRWChkptName.c_str());
+        return true;
+      }
+      if (!oClient.CreateNFSShare(m_sRWChkptSharePath, sMoverId, false, vAccess,
+                                  vRW, vRoot)) {
+        return false;
+      }
+      m_pSnapInfo->Log(1, kExposeTag,
+                       "Added the mount hosts to NFS share [%s] of RW chkpt "
+                       "[%s]",
+                       m_sRWChkptSharePath.c_str(), m_sRWChkptName.c_str());
+      return true;
+    }
+    ForgetHandledRefusal(oClient);  // not exported yet
+  }
+  if (!oClient.CreateNFSShare(m_sRWChkptSharePath, sMoverId, false,
+                              vAccessHosts, vRWHosts, vRootHosts)) {
+    // The export may have been made although its reply was lost.
+    const CelerraError oCause = oClient.GetLastError();
+    std::vector<std::string> vAccess, vRW, vRoot;
+    std::string sPFSId, sMover;
+    bool bOnVdm = false;
+    if (!oClient.GetNFSInfo(m_sRWChkptSharePath, sPFSId, bOnVdm, sMover,
+                            vAccess, vRW, vRoot) ||
+        AddMissing(vAccess, vAccessHosts)) {
+      KeepRefusal(oCause);
+      return false;
+    }
+    ForgetHandledRefusal(oClient);
+    m_pSnapInfo->Log(1, kExposeTag,
+                     "NFS share [%s] is on the file server although its "
+                     "creation was not confirmed",
+                     m_sRWChkptSharePath.c_str());
+  }
+  m_bMadeExport = true;
+  m_sExportMoverId = sMoverId;
+  m_pSnapInfo->Log(1, kExposeTag, "%s", "Successfully created NFS share.");
   return true;
 }
 
@@ -147,13 +318,50 @@ bool CelerraSnapDevice::UnExposeChkPtNFS(ManageCelerra& oClient,
   if (!Celerra_GetSnapDeviceNameWithManageCelerra(
           oClient, sSourcePath, m_oStorageResource.sPFSId, m_sRWChkptId,
           m_sRWChkptName, m_sRWChkptSharePath)) {
+    // A writable checkpoint that is gone took its export with it. The map
+    // may have found it by name (a snapshot with a baseline): gone means
+    // gone by id and by name.
+    const CelerraError oCause = oClient.GetLastError();
+    std::list<CelerraChkPtInfo> lChkpts;
+    bool bPresent = true;
+    if (QueryChkpts(oClient, lChkpts)) {
+      bPresent = false;
+      for (const CelerraChkPtInfo& oChkpt : lChkpts) {
+        bPresent |= oChkpt.sChkptId == m_sRWChkptId ||
+                    oChkpt.sChkptName == m_sRWChkptName;
+      }
+    }
+    if (!bPresent) {
+      m_bRWChkptGone = true;
+      m_pSnapInfo->Log(1, kUnExposeTag,
+                       "RW chkpt [%s] id [%s] is no longer on the file "
+                       "server, nor its NFS share: nothing to remove",
+                       m_sRWChkptName.c_str(), m_sRWChkptId.c_str());
+      return true;
+    }
+    KeepRefusal(oCause);
     m_pSnapInfo->Log(
         2, kUnExposeTag,
         "Error: Unable to get the share path for RW checkpoint[%s]",
         m_sRWChkptId.c_str());
     return false;
   }
-  if (!oClient.DeleteNFSShare(m_sRWChkptSharePath, sMoverId)) return false;
+  if (!oClient.DeleteNFSShare(m_sRWChkptSharePath, sMoverId)) {
+    const CelerraError oCause = oClient.GetLastError();
+    std::vector<std::string> vAccess, vRW, vRoot;
+    std::string sPFSId, sMover;
+    bool bOnVdm = false;
+    if (oClient.GetNFSInfo(m_sRWChkptSharePath, sPFSId, bOnVdm, sMover, vAccess,
+                           vRW, vRoot)) {
+      KeepRefusal(oCause);
+      return false;
+    }
+    ForgetHandledRefusal(oClient);
+    m_pSnapInfo->Log(1, kUnExposeTag,
+                     "NFS share [%s] is no longer on the file server",
+                     m_sRWChkptSharePath.c_str());
+    return true;
+  }
   m_pSnapInfo->Log(1, kUnExposeTag, "%s", "Successfully deleted the NFS share");
   return true;
 }
@@ -180,18 +388,31 @@ bool CelerraSnapDevice::GetGUIMountShareName(bool& bFlag,
   return true;
 }
 
-void CelerraSnapDevice::DeleteRWChkPtAfterUnmount(ManageCelerra& oClient,
+bool CelerraSnapDevice::DeleteRWChkPtAfterUnmount(ManageCelerra& oClient,
                                                   const char* pszTag) {
-  if (m_pSnapInfo == nullptr) return;
+  if (m_pSnapInfo == nullptr) return false;
+  if (m_bRWChkptGone) return true;
   if (m_sRWChkptId.empty()) {
     // No id means no writable checkpoint was recorded: a DeleteChkPt with
     // an empty id would only be refused by the file server.
     m_pSnapInfo->Log(1, pszTag, "No RW checkpoint to delete for chkpt:[%s]",
                      m_sChkptName.c_str());
-    return;
+    return true;
   }
-  if (!oClient.DeleteChkPt(m_sRWChkptId, m_sBaselineChkptId, false)) {
-    m_pSnapInfo->Log(2, pszTag, "Error:Failed to delete RW checkpoint:[%s]",
-                     m_sRWChkptName.c_str());
+  if (oClient.DeleteChkPt(m_sRWChkptId, m_sBaselineChkptId, false)) {
+    return true;
   }
+  const CelerraError oCause = oClient.GetLastError();
+  bool bPresent = true;
+  if (ChkptPresent(oClient, m_sRWChkptId, "", "", &bPresent) && !bPresent) {
+    m_pSnapInfo->Log(1, pszTag,
+                     "RW checkpoint [%s] id [%s] is no longer on the file "
+                     "server",
+                     m_sRWChkptName.c_str(), m_sRWChkptId.c_str());
+    return true;
+  }
+  KeepRefusal(oCause);
+  m_pSnapInfo->Log(2, pszTag, "Error:Failed to delete RW checkpoint:[%s]",
+                   m_sRWChkptName.c_str());
+  return false;
 }

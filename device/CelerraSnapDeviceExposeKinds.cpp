@@ -63,8 +63,7 @@ bool CelerraSnapDeviceNfs::ExposeChkPt(ManageCelerra& oClient,
 
 bool CelerraSnapDeviceNfs::UnExposeChkPt(ManageCelerra& oClient) {
   if (!UnExposeChkPtNFS(oClient, m_sShareName, m_sMoverId)) return false;
-  DeleteRWChkPtAfterUnmount(oClient, kNfsUnExposeTag);
-  return true;
+  return DeleteRWChkPtAfterUnmount(oClient, kNfsUnExposeTag);
 }
 
 // ---- NAS file system ----
@@ -113,6 +112,5 @@ bool CelerraSnapDeviceNAS::UnExposeChkPt(ManageCelerra& oClient) {
                        m_bIsVdm, ExportStep::kUnmount);
     if (!UnExposeChkPtNFS(oClient, sSourcePath, sMover)) return false;
   }
-  DeleteRWChkPtAfterUnmount(oClient, kNASUnExposeTag);
-  return true;
+  return DeleteRWChkPtAfterUnmount(oClient, kNASUnExposeTag);
 }

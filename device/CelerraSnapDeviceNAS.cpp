@@ -104,16 +104,20 @@ bool CelerraSnapDeviceNAS::PopulateFromFileServer(ManageCelerra& oClient) {
   std::string sPath = m_sPath;
   const std::string sVdmPrefix = kRootVdmPrefix;
   if (sPath.compare(0, sVdmPrefix.size(), sVdmPrefix) == 0) {
+    // The prefix holds no "/" after its first character.
     const size_t nSecondSlash = sPath.find('/', 1);
-    if (nSecondSlash == std::string::npos) {
+    const std::string sNumber =
+        nSecondSlash == std::string::npos
+            ? sPath.substr(sVdmPrefix.size())
+            : sPath.substr(sVdmPrefix.size(), nSecondSlash - sVdmPrefix.size());
+    // Only a VDM number with nothing below it fails; any other text after
+    // the prefix is a path like any other.
+    if (nSecondSlash == std::string::npos && ConvertsCompletely(sNumber)) {
       oError.error("CelerraSnapDevice(1048): -Error-: Invalid mount path [%s]",
                    m_sPath.c_str());
       return false;
     }
-    // The prefix holds no "/" after its first character.
-    const std::string sNumber =
-        sPath.substr(sVdmPrefix.size(), nSecondSlash - sVdmPrefix.size());
-    if (ConvertsCompletely(sNumber)) {
+    if (nSecondSlash != std::string::npos && ConvertsCompletely(sNumber)) {
       sMoverId = sNumber;
       bOnVdm = true;
       sPath = sPath.substr(nSecondSlash);

@@ -6,8 +6,9 @@
 int64_t ZkNow() { return static_cast<int64_t>(time(nullptr)); }
 
 std::string ZkLocalHostName() {
-  char szName[64] = {0};
-  // The last byte stays zero even when the name is cut.
+  char szName[65] = {0};
+  // The 64 bytes of the name buffer are offered whole; the spare last byte
+  // stays zero even when the name fills them.
   if (gethostname(szName, sizeof(szName) - 1) != 0) return std::string();
   return std::string(szName);
 }

@@ -3,7 +3,9 @@
 // at the first one (the frame turns an exception into that record's
 // failure).
 #include <list>
+#include <set>
 #include <string>
+#include <tuple>
 
 #include "engine/OperationDrivers.h"
 #include "engine/OperationFrame.h"
@@ -44,17 +46,32 @@ class DeleteOperation : public RecordOperation {
     GiveCredentials(oDevice, m_oClient);
     oRecord.Log(1, m_oFrame.Tag(), "Deleting chkpt:[%s]",
                 oDevice.GetChkptName().c_str());
+    // Records of one snapshot share its checkpoint: it is deleted once.
+    const ChkptKey oKey{HostOf(oDevice), oDevice.GetChkptId(),
+                        oDevice.GetBaselineChkptId()};
+    if (m_sDeleted.count(oKey) != 0) {
+      oRecord.Log(1, m_oFrame.Tag(),
+                  "Chkpt [%s] id [%s] was deleted for another device of this "
+                  "request",
+                  oDevice.GetChkptName().c_str(), oDevice.GetChkptId().c_str());
+      return true;
+    }
     if (!oDevice.DeleteChkPt(m_oClient)) {
       oRecord.Log(2, m_oFrame.Tag(), "%s",
                   "Error: Failed to delete FS from chkpt!");
       return false;
     }
+    m_sDeleted.insert(oKey);
     return true;
   }
 
  private:
+  // Control host, checkpoint id and baseline id of a deleted checkpoint.
+  using ChkptKey = std::tuple<std::string, std::string, std::string>;
+
   OperationFrame& m_oFrame;
   ManageCelerra m_oClient;
+  std::set<ChkptKey> m_sDeleted;  // in this call
 };
 
 class RevertOperation : public RecordOperation {

@@ -1,9 +1,12 @@
 // Map and unmap: the writable checkpoint of a snapshot, its NFS export and
 // the snap clone device, made and removed again.
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <new>
+#include <set>
 #include <string>
+#include <utility>
 
 #include "device/ZkSystemClock.h"
 #include "engine/OperationDrivers.h"
@@ -14,6 +17,32 @@ namespace {
 
 // Length of the buffer the status print reads each snap device into.
 const uint16_t kSnapDeviceBufferLength = 4096;
+
+// A snapshot's writable view in one call: control host and checkpoint id.
+using ViewKey = std::pair<std::string, std::string>;
+
+ViewKey KeyOf(CelerraSnapDevice& oDevice) {
+  return ViewKey(HostOf(oDevice), oDevice.GetChkptId());
+}
+
+// The file server refusal that stopped the record in hand, taken when the
+// step failed: an undo sent after it may fail too and replace the client's
+// last error.
+class StopCause {
+ public:
+  void Clear() { m_bKept = false; }
+  void Keep(CelerraSnapDevice& oDevice, ManageCelerra& oClient) {
+    if (!oDevice.GetKeptRefusal(&m_oError)) m_oError = oClient.GetLastError();
+    m_bKept = true;
+  }
+  CelerraError Of(ManageCelerra& oClient) const {
+    return m_bKept ? m_oError : oClient.GetLastError();
+  }
+
+ private:
+  bool m_bKept = false;
+  CelerraError m_oError;
+};
 
 class MapOperation : public RecordOperation {
  public:
@@ -30,18 +59,49 @@ class MapOperation : public RecordOperation {
     return true;
   }
 
+  bool SkipRecord(ZKSO::SnapInfo& /*oRecord*/, bool* /*pbCounted*/) override {
+    m_oCause.Clear();
+    return false;
+  }
+
   bool Operate(CelerraSnapDevice& oDevice, ZKSO::SnapInfo& oRecord) override {
     m_sChkptName = oDevice.GetChkptName();
     GiveCredentials(oDevice, m_oClient);
-    if (!oDevice.CreateRWChkPt(m_oClient)) {
-      oRecord.Log(2, m_oFrame.Tag(), "%s", "Error: Failed to create RW chkpt!");
+    // Nothing is made for an export that could name no host.
+    if (!oDevice.CheckMountHosts(m_sClientName)) {
+      m_oCause.Keep(oDevice, m_oClient);
       return false;
     }
-    if (!oDevice.ExposeChkPt(m_oClient, m_sClientName)) {
-      oRecord.Log(2, m_oFrame.Tag(), "%s", "Error: Failed to expose RW chkpt!");
-      return false;
+    const ViewKey oKey = KeyOf(oDevice);
+    auto it = m_mViews.find(oKey);
+    if (it != m_mViews.end()) oDevice.SetKnownRWChkptId(it->second);
+    try {
+      if (!oDevice.CreateRWChkPt(m_oClient)) {
+        oRecord.Log(2, m_oFrame.Tag(), "%s",
+                    "Error: Failed to create RW chkpt!");
+        m_oCause.Keep(oDevice, m_oClient);
+        return false;
+      }
+      if (!oDevice.ExposeChkPt(m_oClient, m_sClientName)) {
+        oRecord.Log(2, m_oFrame.Tag(), "%s",
+                    "Error: Failed to expose RW chkpt!");
+        m_oCause.Keep(oDevice, m_oClient);
+        oDevice.UndoMap(m_oClient, m_oFrame.Tag());
+        return false;
+      }
+      oDevice.setSnapDevice();
+    } catch (...) {
+      try {
+        m_oCause.Keep(oDevice, m_oClient);
+        oDevice.UndoMap(m_oClient, m_oFrame.Tag());
+      } catch (...) {
+      }
+      throw;
     }
-    oDevice.setSnapDevice();
+    if (oDevice.GetBaselineChkptId().empty() &&
+        !oDevice.GetRWChkptId().empty()) {
+      m_mViews[oKey] = oDevice.GetRWChkptId();
+    }
     return true;
   }
 
@@ -49,7 +109,9 @@ class MapOperation : public RecordOperation {
     m_oFrame.Log().error(
         "ZKSnapEngineCelerra(616): -Error-: Failed to mount Chkpt:[%s]",
         m_sChkptName.c_str());
-    m_oFrame.ReportArrayError(m_oClient, pRecord, JPR_MAP_FAILED);
+    m_oFrame.ReportError(m_oCause.Of(m_oClient), pRecord, JPR_MAP_FAILED,
+                         "Map stopped on this device before any file server "
+                         "command failed; see its job log");
   }
 
   // Every record's snap device and status, processed or not.
@@ -78,6 +140,10 @@ class MapOperation : public RecordOperation {
   ManageCelerra m_oClient;
   std::string m_sClientName;
   std::string m_sChkptName;  // of the record last read; for the stop line
+  StopCause m_oCause;
+  // Writable checkpoint of each snapshot mapped in this call, by control
+  // host and checkpoint id: the snapshot's other records share it.
+  std::map<ViewKey, std::string> m_mViews;
 };
 
 class UnmapOperation : public RecordOperation {
@@ -89,14 +155,33 @@ class UnmapOperation : public RecordOperation {
     return true;
   }
 
+  bool SkipRecord(ZKSO::SnapInfo& /*oRecord*/, bool* /*pbCounted*/) override {
+    m_oCause.Clear();
+    return false;
+  }
+
   bool Operate(CelerraSnapDevice& oDevice, ZKSO::SnapInfo& oRecord) override {
     m_sChkptName = oDevice.GetChkptName();
     GiveCredentials(oDevice, m_oClient);
+    // A writable checkpoint shared by records of one snapshot goes once.
+    const bool bShared =
+        oDevice.GetBaselineChkptId().empty() && !oDevice.GetRWChkptId().empty();
+    const ViewKey oKey(HostOf(oDevice), oDevice.GetRWChkptId());
+    if (bShared && m_sRemoved.count(oKey) != 0) {
+      oRecord.Log(1, m_oFrame.Tag(),
+                  "RW chkpt [%s] id [%s] and its NFS share were removed for "
+                  "another device of this request",
+                  oDevice.GetRWChkptName().c_str(),
+                  oDevice.GetRWChkptId().c_str());
+      return true;
+    }
     if (!oDevice.UnExposeChkPt(m_oClient)) {
       oRecord.Log(2, m_oFrame.Tag(), "%s",
                   "Error: Failed to Unexpose & delete RW chkpt!");
+      m_oCause.Keep(oDevice, m_oClient);
       return false;
     }
+    if (bShared) m_sRemoved.insert(oKey);
     return true;
   }
 
@@ -104,16 +189,27 @@ class UnmapOperation : public RecordOperation {
     m_oFrame.Log().error(
         "ZKSnapEngineCelerra(744): -Error-: Unable to delete share:[%s]",
         m_sChkptName.c_str());
-    m_oFrame.ReportArrayError(m_oClient, pRecord, JPR_UNMAP_FAILED);
+    m_oFrame.ReportError(m_oCause.Of(m_oClient), pRecord, JPR_UNMAP_FAILED,
+                         "Unmap stopped on this device before any file "
+                         "server command failed; see its job log");
   }
 
  private:
   OperationFrame& m_oFrame;
   ManageCelerra m_oClient;
   std::string m_sChkptName;
+  StopCause m_oCause;
+  // Writable checkpoints removed in this call, by control host and id.
+  std::set<ViewKey> m_sRemoved;
 };
 
 }  // namespace
+
+std::string HostOf(CelerraSnapDevice& oDevice) {
+  _CelerraArrayCredentials oCredentials;
+  oDevice.GetArrayCredentials(oCredentials);
+  return oCredentials.sHostName;
+}
 
 void GiveCredentials(CelerraSnapDevice& oDevice, ManageCelerra& oClient) {
   _CelerraArrayCredentials oCredentials;

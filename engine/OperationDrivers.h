@@ -10,22 +10,28 @@
 #ifndef ZK_ENGINE_OPERATIONDRIVERS_H_
 #define ZK_ENGINE_OPERATIONDRIVERS_H_
 
+#include <string>
+
 #include "device/CelerraSnapDevice.h"
 #include "host/ManageCelerra.h"
 #include "host/ZKSnapHost.h"
 
 // zkso_mapSnaps: a writable checkpoint of each record's snapshot, exported
 // to this host (or the ESX host of a VMware device); the clone device is
-// recorded. Stops at the first failure; prints every record's snap device
-// and status at the end.
+// recorded. Records of one snapshot share its writable checkpoint and
+// export. A record whose map fails after making something has it taken
+// back. Stops at the first failure; prints every record's snap device and
+// status at the end.
 ZKSO::ResultCode RunMap(ZKSO::SnapInfo** ppSnapInfo, int16_t nCount,
                         ZKSO::ZKOSUtil* pOSUtil);
-// zkso_unmapSnaps: removes each record's export and writable checkpoint.
-// Goes on past records whose device cannot be made or prepared; stops when
-// removing an exposure or completing a record fails.
+// zkso_unmapSnaps: removes each record's export and writable checkpoint
+// (once for records that share them); what is already gone counts as
+// removed. Goes on past records whose device cannot be made or prepared;
+// stops when removing an exposure or completing a record fails.
 ZKSO::ResultCode RunUnmap(ZKSO::SnapInfo** ppSnapInfo, int16_t nCount,
                           ZKSO::ZKOSUtil* pOSUtil);
-// zkso_deleteSnaps: deletes each record's checkpoint; always goes on.
+// zkso_deleteSnaps: deletes each record's checkpoint (once for records that
+// share it); a checkpoint already gone counts as deleted. Always goes on.
 ZKSO::ResultCode RunDelete(ZKSO::SnapInfo** ppSnapInfo, int16_t nCount,
                            ZKSO::ZKOSUtil* pOSUtil);
 // zkso_revertSnaps: restores each record's file system from its checkpoint;
@@ -37,6 +43,8 @@ ZKSO::ResultCode RunRevert(ZKSO::SnapInfo** ppSnapInfo, int16_t nCount,
 ZKSO::ResultCode RunReconcile(ZKSO::SnapInfo** ppSnapInfo, int16_t nCount,
                               ZKSO::ZKOSUtil* pOSUtil);
 
+// The control host of the device's file server.
+std::string HostOf(CelerraSnapDevice& oDevice);
 // Gives oClient the device's control host and login (result not read).
 void GiveCredentials(CelerraSnapDevice& oDevice, ManageCelerra& oClient);
 

@@ -304,3 +304,20 @@ void OperationFrame::ReportArrayError(ManageCelerra& oClient,
   if (pRecord != nullptr) pRecord->SetJPR(nMessageId, sText.c_str());
   LogArrayErrorStatus(oClient);
 }
+
+void OperationFrame::ReportError(const CelerraError& oError,
+                                 ZKSO::SnapInfo* pRecord, int nMessageId,
+                                 const char* pszOwnText) {
+  const bool bBlank = oError.nStatus == 0 && oError.sMessageCode.empty() &&
+                      oError.sMessage.empty();
+  if (!bBlank) {
+    const std::string sText = FormArrayErrorText(oError);
+    if (pRecord != nullptr) pRecord->SetJPR(nMessageId, sText.c_str());
+    m_oLog.setJobId(m_nJobId);
+    LogCelerraStatus(Tag(), m_nJobId, oError);
+    return;
+  }
+  if (pRecord == nullptr) return;
+  if (m_pDeviceInHand && !m_pDeviceInHand->GetLastReason().empty()) return;
+  pRecord->SetJPR(nMessageId, pszOwnText);
+}

@@ -117,6 +117,12 @@ class OperationFrame {
   // logs the status line from a second read.
   void ReportArrayError(ManageCelerra& oClient, ZKSO::SnapInfo* pRecord,
                         int nMessageId);
+  // The same from an error the operation kept. A blank error (no file
+  // server command failed) is never posted as a reason: the reason the
+  // device in hand posted stays, or pszOwnText is posted when it posted
+  // none.
+  void ReportError(const CelerraError& oError, ZKSO::SnapInfo* pRecord,
+                   int nMessageId, const char* pszOwnText);
   // "Component:..Facility:..Message:..MessageCode:..Severity:..
   // Description:.. Action:.. Diagnostics:.."
   static std::string FormArrayErrorText(const CelerraError& oError);

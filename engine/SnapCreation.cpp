@@ -1,10 +1,12 @@
 #include "engine/SnapCreation.h"
 
+#include <list>
 #include <map>
 #include <string>
 #include <unordered_map>
 #include <utility>
 
+#include "device/CelerraStatusLog.h"
 #include "engine/OperationFrame.h"
 #include "host/EvDebug.h"
 #include "host/ManageCelerra.h"
@@ -18,7 +20,37 @@ const char kCheckpointLimitCode[] = "13690535984";
 struct StopReport {
   ZKSO::SnapInfo* pRecord = nullptr;  // borrowed; null when there is none
   std::string sSourceDevice;
+  // The refusal that stopped the call, when a query after it may have
+  // replaced the client's last error; else the plug-in's own reason.
+  bool bKept = false;
+  CelerraError oError;
+  std::string sOwnReason;
 };
+
+// After a refused CreateROChkPt: the checkpoint may be there all the same
+// (a reply lost, or a snap run twice). One query; a read-only checkpoint of
+// the file system with exactly that name and no baseline is the group's.
+bool FindMadeChkpt(ManageCelerra& oClient, const std::string& sPFSId,
+                   const std::string& sName, std::string* psId) {
+  std::list<CelerraChkPtInfo> lChkpts;
+  if (!oClient.GetChkPointsInfo(sPFSId, lChkpts)) return false;
+  for (const CelerraChkPtInfo& oChkpt : lChkpts) {
+    if (oChkpt.sChkptName == sName && oChkpt.sBaselineChkptId.empty() &&
+        !oChkpt.sChkptId.empty()) {
+      *psId = oChkpt.sChkptId;
+      return true;
+    }
+  }
+  return false;
+}
+
+ManageCelerra ClientFor(const _CelerraArrayCredentials& oCredentials,
+                        ZKUint64 nJobId) {
+  ManageCelerra oClient(nJobId);
+  oClient.SetControlHostInfo(oCredentials.sHostName, oCredentials.sHostUserName,
+                             oCredentials.sHostPassword);
+  return oClient;
+}
 
 }  // namespace
 
@@ -147,27 +179,61 @@ ZKSO::ResultCode RunSnapCreation(ZKSO::SnapInfo** ppSnapInfo, int16_t nCount,
 
     // Creation phase: one checkpoint per group, then the group's devices.
     for (const _CelerraArrayToDeviceMap& oEntry : vArrayMap) {
-      oErrorClient = ManageCelerra(oFrame.JobId());
-      oErrorClient.SetControlHostInfo(oEntry.oArrayCredentials.sHostName,
-                                      oEntry.oArrayCredentials.sHostUserName,
-                                      oEntry.oArrayCredentials.sHostPassword);
+      // A failure is reported on the record of the group in hand: the
+      // request's last record may belong to a group never tried, and the
+      // record last completed has succeeded.
+      CelerraSnapDevice* pEntryFirst =
+          oEntry.vStorageToDevices.front().vSnapDevices.front();
+      oReport.pRecord = mRecordOf.at(pEntryFirst);
+      oReport.sSourceDevice = pEntryFirst->GetSnapSourceDevice();
+      oErrorClient = ClientFor(oEntry.oArrayCredentials, oFrame.JobId());
       for (const _CelerraStorageToDevice& oGroup : oEntry.vStorageToDevices) {
         CelerraSnapDevice* pFirst = oGroup.vSnapDevices.front();
-        // A failure is reported on the group's first record: the request's
-        // last record may belong to a group that was never tried.
         oReport.pRecord = mRecordOf.at(pFirst);
         oReport.sSourceDevice = pFirst->GetSnapSourceDevice();
         const _CelerraStorageResource& oResource = oGroup.oStorageResource;
+        const std::string sName = pFirst->GetChkptName();
+        // Stored as "name|id|": a name or id holding "|" could never be
+        // read back, so no checkpoint is made for it.
+        if (sName.find('|') != std::string::npos) {
+          oReport.sOwnReason = "Checkpoint name [" + sName +
+                               "] holds the separator \"|\": no checkpoint "
+                               "is created for it";
+          throw 0;
+        }
         std::string sChkptId;
+        bool bAdopted = false;
         if (!oErrorClient.CreateROChkPt(
                 oResource.sPFSId, oResource.eStorageType,
-                oResource.sStorageExtra, pFirst->GetChkptName(), sChkptId)) {
+                oResource.sStorageExtra, sName, sChkptId)) {
+          oReport.oError = oErrorClient.GetLastError();
+          oReport.bKept = true;
+          if (!FindMadeChkpt(oErrorClient, oResource.sPFSId, sName,
+                             &sChkptId)) {
+            throw 0;
+          }
+          oReport.bKept = false;
+          bAdopted = true;
+          oErrorClient = ClientFor(oEntry.oArrayCredentials, oFrame.JobId());
+        }
+        if (sChkptId.find('|') != std::string::npos) {
+          if (!bAdopted) oErrorClient.DeleteChkPt(sChkptId, "", false);
+          oReport.sOwnReason = "Checkpoint id [" + sChkptId +
+                               "] of checkpoint [" + sName +
+                               "] holds the separator \"|\": it cannot be "
+                               "recorded";
           throw 0;
         }
         for (CelerraSnapDevice* pDevice : oGroup.vSnapDevices) {
           ZKSO::SnapInfo* pRecord = mRecordOf.at(pDevice);
           oReport.pRecord = pRecord;
           oReport.sSourceDevice = pDevice->GetSnapSourceDevice();
+          if (bAdopted) {
+            pRecord->Log(1, oFrame.Tag(),
+                         "Chkpt [%s] id [%s] is already on the file server: "
+                         "using it for this snap",
+                         sName.c_str(), sChkptId.c_str());
+          }
           pDevice->SetChkptID(sChkptId);
           if (!pDevice->PostOperation(ZKSO::SNAP_SUCCESS)) {
             oFrame.Log().DebugLvl(oFrame.Tag(), -1, oFrame.JobId(),
@@ -183,18 +249,25 @@ ZKSO::ResultCode RunSnapCreation(ZKSO::SnapInfo** ppSnapInfo, int16_t nCount,
   } catch (...) {
     // A stop, or anything else raised while records were processed.
     try {
-      const CelerraError oError = oErrorClient.GetLastError();
+      const CelerraError oError =
+          oReport.bKept ? oReport.oError : oErrorClient.GetLastError();
       const int nMessageId = oError.sMessageCode == kCheckpointLimitCode
                                  ? JPR_SNAP_FAILED_ARRAY_CODE
                                  : JPR_SNAP_FAILED;
-      const std::string sText = OperationFrame::FormArrayErrorText(oError);
+      const std::string sText = oReport.sOwnReason.empty()
+                                    ? OperationFrame::FormArrayErrorText(oError)
+                                    : oReport.sOwnReason;
       if (oReport.pRecord != nullptr) {
         oReport.pRecord->SetJPR(nMessageId, sText.c_str());
         oReport.pRecord->Log(2, oFrame.Tag(),
                              "Unable to snap src device src device [%s]",
                              oReport.sSourceDevice.c_str());
       }
-      oFrame.LogArrayErrorStatus(oErrorClient);
+      if (oReport.bKept) {
+        LogCelerraStatus(oFrame.Tag(), oFrame.JobId(), oError);
+      } else {
+        oFrame.LogArrayErrorStatus(oErrorClient);
+      }
     } catch (...) {
     }
   }

@@ -34,7 +34,11 @@ TEST_F(ExposeFailureTest, MapRefusalLeavesRecordNamingWhatTheServerHolds) {
     Lines vCommands;
     bool bWritableMade;
   } aCases[] = {
-      {"CreateRWChkPt", "CreateRWChkPt", {"CreateRWChkPt"}, false},
+      // Each refusal is followed by one query: is it there all the same?
+      {"CreateRWChkPt",
+       "CreateRWChkPt",
+       {"CreateRWChkPt", "GetChkPointsInfo"},
+       false},
       {"Celerra_GetSnapDeviceNameWithManageCelerra",
        "ExposeChkPt",
        {"CreateRWChkPt", "Celerra_GetSnapDeviceNameWithManageCelerra"},
@@ -42,7 +46,7 @@ TEST_F(ExposeFailureTest, MapRefusalLeavesRecordNamingWhatTheServerHolds) {
       {"CreateNFSShare",
        "ExposeChkPt",
        {"CreateRWChkPt", "Celerra_GetSnapDeviceNameWithManageCelerra",
-        "CreateNFSShare"},
+        "CreateNFSShare", "GetNFSInfo"},
        true},
   };
   for (const auto& oCase : aCases) {
@@ -130,26 +134,29 @@ TEST_F(ExposeFailureTest, NasUnmapOfUnexposedCheckpointStillDeletesIt) {
   EXPECT_EQ(m_oRecord.nStatus, ZKSO::UNMAP_SUCCESS);
 }
 
+// A refused step of an unmap is followed by one query; what is still there
+// fails the unmap, and the record keeps what a retry needs.
 TEST_F(ExposeFailureTest, UnmapRefusals) {
   const struct {
     const char* pszName;
     SnapshotRecord oSnapshot;
     const char* pszTag;
     const char* pszRefused;
-    const char* pszStep;
+    const char* pszQuery;
     bool bExportRemoved;
   } aCases[] = {
-      // Deleting the writable checkpoint is best effort.
-      {"NFS", zktest::NfsSnapshot(), kNfsUnExposeTag, "DeleteChkPt", "", true},
-      {"NAS", zktest::NASSnapshot(), kNASUnExposeTag, "DeleteChkPt", "", true},
+      {"NFS", zktest::NfsSnapshot(), kNfsUnExposeTag, "DeleteChkPt",
+       "GetChkPointsInfo", true},
+      {"NAS", zktest::NASSnapshot(), kNASUnExposeTag, "DeleteChkPt",
+       "GetChkPointsInfo", true},
       {"NFS", zktest::NfsSnapshot(), kNfsUnExposeTag, "DeleteNFSShare",
-       "UnExposeChkPt", false},
+       "GetNFSInfo", false},
       {"NAS", zktest::NASSnapshot(), kNASUnExposeTag, "DeleteNFSShare",
-       "UnExposeChkPt", false},
+       "GetNFSInfo", false},
       {"NFS", zktest::NfsSnapshot(), kNfsUnExposeTag,
-       "Celerra_GetSnapDeviceNameWithManageCelerra", "UnExposeChkPt", false},
+       "Celerra_GetSnapDeviceNameWithManageCelerra", "GetChkPointsInfo", false},
       {"NAS", zktest::NASSnapshot(), kNASUnExposeTag,
-       "Celerra_GetSnapDeviceNameWithManageCelerra", "UnExposeChkPt", false},
+       "Celerra_GetSnapDeviceNameWithManageCelerra", "GetChkPointsInfo", false},
   };
   for (const auto& oCase : aCases) {
     SCOPED_TRACE(std::string(oCase.pszName) + " " + oCase.pszRefused);
@@ -162,22 +169,23 @@ TEST_F(ExposeFailureTest, UnmapRefusals) {
     ResetJournal();
     ArmFault(oCase.pszRefused);
 
-    EXPECT_EQ(Unmap(), oCase.pszStep);
-    const bool bUnmapped = oCase.pszStep[0] == '\0';
+    EXPECT_EQ(Unmap(), "UnExposeChkPt");
     EXPECT_EQ(ExportOf("/SNAP_RW").path.empty(), oCase.bExportRemoved);
     EXPECT_FALSE(CheckpointNamed("SNAP_RW").id.empty());
+    const bool bDeleteRefused = std::string(oCase.pszRefused) == "DeleteChkPt";
     EXPECT_EQ(JobLines("Error:Failed to delete RW checkpoint:[SNAP_RW]").size(),
-              bUnmapped ? 1u : 0u);
-    if (bUnmapped) {
+              bDeleteRefused ? 1u : 0u);
+    if (bDeleteRefused) {
       EXPECT_TRUE(JobLogged("Error:Failed to delete RW checkpoint:[SNAP_RW]", 2,
                             oCase.pszTag));
-      EXPECT_EQ(m_oRecord.nStatus, ZKSO::UNMAP_SUCCESS);
-    } else {
-      // Nothing more is sent, and the record keeps what the server holds.
-      EXPECT_EQ(Commands().back(), oCase.pszRefused);
-      EXPECT_EQ(m_oRecord.mMetaData[SM_MDT_SNAP_MOUNT], "SNAP_RW|" + sRWId);
-      EXPECT_EQ(m_oRecord.nStatus, ZKSO::UNMAP_FAILED);
     }
+    // Nothing more is sent after the query, and the record keeps what the
+    // server holds.
+    ASSERT_GE(Commands().size(), 2u);
+    EXPECT_EQ(Commands()[Commands().size() - 2], oCase.pszRefused);
+    EXPECT_EQ(Commands().back(), oCase.pszQuery);
+    EXPECT_EQ(m_oRecord.mMetaData[SM_MDT_SNAP_MOUNT], "SNAP_RW|" + sRWId);
+    EXPECT_EQ(m_oRecord.nStatus, ZKSO::UNMAP_FAILED);
     EXPECT_EQ(JobLines("Error: Unable to get the share path for RW "
                        "checkpoint[" +
                        sRWId + "]")
@@ -186,6 +194,15 @@ TEST_F(ExposeFailureTest, UnmapRefusals) {
                       "Celerra_GetSnapDeviceNameWithManageCelerra"
                   ? 1u
                   : 0u);
+
+    // Once the file server takes commands again, the same unmap finishes
+    // what is left and nothing stays.
+    ASSERT_TRUE(zkfiler::ClearFaults().ok());
+    EXPECT_EQ(Unmap(), "");
+    EXPECT_EQ(m_oRecord.nStatus, ZKSO::UNMAP_SUCCESS);
+    EXPECT_TRUE(ExportOf("/SNAP_RW").path.empty());
+    EXPECT_TRUE(CheckpointNamed("SNAP_RW").id.empty());
+    EXPECT_EQ(m_oRecord.mMetaData.count(SM_MDT_SNAP_MOUNT), 0u);
   }
 }
 

@@ -53,8 +53,10 @@ TEST(ZkSystemClockTest, HostNameAsGethostnameGivesIt) {
       {"backup1.zk.test", "backup1.zk.test"},
       {"", ""},
       {std::string(62, 'a'), std::string(62, 'a')},
+      // The longest name a 64-byte buffer holds with its terminating zero.
+      {std::string(63, 'b'), std::string(63, 'b')},
       // No room for the terminating zero: gethostname fails.
-      {std::string(63, 'b'), ""},
+      {std::string(64, 'd'), ""},
       {std::string(200, 'c'), ""},
   };
   for (const Case& oCase : aCases) {
@@ -66,7 +68,7 @@ TEST(ZkSystemClockTest, HostNameAsGethostnameGivesIt) {
   struct utsname oSystem;
   ASSERT_EQ(0, uname(&oSystem));
   const std::string sSystem = oSystem.nodename;
-  EXPECT_EQ(sSystem.size() < 63 ? sSystem : "", ZkLocalHostName());
+  EXPECT_EQ(sSystem.size() < 64 ? sSystem : "", ZkLocalHostName());
 }
 
 }  // namespace

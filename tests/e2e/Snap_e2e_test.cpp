@@ -358,6 +358,13 @@ TEST_F(SnapE2ETest, NasPreparationFailuresLeaveTheRecordUntouched) {
        nullptr,
        {sInvalid + "/root_vdm_x/fs3/ds]"}},
       {"VDM path without a file system", "/root_vdm_3", kNas1, nullptr, {}},
+      {"VDM prefix without a number is searched as a path",
+       "/root_vdm_x",
+       kNas1,
+       nullptr,
+       {"CelerraSnapDevice(1041): -Error-: Unable to get Mnt Point from file "
+        "server. Trimming path [] and continuing",
+        sInvalid + "/root_vdm_x]"}},
       {"refused mount point lookup",
        "/fs2/ds1",
        kNas1,

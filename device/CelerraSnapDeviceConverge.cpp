@@ -1,0 +1,83 @@
+// What lets a map, unmap or delete be repeated until it succeeds: the one
+// query after a refusal that tells whether a checkpoint is there, and the
+// undo of a map that failed after it made something.
+#include <list>
+#include <string>
+
+#include "device/CelerraSnapDevice.h"
+#include "host/EvDebug.h"
+
+void CelerraSnapDevice::ForgetHandledRefusal(ManageCelerra& oClient) {
+  oClient = ManageCelerra(JobId());
+  oClient.SetControlHostInfo(m_oArrayCredentials.sHostName,
+                             m_oArrayCredentials.sHostUserName,
+                             m_oArrayCredentials.sHostPassword);
+}
+
+bool CelerraSnapDevice::QueryChkpts(ManageCelerra& oClient,
+                                    std::list<CelerraChkPtInfo>& lChkpts) {
+  if (!oClient.GetChkPointsInfo(m_oStorageResource.sPFSId, lChkpts)) {
+    return false;
+  }
+  ForgetHandledRefusal(oClient);
+  return true;
+}
+
+bool CelerraSnapDevice::ChkptPresent(ManageCelerra& oClient,
+                                     const std::string& sId,
+                                     const std::string& sName,
+                                     const std::string& sBaselineId,
+                                     bool* pbPresent, std::string* psFoundId) {
+  std::list<CelerraChkPtInfo> lChkpts;
+  if (!QueryChkpts(oClient, lChkpts)) return false;
+  *pbPresent = false;
+  for (const CelerraChkPtInfo& oChkpt : lChkpts) {
+    if (!sId.empty() && oChkpt.sChkptId != sId) continue;
+    if (!sName.empty() && (oChkpt.sChkptName != sName ||
+                           oChkpt.sBaselineChkptId != sBaselineId)) {
+      continue;
+    }
+    *pbPresent = true;
+    if (psFoundId != nullptr) *psFoundId = oChkpt.sChkptId;
+    break;
+  }
+  return true;
+}
+
+void CelerraSnapDevice::UndoMap(ManageCelerra& oClient, const char* pszTag) {
+  if (m_pSnapInfo == nullptr) return;
+  if (m_bMadeExport) {
+    m_bMadeExport = false;
+    if (oClient.DeleteNFSShare(m_sRWChkptSharePath, m_sExportMoverId)) {
+      m_pSnapInfo->Log(2, pszTag, "Removed NFS share [%s] that this map made",
+                       m_sRWChkptSharePath.c_str());
+    } else {
+      m_pSnapInfo->Log(2, pszTag,
+                       "Error: Unable to remove NFS share [%s] that this map "
+                       "made",
+                       m_sRWChkptSharePath.c_str());
+    }
+  }
+  bool bRWChkptStays = false;
+  if (m_bMadeRWChkpt) {
+    m_bMadeRWChkpt = false;
+    if (oClient.DeleteChkPt(m_sRWChkptId, m_sBaselineChkptId, false)) {
+      m_pSnapInfo->Log(2, pszTag,
+                       "Deleted RW chkpt [%s] id [%s] that this map made",
+                       m_sRWChkptName.c_str(), m_sRWChkptId.c_str());
+    } else {
+      bRWChkptStays = true;
+      m_pSnapInfo->Log(2, pszTag,
+                       "Error: Unable to delete RW chkpt [%s] id [%s] that "
+                       "this map made: its SM_MDT_SNAP_MOUNT stays for unmap",
+                       m_sRWChkptName.c_str(), m_sRWChkptId.c_str());
+    }
+  }
+  if (m_bWroteMountInfo && !bRWChkptStays) {
+    m_bWroteMountInfo = false;
+    m_pSnapInfo->SetMetaData(SM_MDT_SNAP_MOUNT, nullptr);
+    m_pSnapInfo->Log(2, pszTag,
+                     "Removed SM_MDT_SNAP_MOUNT [%s|%s] that this map stored",
+                     m_sRWChkptName.c_str(), m_sRWChkptId.c_str());
+  }
+}
