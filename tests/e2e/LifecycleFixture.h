@@ -55,6 +55,59 @@ class LifecycleTest : public E2ETest {
   std::vector<zkref::MemSnapInfo*> CarryAll(
       const std::vector<zkref::MemSnapInfo*>& vRecords);
 
+  ZKSO::ResultCode Prepare(const std::vector<zkref::MemSnapInfo*>& v) {
+    return Run(m_pPlugin->zkso_prepareDevices, v);
+  }
+  ZKSO::ResultCode Snap(const std::vector<zkref::MemSnapInfo*>& v) {
+    return Run(m_pPlugin->zkso_snapDevices, v);
+  }
+  ZKSO::ResultCode Map(const std::vector<zkref::MemSnapInfo*>& v) {
+    return Run(m_pPlugin->zkso_mapSnaps, v);
+  }
+  ZKSO::ResultCode Unmap(const std::vector<zkref::MemSnapInfo*>& v) {
+    return Run(m_pPlugin->zkso_unmapSnaps, v);
+  }
+  ZKSO::ResultCode Delete(const std::vector<zkref::MemSnapInfo*>& v) {
+    return Run(m_pPlugin->zkso_deleteSnaps, v);
+  }
+  ZKSO::ResultCode Revert(const std::vector<zkref::MemSnapInfo*>& v) {
+    return Run(m_pPlugin->zkso_revertSnaps, v);
+  }
+  ZKSO::ResultCode Reconcile(const std::vector<zkref::MemSnapInfo*>& v) {
+    return Run(m_pPlugin->zkso_reconcileSnaps, v);
+  }
+
+  // Prepares and snaps the records (both must succeed); fresh copies of the
+  // snapped records.
+  std::vector<zkref::MemSnapInfo*> Snapped(
+      const std::vector<zkref::MemSnapInfo*>& v) {
+    EXPECT_EQ(ZKSO::RESULT_SUCCESS, Prepare(v)) << m_oSink.Dump();
+    std::vector<zkref::MemSnapInfo*> vSnap = CarryAll(v);
+    EXPECT_EQ(ZKSO::RESULT_SUCCESS, Snap(vSnap)) << m_oSink.Dump();
+    return CarryAll(vSnap);
+  }
+  // A VMware device record with its mount host identifier.
+  zkref::MemSnapInfo* VMware(zkref::MemSnapInfo* pRecord) {
+    pRecord->sHostIdentifier = HostIdentifier();
+    return pRecord;
+  }
+  zkref::MemSnapInfo* WithMountSource(zkref::MemSnapInfo* pRecord, int n) {
+    pRecord->mIntValues[ZKSO::GET_VALUE_VOLSNAP_OP_SOURCE] = n;
+    return pRecord;
+  }
+  bool HasCheckpoint(const std::string& sHost, const std::string& sId) {
+    for (const auto& oChkpt : Checkpoints(sHost)) {
+      if (oChkpt.id == sId) return true;
+    }
+    return false;
+  }
+  // Id of the checkpoint in the record's snap UUID.
+  static std::string ChkptId(const zkref::MemSnapInfo& oRecord) {
+    const std::string& s = oRecord.mMetaData.at(SM_MDT_SNAP_UUID);
+    const size_t nFirst = s.find('|');
+    return s.substr(nFirst + 1, s.find('|', nFirst + 1) - nFirst - 1);
+  }
+
   // Commands of the journal since the last ResetJournal, per command name.
   std::map<std::string, int> CommandCounts(const std::string& sHost = "");
   std::vector<zkfiler::JournalEntry> JournalOf(const std::string& sCommand);
