@@ -105,8 +105,17 @@ bool CelerraSnapDeviceNAS::UnExposeChkPt(ManageCelerra& oClient) {
     // the clone identifier it wrote tells which (see FormSnapDevice).
     _CelerraSnapDeviceIdentifier oClone;
     CelerraUtils::ParseDeviceIdentifier(sSnapDevice, oClone);
-    const std::string& sSourcePath =
-        oClone.sExportPath != oClone.sLunUUID ? m_sMoverMountPath : m_sPath;
+    bool bGUIMount = oClone.sExportPath != oClone.sLunUUID;
+    if (!bGUIMount && m_sPath != m_sMoverMountPath) {
+      // Without a part below the mount point both sources form the same
+      // clone: the host's mount request source tells which the map used.
+      int nSource = 0;
+      if (m_pSnapInfo->GetIntValue(ZKSO::GET_VALUE_VOLSNAP_OP_SOURCE,
+                                   &nSource) != 1) {
+        bGUIMount = nSource != 2;
+      }
+    }
+    const std::string& sSourcePath = bGUIMount ? m_sMoverMountPath : m_sPath;
     const std::string sMover =
         ExportingMover(oClient, m_pSnapInfo, kNASUnExposeTag, m_sVdmId,
                        m_bIsVdm, ExportStep::kUnmount);

@@ -227,9 +227,23 @@ bool CelerraSnapDeviceNAS::FindMover(
 bool CelerraSnapDeviceNAS::FormSnapDevice(const std::string& sSharePath) {
   // Exposure is always NFS (m_eExposeType 2).
   m_oSnapDeviceIdentifier.sType = "nfs";
-  std::string sRelative = m_sPath.size() > m_sMoverMountPath.size()
-                              ? m_sPath.substr(m_sMoverMountPath.size())
-                              : std::string();
+  // The part of the path below the file system's mount point. A path on a
+  // VDM may name the mount point as the VDM sees it (/fs3/ds2 for
+  // /root_vdm_3/fs3): the clone then still reaches the same directory.
+  auto Below = [this](const std::string& sMountPoint) {
+    return m_sPath.size() > sMountPoint.size() &&
+           m_sPath.compare(0, sMountPoint.size(), sMountPoint) == 0 &&
+           m_sPath[sMountPoint.size()] == '/';
+  };
+  std::string sRelative;
+  if (Below(m_sMoverMountPath)) {
+    sRelative = m_sPath.substr(m_sMoverMountPath.size());
+  } else if (!m_sMountPath.empty() && m_sMountPath != "/" &&
+             Below(m_sMountPath)) {
+    sRelative = m_sPath.substr(m_sMountPath.size());
+  } else if (m_sPath.size() > m_sMoverMountPath.size()) {
+    sRelative = m_sPath.substr(m_sMoverMountPath.size());
+  }
   m_oSnapDeviceIdentifier.sPath = "/" + m_sChkptName + sRelative;
   m_oSnapDeviceIdentifier.sLunUUID =
       m_bGUIMount ? sSharePath + sRelative : sSharePath;

@@ -7,6 +7,7 @@
 
 #include "tests/e2e/LifecycleFixture.h"
 #include "tests/testclock/ZkTestClock.h"
+#include "utils/CelerraUtils.h"
 
 namespace zke2e {
 namespace {
@@ -309,6 +310,56 @@ TEST_F(ConvergenceTest, MapRefusedAtTheWritableCheckpointSaysSo) {
                                 "Error: Failed to create RW chkpt!"));
   EXPECT_EQ(0u, v[0]->sJPRText.find("Component:"));
   EXPECT_TRUE(oSnapped == State());
+}
+
+}  // namespace
+}  // namespace zke2e
+
+namespace zke2e {
+namespace {
+
+// The file system a VDM serves, reached by the VDM's own name with and
+// without the part below its mount point, and through the physical mover's
+// path: map and unmap look the export up from the same source path,
+// whatever the mount request source, and the clone reaches the directory.
+TEST_F(ConvergenceTest, VdmFileSystemMapsAndUnmapsWithEveryMountSource) {
+  const struct {
+    const char* pszPath;
+    const char* pszRelative;
+  } aPaths[] = {
+      {"/fs3/ds2", "/ds2"}, {"/fs3", ""}, {"/root_vdm_3/fs3/ds2", "/ds2"}};
+  for (const auto& oPath : aPaths) {
+    for (int nSource : {1, 2, 3}) {
+      SCOPED_TRACE(std::string(oPath.pszPath) + " source " +
+                   std::to_string(nSource));
+      const ServerState oBefore = State();
+      std::vector<zkref::MemSnapInfo*> v = Snapped({WithMountSource(
+          NewRecord(NasDevice(oPath.pszPath, kNas1Vdm, false), "vdm"),
+          nSource)});
+      ResetJournal();
+      ASSERT_EQ(ZKSO::RESULT_SUCCESS, Map(v)) << m_oSink.Dump();
+      const std::vector<zkfiler::JournalEntry> vMapLookup =
+          JournalOf("Celerra_GetSnapDeviceNameWithManageCelerra");
+      ASSERT_EQ(1u, vMapLookup.size());
+      const std::string sShare = "/" + v[0]->sSnapName + "_RW";
+      const std::string sClone =
+          nSource == 2 ? sShare : sShare + oPath.pszRelative;
+      _CelerraSnapDeviceIdentifier oClone;
+      CelerraUtils::ParseDeviceIdentifier(v[0]->sSnapDevice, oClone);
+      EXPECT_EQ(sClone, oClone.sLunUUID) << v[0]->sSnapDevice;
+
+      std::vector<zkref::MemSnapInfo*> vUnmap = CarryAll(v);
+      ResetJournal();
+      EXPECT_EQ(ZKSO::RESULT_SUCCESS, Unmap(vUnmap)) << m_oSink.Dump();
+      const std::vector<zkfiler::JournalEntry> vUnmapLookup =
+          JournalOf("Celerra_GetSnapDeviceNameWithManageCelerra");
+      ASSERT_EQ(1u, vUnmapLookup.size());
+      EXPECT_EQ(vMapLookup[0].args, vUnmapLookup[0].args);
+      EXPECT_EQ(1, CommandCounts()["DeleteNFSShare"]);
+      EXPECT_EQ(ZKSO::RESULT_SUCCESS, Delete(CarryAll(vUnmap)));
+      EXPECT_TRUE(oBefore == State());
+    }
+  }
 }
 
 }  // namespace
