@@ -108,8 +108,6 @@ const ErrorText kErrors[] = {
      "Check the export with server_export."},
     {Cause::kNoShare, 6, "DART", "CIFS", "13691453441", "ERROR",
      "The CIFS share does not exist.", "Check the share name."},
-    {Cause::kInjected, 6, "ZKFILER", "FaultInjection", "13958643799", "ERROR",
-     "The command failed as armed by a test.", "Clear the armed faults."},
     // The connection family's next code: the control station took the
     // command but its reply never came, so the command may have run.
     {Cause::kReplyLost, 4, "APL", "Connection", "13958643715", "ERROR",
@@ -117,6 +115,8 @@ const ErrorText kErrors[] = {
      "taken effect.",
      "Check on the file server whether the command took effect before "
      "repeating it."},
+    {Cause::kInjected, 6, "ZKFILER", "FaultInjection", "13958643799", "ERROR",
+     "The command failed as armed by a test.", "Clear the armed faults."},
 };
 
 const ErrorText& Lookup(Cause cause) {

@@ -16,8 +16,9 @@ constexpr const char* kFormat = "zkfiler-state-4";
 const char* const kOldFormats[] = {"zkfiler-state-1", "zkfiler-state-2",
                                    "zkfiler-state-3"};
 
-// fault.lost/journal.lost: an armed lost reply, and a command whose reply
-// one lost. A fault whose command is "*" counts every command.
+// fault.lost: the fault loses the reply instead of refusing; journal.lost:
+// the command took effect and such a fault lost its reply. A fault whose
+// command is "*" counts every command.
 // fs.phys_mover/phys_path: where the file system appears on a physical
 // mover, fixed when the server is installed (VDMs never move afterwards).
 // id_counter outlives the server rows so checkpoint ids are never reused.
