@@ -1,12 +1,14 @@
 #include "filer/FilerErrors.h"
 
 #include <cstddef>
+#include <utility>
 
 namespace zkfiler {
 namespace {
 
-// Status numbers: 3 no answer from the control station, 5 login refused,
-// 6 command refused by the file server, 8 local state unusable.
+// Status numbers: 3 no answer from the control station, 4 no reply in time
+// to a command it received, 5 login refused, 6 command refused by the file
+// server, 8 local state unusable.
 struct ErrorText {
   Cause cause;
   int32_t status;
@@ -106,6 +108,13 @@ const ErrorText kErrors[] = {
      "Check the export with server_export."},
     {Cause::kNoShare, 6, "DART", "CIFS", "13691453441", "ERROR",
      "The CIFS share does not exist.", "Check the share name."},
+    // The connection family's next code: the control station took the
+    // command but its reply never came, so the command may have run.
+    {Cause::kReplyLost, 4, "APL", "Connection", "13958643715", "ERROR",
+     "The control station did not reply in time; the command may have "
+     "taken effect.",
+     "Check on the file server whether the command took effect before "
+     "repeating it."},
     {Cause::kInjected, 6, "ZKFILER", "FaultInjection", "13958643799", "ERROR",
      "The command failed as armed by a test.", "Clear the armed faults."},
 };
@@ -137,10 +146,9 @@ CelerraError MakeError(Cause cause, const std::string& message,
   return error;
 }
 
-CelerraError CompleteInjectedError(CelerraError error,
-                                   const std::string& command) {
-  const CelerraError fill = MakeError(
-      Cause::kInjected, "Injected failure of " + command, "command=" + command);
+namespace {
+
+CelerraError Complete(CelerraError error, const CelerraError& fill) {
   if (error.nStatus == 0) error.nStatus = fill.nStatus;
   if (error.sComponent.empty()) error.sComponent = fill.sComponent;
   if (error.sFacility.empty()) error.sFacility = fill.sFacility;
@@ -151,6 +159,25 @@ CelerraError CompleteInjectedError(CelerraError error,
   if (error.sAction.empty()) error.sAction = fill.sAction;
   if (error.sDiagnostics.empty()) error.sDiagnostics = fill.sDiagnostics;
   return error;
+}
+
+}  // namespace
+
+CelerraError CompleteInjectedError(CelerraError error,
+                                   const std::string& command) {
+  return Complete(std::move(error),
+                  MakeError(Cause::kInjected, "Injected failure of " + command,
+                            "command=" + command));
+}
+
+CelerraError CompleteLostReplyError(CelerraError error,
+                                    const std::string& command) {
+  return Complete(
+      std::move(error),
+      MakeError(
+          Cause::kReplyLost,
+          "Timed out waiting for the control station's reply to " + command,
+          "command=" + command));
 }
 
 }  // namespace zkfiler

@@ -43,7 +43,8 @@ enum class Cause {
   kNotMounted,  // export of a path not mounted on that mover
   kNoExport,
   kNoShare,
-  kInjected,  // default texts of an armed fault
+  kInjected,   // default texts of an armed fault
+  kReplyLost,  // default texts of an armed lost reply: the command ran
 };
 
 // A CelerraError for `cause`: the table's fixed texts, with `message` (what
@@ -58,6 +59,9 @@ const char* MessageCode(Cause cause);
 // texts.
 CelerraError CompleteInjectedError(CelerraError error,
                                    const std::string& command);
+// Fills the empty fields of a lost reply's error with the kReplyLost texts.
+CelerraError CompleteLostReplyError(CelerraError error,
+                                    const std::string& command);
 
 // A refused command, thrown inside the library only.
 class Refusal : public std::runtime_error {

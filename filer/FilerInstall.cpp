@@ -46,19 +46,22 @@ class Checker {
   }
 
   // Ids, names and similar: non-empty, printable, no blank, "," or "|".
+  // A `secret` value (one of a login line, where a misplaced quote can put
+  // the password into the user) is never shown.
   void Word(int line, const std::string& item, const std::string& value,
-            const std::string& what) const {
+            const std::string& what, bool secret = false) const {
+    const std::string named = secret ? what : what + " " + Shown(value);
     if (value.empty()) Fail(line, item, "empty " + what);
     if (value.size() > kMaxWord) {
       Fail(line, item,
-           what + " " + Shown(value) + " is longer than " +
-               std::to_string(kMaxWord) + " characters");
+           named + " is longer than " + std::to_string(kMaxWord) +
+               " characters");
     }
     for (char ch : value) {
       const unsigned char u = static_cast<unsigned char>(ch);
       if (u <= ' ' || u == 0x7f || ch == ',' || ch == '|') {
         Fail(line, item,
-             what + " " + Shown(value) +
+             named +
                  " holds an invalid character (blank, control "
                  "character, ',' or '|')");
       }
@@ -197,7 +200,7 @@ void InstallLayout(FilerStore& store, const ServerLayout& l,
   Checker c(l, source);
   const std::string server_item = Item("server", l.control_host);
   c.Word(c.ServerLine(), "", l.control_host, "control host");
-  c.Word(c.LoginLine(), server_item, l.user, "login user");
+  c.Word(c.LoginLine(), server_item, l.user, "login user", /*secret=*/true);
   const Limits& lim = l.limits;
   for (int value :
        {lim.ro_per_fs, lim.rw_per_baseline, lim.rw_per_fs, lim.max_name_len}) {

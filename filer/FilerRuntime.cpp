@@ -42,12 +42,17 @@ FilerDb& OpenLocked(Runtime& runtime) {
   return *runtime.db;
 }
 
-// Counts the call against every fault armed for it; the first one that
-// fires gives the error.
-std::optional<CelerraError> FireFault(FilerStore& store,
-                                      const std::string& command,
-                                      const std::string& host) {
-  std::optional<CelerraError> result;
+// What the first fault that fired on a call makes of it.
+struct Fired {
+  CelerraError error;
+  bool lost_reply = false;
+};
+
+// Counts the call against every fault armed for it (for its name or for any
+// command); the first one that fires decides.
+std::optional<Fired> FireFault(FilerStore& store, const std::string& command,
+                               const std::string& host) {
+  std::optional<Fired> result;
   for (const FaultRow& row : store.FaultsFor(command)) {
     const FaultRule& rule = row.rule;
     if (!rule.control_host.empty() && rule.control_host != host) continue;
@@ -56,7 +61,10 @@ std::optional<CelerraError> FireFault(FilerStore& store,
     const bool fire = rule.mode == FaultMode::kAlways ||
                       (rule.mode == FaultMode::kNth && seen == rule.n) ||
                       (rule.mode == FaultMode::kFrom && seen >= rule.n);
-    if (fire && !result) result = CompleteInjectedError(rule.error, command);
+    if (!fire || result) continue;
+    result = Fired{rule.lost_reply ? CompleteLostReplyError(rule.error, command)
+                                   : CompleteInjectedError(rule.error, command),
+                   rule.lost_reply};
   }
   return result;
 }
@@ -113,6 +121,7 @@ bool RunCommand(
   Runtime& runtime = TheRuntime();
   const std::string& host = client.GetControlHost();
   bool ok = false;
+  bool reply_lost = false;  // ok, but the client is told it failed
   CelerraError error;
   int64_t latency_ms = 0;
   try {
@@ -121,11 +130,10 @@ bool RunCommand(
     FilerStore store(&db);
     InTransaction(db, [&] {
       latency_ms = store.LatencyMs();
+      std::optional<Fired> fault;
       try {
-        if (std::optional<CelerraError> fault =
-                FireFault(store, command, host)) {
-          throw Refusal(*fault);
-        }
+        fault = FireFault(store, command, host);
+        if (fault && !fault->lost_reply) throw Refusal(fault->error);
         ServerRow server;
         const bool known = !host.empty() && store.FindServer(host, &server);
         CheckLogin(known ? &server : nullptr, client);
@@ -142,6 +150,9 @@ bool RunCommand(
       } catch (const Refusal& refusal) {
         error = refusal.error();
       }
+      // A lost reply keeps what the command did; only its answer is lost.
+      reply_lost = ok && fault && fault->lost_reply;
+      if (reply_lost) error = fault->error;
       JournalEntry entry;
       entry.pid = static_cast<int64_t>(::getpid());
       entry.job_id = client.GetJobId();
@@ -150,25 +161,29 @@ bool RunCommand(
       entry.command = command;
       entry.args = args;
       entry.ok = ok;
+      entry.reply_lost = reply_lost;
       if (!ok) entry.message_code = error.sMessageCode;
       store.AppendJournal(entry);
     });
   } catch (const StoreError& e) {
     ok = false;
+    reply_lost = false;
     error = MakeError(Cause::kStateFile, e.what());
   } catch (const std::exception& e) {
     ok = false;
+    reply_lost = false;
     error = MakeError(Cause::kStateFile,
                       std::string("file server state: ") + e.what());
   } catch (...) {
     ok = false;
+    reply_lost = false;
     error = MakeError(Cause::kStateFile, "file server state: unknown failure");
   }
   if (latency_ms > 0) {
     std::this_thread::sleep_for(
         std::min(std::chrono::milliseconds(latency_ms), kMaxLatency));
   }
-  if (ok) return true;
+  if (ok && !reply_lost) return true;
   if (error.sDiagnostics.empty()) {
     error.sDiagnostics =
         "command=" + command + " control_station=" + host + " " + args;

@@ -239,14 +239,15 @@ const std::vector<std::string>& KnownCommands() {
 }
 
 Status ArmFault(const FaultRule& fault) {
-  bool known = false;
+  bool known = fault.command == kAnyCommand;
   for (const std::string& name : KnownCommands()) {
     known = known || name == fault.command;
   }
   if (!known) {
     return Status::Error("unknown command " + Shown(fault.command) +
-                         " (one of the ManageCelerra commands or "
-                         "Celerra_GetSnapDeviceNameWithManageCelerra)");
+                         " (one of the ManageCelerra commands, "
+                         "Celerra_GetSnapDeviceNameWithManageCelerra or '*' "
+                         "for any command)");
   }
   if (fault.mode != FaultMode::kAlways &&
       (fault.n < 1 || fault.n > kMaxFaultCall)) {

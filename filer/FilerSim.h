@@ -95,13 +95,15 @@ Status ListServers(std::vector<ServerLayout>* out);  // passwords left empty
 // --- Faults, latency, journal ---------------------------------------------
 
 // Names a fault can be armed for: the ManageCelerra commands and
-// "Celerra_GetSnapDeviceNameWithManageCelerra".
+// "Celerra_GetSnapDeviceNameWithManageCelerra". A fault can also be armed
+// for kAnyCommand ("*", FilerTypes.h), which counts every command.
 const std::vector<std::string>& KnownCommands();
 // Largest call number of an --nth/--from fault, and largest latency.
 constexpr int64_t kMaxFaultCall = 1000000000;
 constexpr std::chrono::milliseconds kMaxLatency{60000};
-// Refuses an unknown command, a call number outside 1..kMaxFaultCall and
-// a control host that has no file server in the store.
+// Refuses an unknown command (neither of KnownCommands() nor kAnyCommand),
+// a call number outside 1..kMaxFaultCall and a control host that has no
+// file server in the store. FaultRule::lost_reply arms a lost reply.
 Status ArmFault(const FaultRule& fault);
 Status ClearFaults();
 Status ListFaults(std::vector<FaultRule>* out);

@@ -12,9 +12,13 @@ using rows::ReadCkpt;
 using rows::ReadExport;
 using rows::ReadFs;
 
-constexpr const char* kFormat = "zkfiler-state-3";
-const char* const kOldFormats[] = {"zkfiler-state-1", "zkfiler-state-2"};
+constexpr const char* kFormat = "zkfiler-state-4";
+const char* const kOldFormats[] = {"zkfiler-state-1", "zkfiler-state-2",
+                                   "zkfiler-state-3"};
 
+// fault.lost: the fault loses the reply instead of refusing; journal.lost:
+// the command took effect and such a fault lost its reply. A fault whose
+// command is "*" counts every command.
 // fs.phys_mover/phys_path: where the file system appears on a physical
 // mover, fixed when the server is installed (VDMs never move afterwards).
 // id_counter outlives the server rows so checkpoint ids are never reused.
@@ -74,12 +78,12 @@ END;
 CREATE TABLE fault(id INTEGER PRIMARY KEY AUTOINCREMENT, command TEXT,
   host TEXT, mode INTEGER, n INTEGER, seen INTEGER, status INTEGER,
   component TEXT, facility TEXT, message TEXT, code TEXT, severity TEXT,
-  description TEXT, action TEXT, diagnostics TEXT);
+  description TEXT, action TEXT, diagnostics TEXT, lost INTEGER);
 CREATE INDEX fault_command ON fault(command);
 CREATE TABLE setting(key TEXT PRIMARY KEY, value INTEGER);
 CREATE TABLE journal(seq INTEGER PRIMARY KEY AUTOINCREMENT, pid INTEGER,
   job INTEGER, host TEXT, user TEXT, command TEXT, args TEXT, ok INTEGER,
-  code TEXT);
+  code TEXT, lost INTEGER);
 )sql";
 
 const char* const kClearedTables[] = {

@@ -34,7 +34,7 @@ struct ServerRow {
 
 struct FaultRow {
   int64_t id = 0;
-  FaultRule rule;  // rule.seen: calls of the command since it was armed
+  FaultRule rule;  // rule.seen: calls it counted since it was armed
 };
 
 class FilerStore {
@@ -130,7 +130,7 @@ class FilerStore {
                                int64_t generation, int64_t restores);
 
   std::vector<FaultRow> Faults();
-  // Faults armed for one command, oldest first.
+  // Faults armed for one command or for any command, oldest first.
   std::vector<FaultRow> FaultsFor(const std::string& command);
   void InsertFault(const FaultRule& rule);
   void SetFaultSeen(int64_t id, int64_t seen);

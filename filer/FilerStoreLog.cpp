@@ -7,7 +7,7 @@ namespace {
 
 constexpr const char* kFaultColumns =
     "id, command, host, mode, n, seen, status, component, facility, "
-    "message, code, severity, description, action, diagnostics";
+    "message, code, severity, description, action, diagnostics, lost";
 
 }  // namespace
 
@@ -31,6 +31,7 @@ std::vector<FaultRow> FilerStore::ReadFaults(Statement& q) {
     e.sDescription = q.Text(12);
     e.sAction = q.Text(13);
     e.sDiagnostics = q.Text(14);
+    row.rule.lost_reply = q.Int(15) != 0;
     rows.push_back(std::move(row));
   }
   return rows;
@@ -44,8 +45,8 @@ std::vector<FaultRow> FilerStore::Faults() {
 
 std::vector<FaultRow> FilerStore::FaultsFor(const std::string& command) {
   Statement q = db_->Prepare(std::string("SELECT ") + kFaultColumns +
-                             " FROM fault WHERE command=? ORDER BY id");
-  q.Bind(command);
+                             " FROM fault WHERE command IN (?, ?) ORDER BY id");
+  q.Bind(command).Bind(std::string(kAnyCommand));
   return ReadFaults(q);
 }
 
@@ -54,7 +55,7 @@ void FilerStore::InsertFault(const FaultRule& rule) {
   db_->Prepare(
          "INSERT INTO fault(command, host, mode, n, seen, status, component, "
          "facility, message, code, severity, description, action, "
-         "diagnostics) VALUES(?,?,?,?,0,?,?,?,?,?,?,?,?,?)")
+         "diagnostics, lost) VALUES(?,?,?,?,0,?,?,?,?,?,?,?,?,?,?)")
       .Bind(rule.command)
       .Bind(rule.control_host)
       .Bind(static_cast<int64_t>(rule.mode))
@@ -68,6 +69,7 @@ void FilerStore::InsertFault(const FaultRule& rule) {
       .Bind(e.sDescription)
       .Bind(e.sAction)
       .Bind(e.sDiagnostics)
+      .Bind(int64_t{rule.lost_reply})
       .Run();
 }
 
@@ -90,8 +92,8 @@ void FilerStore::SetLatencyMs(int64_t ms) {
 
 void FilerStore::AppendJournal(const JournalEntry& entry) {
   db_->Prepare(
-         "INSERT INTO journal(pid, job, host, user, command, args, ok, code) "
-         "VALUES(?,?,?,?,?,?,?,?)")
+         "INSERT INTO journal(pid, job, host, user, command, args, ok, code, "
+         "lost) VALUES(?,?,?,?,?,?,?,?,?)")
       .Bind(entry.pid)
       .Bind(static_cast<int64_t>(entry.job_id))
       .Bind(entry.control_host)
@@ -100,18 +102,19 @@ void FilerStore::AppendJournal(const JournalEntry& entry) {
       .Bind(entry.args)
       .Bind(int64_t{entry.ok})
       .Bind(entry.message_code)
+      .Bind(int64_t{entry.reply_lost})
       .Run();
 }
 
 std::vector<JournalEntry> FilerStore::Journal() {
   std::vector<JournalEntry> rows;
   Statement q = db_->Prepare(
-      "SELECT seq, pid, job, host, user, command, args, ok, code FROM journal "
-      "ORDER BY seq");
+      "SELECT seq, pid, job, host, user, command, args, ok, code, lost "
+      "FROM journal ORDER BY seq");
   while (q.Step()) {
     rows.push_back({q.Int(0), q.Int(1), static_cast<uint64_t>(q.Int(2)),
                     q.Text(3), q.Text(4), q.Text(5), q.Text(6), q.Int(7) != 0,
-                    q.Text(8)});
+                    q.Text(8), q.Int(9) != 0});
   }
   return rows;
 }

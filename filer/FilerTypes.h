@@ -149,15 +149,28 @@ enum class FaultMode {
   kFrom,    // the nth call after arming and every later one
 };
 
+// The command name of a fault that counts and fails every command,
+// whatever its name: with kFrom N, the Nth command after arming and every
+// later one fail, as if the host had stopped there.
+constexpr const char* kAnyCommand = "*";
+
 // Makes a command fail with `error`. Empty fields of `error` take the texts
-// of an injected fault; a zero status takes its status.
+// of an injected fault (message code 13958643799); a zero status takes its
+// status.
+//
+// With `lost_reply` the command is not refused: it runs and commits exactly
+// as it would without the fault, but the client is told it failed, as when
+// the control station's reply times out; empty fields of `error` then take
+// the texts of a lost reply (message code 13958643715). A command refused
+// on its own still answers with its own refusal.
 struct FaultRule {
-  std::string command;       // a name of KnownCommands()
+  std::string command;       // a name of KnownCommands() or kAnyCommand
   std::string control_host;  // empty: any control host
   FaultMode mode = FaultMode::kAlways;
   int64_t n = 1;
   CelerraError error;
-  int64_t seen = 0;  // calls counted so far (ListFaults fills it)
+  int64_t seen = 0;         // calls counted so far (ListFaults fills it)
+  bool lost_reply = false;  // the command takes effect; its reply is lost
 };
 
 // One command as the file server received it. Never holds the password.
@@ -171,6 +184,9 @@ struct JournalEntry {
   std::string args;  // "key=value" pairs separated by blanks
   bool ok = false;
   std::string message_code;  // of the refusal; empty on success
+  // The command took effect (ok) but an armed fault lost its reply: the
+  // client was told it failed.
+  bool reply_lost = false;
 };
 
 }  // namespace zkfiler

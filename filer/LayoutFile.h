@@ -5,7 +5,8 @@
 // items declared above them.
 //
 // Pure functions; any thread. Error texts name the origin and line, cut long
-// values short and never repeat a password.
+// values short and never repeat a value of a login line (the user included,
+// which a misplaced quote can fill with the password).
 #ifndef ZK_FILER_LAYOUTFILE_H_
 #define ZK_FILER_LAYOUTFILE_H_
 

@@ -124,19 +124,21 @@ std::string DescribeStore(FilerStore& store) {
     out += "fault " + Word(f.command) + " " + ModeName(f.mode) +
            " n=" + std::to_string(f.n) + " seen=" + std::to_string(f.seen) +
            " host=" + (f.control_host.empty() ? "*" : Word(f.control_host)) +
-           " code=" + Word(f.error.sMessageCode) + "\n";
+           " code=" + Word(f.error.sMessageCode) +
+           (f.lost_reply ? " lost-reply" : "") + "\n";
   }
   out += "latency " + std::to_string(store.LatencyMs()) + " ms\n";
   return out;
 }
 
 std::string JournalLine(const JournalEntry& e) {
-  std::string line =
-      std::to_string(e.seq) + " pid=" + std::to_string(e.pid) +
-      " job=" + std::to_string(e.job_id) +
-      " host=" + EscapeField(e.control_host) + " user=" + EscapeField(e.user) +
-      " " + EscapeField(e.command) + " " +
-      (e.ok ? "ok" : "refused code=" + EscapeField(e.message_code));
+  std::string line = std::to_string(e.seq) + " pid=" + std::to_string(e.pid) +
+                     " job=" + std::to_string(e.job_id) +
+                     " host=" + EscapeField(e.control_host) +
+                     " user=" + EscapeField(e.user) + " " +
+                     EscapeField(e.command) + " " +
+                     (e.ok ? (e.reply_lost ? "ok lost-reply" : "ok")
+                           : "refused code=" + EscapeField(e.message_code));
   // The client library writes args as key=value words with escaped values;
   // escaping again only touches what did not come from it.
   std::string args;

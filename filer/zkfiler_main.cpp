@@ -100,7 +100,8 @@ int main(int argc, char** argv) {
   std::string nth, from;
   CLI::App* fail =
       app.add_subcommand("fail", "Make a command fail (every call by default)");
-  fail->add_option("COMMAND", fault.command, "Command name, e.g. CreateROChkPt")
+  fail->add_option("COMMAND", fault.command,
+                   "Command name, e.g. CreateROChkPt, or '*' for every command")
       ->required();
   CLI::Option* nth_opt =
       fail->add_option("--nth", nth, "Fail only the Nth call from now on");
@@ -111,6 +112,9 @@ int main(int argc, char** argv) {
   fail->add_option("--message", fault.error.sMessage, "Message text");
   fail->add_option("--host", fault.control_host,
                    "Only for this control host (must be loaded)");
+  fail->add_flag("--lost-reply", fault.lost_reply,
+                 "Let the command take effect but lose its reply: the client "
+                 "is told it timed out");
 
   CLI::App* clear = app.add_subcommand("clear-faults", "Disarm every fault");
 

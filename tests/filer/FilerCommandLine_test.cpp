@@ -74,6 +74,7 @@ enum class StateKind {
   kNone,     // no state file
   kForeign,  // another program's SQLite database
   kEmpty,    // an empty file
+  kOlder,    // a state file of an older zkfiler (format 3)
 };
 
 struct BadInput {
@@ -144,6 +145,21 @@ class CommandLineTest : public ScratchTest,
       case StateKind::kEmpty:
         WriteFile(db_, "");
         break;
+      case StateKind::kOlder: {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(db_.c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db,
+                               "CREATE TABLE meta(key TEXT PRIMARY KEY, "
+                               "value TEXT);"
+                               "INSERT INTO meta VALUES('format', "
+                               "'zkfiler-state-3');"
+                               "CREATE TABLE fault(id INTEGER PRIMARY KEY, "
+                               "command TEXT);",
+                               nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        sqlite3_close(db);
+        break;
+      }
     }
   }
 
@@ -319,6 +335,19 @@ std::vector<BadInput> Cases() {
        "file server state '{db}': empty file, not a zkfiler state file"},
       {"EmptyLoad", StateKind::kEmpty, "{bin} --db {db} load {dir}/good.txt", 1,
        "empty file, not a zkfiler state file"},
+      // A state file of an older zkfiler is refused, never converted.
+      {"OlderShow", StateKind::kOlder, "{bin} --db {db} show", 1,
+       "file server state '{db}': made by an older zkfiler; remove it and "
+       "load the layout again"},
+      {"OlderLoad", StateKind::kOlder, "{bin} --db {db} load {dir}/good.txt", 1,
+       "made by an older zkfiler; remove it and load the layout again"},
+      {"OlderFailLostReply", StateKind::kOlder,
+       "{bin} --db {db} fail CreateROChkPt --lost-reply", 1,
+       "made by an older zkfiler"},
+      // "*" names every command only on its own: it is no pattern.
+      {"LostReplyUnknownCommand", StateKind::kLoaded,
+       "{bin} --db {db} fail 'Create*' --lost-reply", 1,
+       "unknown command 'Create*'"},
   };
   cases.insert(cases.end(), std::begin(others), std::end(others));
   return cases;
@@ -363,6 +392,68 @@ TEST_F(CommandLineOkTest, ShowPrintsLatencyAndCallsSeenByAFault) {
   EXPECT_NE(show.output.find("checkpoint c1 id=103 fs=101 read-only"),
             std::string::npos);
   EXPECT_EQ(show.output.find(kCliPassword), std::string::npos);
+}
+
+// Faults armed by the command line live in the state file with their kind:
+// show and ListFaults read them back, a client of the file obeys them and
+// the journal says which reply was lost.
+TEST_F(CommandLineOkTest, LostReplyAndAnyCommandFaultsRoundTrip) {
+  WriteFile(dir_ + "/good.txt", Layouts().at("good.txt"));
+  ASSERT_EQ(Zkfiler("load " + Quote(dir_ + "/good.txt")).status, 0);
+  Outcome lost = Zkfiler("fail CreateROChkPt --nth 1 --lost-reply");
+  ASSERT_EQ(lost.status, 0) << lost.output;
+  Outcome any = Zkfiler("fail '*' --from 3 --host cs9");
+  ASSERT_EQ(any.status, 0) << any.output;
+
+  Outcome show = Zkfiler("show");
+  ASSERT_EQ(show.status, 0) << show.output;
+  EXPECT_NE(show.output.find("fault CreateROChkPt nth n=1 seen=0 host=* "
+                             "code=- lost-reply\n"),
+            std::string::npos)
+      << show.output;
+  EXPECT_NE(show.output.find("fault * from n=3 seen=0 host=cs9 code=-\n"),
+            std::string::npos)
+      << show.output;
+
+  ASSERT_TRUE(zkfiler::UseStateFile(db_).ok());
+  std::vector<zkfiler::FaultRule> faults;
+  ASSERT_TRUE(zkfiler::ListFaults(&faults).ok());
+  ASSERT_EQ(faults.size(), 2u);
+  EXPECT_TRUE(faults[0].lost_reply);
+  EXPECT_EQ(faults[1].command, zkfiler::kAnyCommand);
+  EXPECT_FALSE(faults[1].lost_reply);
+
+  ManageCelerra client(5);
+  client.SetControlHostInfo("cs9", "admin", kCliPassword);
+  std::string id;
+  EXPECT_FALSE(
+      client.CreateROChkPt("101", CELERRA_STG_UXFS, "pool1", "late1", id));
+  EXPECT_EQ(client.GetLastError().sMessageCode, "13958643715");
+  EXPECT_TRUE(
+      client.CreateROChkPt("101", CELERRA_STG_UXFS, "pool1", "late2", id));
+  // The third command of any name: nothing more reaches the file server.
+  EXPECT_FALSE(
+      client.CreateROChkPt("101", CELERRA_STG_UXFS, "pool1", "late3", id));
+  EXPECT_EQ(client.GetLastError().sMessageCode, "13958643799");
+  std::vector<zkfiler::CheckpointView> ckpts;
+  ASSERT_TRUE(zkfiler::ListCheckpoints("cs9", &ckpts).ok());
+  std::vector<std::string> names;
+  for (const auto& c : ckpts) names.push_back(c.name);
+  EXPECT_EQ(names, (std::vector<std::string>{"c1", "late1", "late2"}));
+
+  Outcome journal = Zkfiler("journal");
+  ASSERT_EQ(journal.status, 0);
+  EXPECT_NE(journal.output.find(" CreateROChkPt ok lost-reply fs=101 "
+                                "name=late1\n"),
+            std::string::npos)
+      << journal.output;
+  EXPECT_NE(journal.output.find(" CreateROChkPt ok fs=101 name=late2\n"),
+            std::string::npos)
+      << journal.output;
+  EXPECT_NE(journal.output.find(" CreateROChkPt refused code=13958643799 "
+                                "fs=101 name=late3\n"),
+            std::string::npos)
+      << journal.output;
 }
 
 // A name holding a line break or blank cannot forge a journal line or an

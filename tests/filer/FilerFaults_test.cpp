@@ -1,4 +1,9 @@
 // Armed faults and the command journal.
+#include <algorithm>
+#include <functional>
+#include <iterator>
+#include <list>
+
 #include "tests/filer/FilerTestUtil.h"
 
 namespace zkfiler_test {
@@ -175,6 +180,192 @@ TEST_F(FaultTest, JournalRecordsCommandsWithoutThePassword) {
   ASSERT_TRUE(zkfiler::ResetJournal().ok());
   ASSERT_TRUE(zkfiler::Journal(&journal).ok());
   EXPECT_TRUE(journal.empty());
+}
+
+// A lost reply: the command takes effect, the client hears a timeout.
+class LostReplyTest;
+
+struct LostReplyCase {
+  const char* command;
+  // Makes what the command needs, before the fault is armed.
+  std::function<void(LostReplyTest&)> prepare;
+  std::function<bool(LostReplyTest&)> run;
+  // Whether the file server holds what the command does.
+  std::function<bool(LostReplyTest&)> took_effect;
+};
+
+void PrintTo(const LostReplyCase& c, std::ostream* os) { *os << c.command; }
+
+class LostReplyTest : public FilerTest,
+                      public ::testing::WithParamInterface<LostReplyCase> {
+ public:
+  ManageCelerra& client() { return client_; }
+  std::string MakeCheckpoint(const std::string& name) { return CreateRO(name); }
+  bool HasCheckpoint(const std::string& name) {
+    const std::vector<std::string> names = CheckpointNames();
+    return std::find(names.begin(), names.end(), name) != names.end();
+  }
+  bool HasExport(const std::string& path, const std::string& host) {
+    std::vector<zkfiler::ExportView> exports;
+    EXPECT_TRUE(zkfiler::ListExports("cs1", &exports).ok());
+    for (const auto& x : exports) {
+      if (x.path == path && x.access_hosts == std::vector<std::string>{host}) {
+        return true;
+      }
+    }
+    return false;
+  }
+  std::string id_;  // what prepare made
+};
+
+TEST_P(LostReplyTest, CommandTakesEffectAndTheClientHearsATimeout) {
+  const LostReplyCase& c = GetParam();
+  c.prepare(*this);
+  ASSERT_FALSE(c.took_effect(*this));
+  zkfiler::FaultRule fault;
+  fault.command = c.command;
+  fault.lost_reply = true;
+  ASSERT_TRUE(zkfiler::ArmFault(fault).ok());
+  ASSERT_TRUE(zkfiler::ResetJournal().ok());
+
+  EXPECT_FALSE(c.run(*this));
+  const CelerraError e = client_.GetLastError();
+  EXPECT_EQ(e.sMessageCode, "13958643715");
+  EXPECT_EQ(e.sMessage,
+            std::string("Timed out waiting for the control station's reply "
+                        "to ") +
+                c.command);
+  EXPECT_EQ(e.nStatus, 4);
+  EXPECT_FALSE(e.sComponent.empty() || e.sDescription.empty() ||
+               e.sAction.empty());
+  EXPECT_TRUE(c.took_effect(*this));
+
+  std::vector<zkfiler::JournalEntry> journal;
+  ASSERT_TRUE(zkfiler::Journal(&journal).ok());
+  ASSERT_EQ(journal.size(), 1u);
+  EXPECT_EQ(journal[0].command, c.command);
+  EXPECT_TRUE(journal[0].ok);
+  EXPECT_TRUE(journal[0].reply_lost);
+  EXPECT_EQ(journal[0].message_code, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, LostReplyTest,
+    ::testing::Values(
+        LostReplyCase{
+            "CreateROChkPt", [](LostReplyTest&) {},
+            [](LostReplyTest& t) {
+              std::string id = "unset";
+              const bool ok = t.client().CreateROChkPt("101", CELERRA_STG_UXFS,
+                                                       "pool1", "lost1", id);
+              // Out-parameters are written only on success.
+              EXPECT_EQ(id, "unset");
+              return ok;
+            },
+            [](LostReplyTest& t) { return t.HasCheckpoint("lost1"); }},
+        LostReplyCase{
+            "CreateNFSShare", [](LostReplyTest&) {},
+            [](LostReplyTest& t) {
+              std::vector<std::string> hosts{"h9"};
+              return t.client().CreateNFSShare("/fs1", "2", false, hosts, hosts,
+                                               hosts);
+            },
+            [](LostReplyTest& t) { return t.HasExport("/fs1", "h9"); }},
+        LostReplyCase{
+            "DeleteChkPt",
+            [](LostReplyTest& t) { t.id_ = t.MakeCheckpoint("gone1"); },
+            [](LostReplyTest& t) {
+              return t.client().DeleteChkPt(t.id_, "", false);
+            },
+            [](LostReplyTest& t) { return !t.HasCheckpoint("gone1"); }}),
+    [](const auto& info) { return std::string(info.param.command); });
+
+TEST_F(FaultTest, LostReplyOfACommandRefusedOnItsOwnGivesThatRefusal) {
+  ASSERT_FALSE(CreateRO("twice").empty());
+  zkfiler::FaultRule fault;
+  fault.command = "CreateROChkPt";
+  fault.lost_reply = true;
+  ASSERT_TRUE(zkfiler::ArmFault(fault).ok());
+  ASSERT_TRUE(zkfiler::ResetJournal().ok());
+  EXPECT_TRUE(CreateRO("twice").empty());
+  EXPECT_EQ(LastCode(), "13690535947");  // name in use
+  std::vector<zkfiler::JournalEntry> journal;
+  ASSERT_TRUE(zkfiler::Journal(&journal).ok());
+  ASSERT_EQ(journal.size(), 1u);
+  EXPECT_FALSE(journal[0].ok);
+  EXPECT_FALSE(journal[0].reply_lost);
+  EXPECT_EQ(journal[0].message_code, "13690535947");
+  std::vector<zkfiler::FaultRule> faults;
+  ASSERT_TRUE(zkfiler::ListFaults(&faults).ok());
+  ASSERT_EQ(faults.size(), 1u);
+  EXPECT_TRUE(faults[0].lost_reply);
+  EXPECT_EQ(faults[0].seen, 1);
+}
+
+// A host killed after two commands: from the third on, whatever its name,
+// nothing reaches the file server.
+TEST_F(FaultTest, AnyCommandFaultFromTheNthFailsEveryLaterCommand) {
+  zkfiler::FaultRule fault;
+  fault.command = zkfiler::kAnyCommand;
+  fault.mode = zkfiler::FaultMode::kFrom;
+  fault.n = 3;
+  ASSERT_TRUE(zkfiler::ArmFault(fault).ok());
+  std::list<CelerraChkPtInfo> list;
+  EXPECT_TRUE(client_.GetChkPointsInfo("", list));
+  const std::string kept = CreateRO("kept");
+  ASSERT_FALSE(kept.empty());
+  std::vector<zkfiler::ExportView> exports_before;
+  ASSERT_TRUE(zkfiler::ListExports("cs1", &exports_before).ok());
+
+  std::vector<std::string> hosts{"h9"};
+  std::string mover;
+  const bool results[] = {
+      !CreateRO("late").empty(),
+      client_.DeleteChkPt(kept, "", false),
+      client_.CreateNFSShare("/fs1", "2", false, hosts, hosts, hosts),
+      client_.DeleteNFSShare("/root_vdm_5/fs2", "2"),
+      client_.GetMoverForVdm("5", mover),
+      client_.GetChkPointsInfo("", list)};
+  for (size_t i = 0; i < std::size(results); ++i) {
+    EXPECT_FALSE(results[i]) << "command " << i + 3;
+  }
+  EXPECT_EQ(LastCode(), "13958643799");
+  EXPECT_EQ(CheckpointNames(), std::vector<std::string>{"kept"});
+  std::vector<zkfiler::ExportView> exports_after;
+  ASSERT_TRUE(zkfiler::ListExports("cs1", &exports_after).ok());
+  ASSERT_EQ(exports_after.size(), exports_before.size());
+  for (size_t i = 0; i < exports_after.size(); ++i) {
+    EXPECT_EQ(exports_after[i].path, exports_before[i].path);
+    EXPECT_EQ(exports_after[i].access_hosts, exports_before[i].access_hosts);
+  }
+  std::vector<zkfiler::FaultRule> faults;
+  ASSERT_TRUE(zkfiler::ListFaults(&faults).ok());
+  ASSERT_EQ(faults.size(), 1u);
+  EXPECT_EQ(faults[0].seen, 8);
+}
+
+// The "*" fault counts beside a fault of the command's own name: each sees
+// the call, the first armed decides.
+TEST_F(FaultTest, AnyCommandFaultCountsBesideANamedOne) {
+  zkfiler::FaultRule named;
+  named.command = "GetMoverForVdm";
+  named.mode = zkfiler::FaultMode::kNth;
+  named.n = 1;
+  named.error.sMessageCode = "111";
+  zkfiler::FaultRule any;
+  any.command = zkfiler::kAnyCommand;
+  any.mode = zkfiler::FaultMode::kNth;
+  any.n = 2;
+  any.lost_reply = true;
+  ASSERT_TRUE(zkfiler::ArmFault(named).ok());
+  ASSERT_TRUE(zkfiler::ArmFault(any).ok());
+  std::string mover;
+  EXPECT_FALSE(client_.GetMoverForVdm("5", mover));
+  EXPECT_EQ(LastCode(), "111");
+  EXPECT_TRUE(CreateRO("second").empty());
+  EXPECT_EQ(LastCode(), "13958643715");
+  EXPECT_EQ(CheckpointNames(), std::vector<std::string>{"second"});
+  EXPECT_FALSE(CreateRO("third").empty());
 }
 
 TEST_F(FaultTest, ResetEmptiesServersFaultsAndJournal) {

@@ -88,13 +88,45 @@ TEST_F(LayoutTest, SyntaxErrorsNameTheLine) {
   }
 }
 
+// A malformed login line is refused, naming file and line, without any
+// piece of the line: a misplaced quote can put the password in the user.
 TEST_F(LayoutTest, LoginErrorsNeverRepeatThePassword) {
-  for (const char* text : {"server a\n login u Secret-77 extra\n",
-                           "server a\n login u \"Secret-77\n"}) {
-    std::vector<zkfiler::ServerLayout> out;
-    zkfiler::Status s = zkfiler::ParseLayout(text, "x", &out);
+  const std::string pw = "Secret-77";
+  const std::string long_user = "\"" + pw + std::string(300, 'u') + "\"";
+  const struct {
+    std::string text;
+    const char* expect;
+  } cases[] = {
+      {"server a\n login u " + pw + " extra\n",
+       "x:2: 'login' takes a user and a password"},
+      {"server a\n login u " + pw + " timeout=5\n",
+       "x:2: 'login' takes a user and a password"},
+      {"server a\n login " + pw + "\n", "x:2: 'login' takes a user and a"},
+      {"server a\n login \"u " + pw + "\"\n", "x:2: 'login' takes a user"},
+      {"server a\n login u \"" + pw + "\n", "x:2: unterminated quote"},
+      {"server a\n login u " + pw + std::string(1, '\0') + "\n",
+       "x:2: holds a NUL byte"},
+      {"server a\n login u p\n login u " + pw + "\n",
+       "x:3: second 'login' line for server 'a' (the first is at line 2)"},
+      {"server a\n login u " + pw + "\nserver a\n login u " + pw + "\n",
+       "x:3: second 'server' block for control host 'a'"},
+      {"server a\n mover 2\n login u\" \"" + pw + " extra\n",
+       "x:3: server 'a': login user holds an invalid character"},
+      {"server a\n login \"u," + pw + "\" p\n",
+       "x:2: server 'a': login user holds an invalid character"},
+      {"server a\n login " + long_user + " p\n",
+       "x:2: server 'a': login user is longer than 255 characters"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text.substr(0, 80));
+    zkfiler::Status s = zkfiler::LoadLayoutText(c.text, "x");
     ASSERT_FALSE(s.ok());
-    EXPECT_EQ(s.message().find("Secret-77"), std::string::npos);
+    EXPECT_NE(s.message().find(c.expect), std::string::npos)
+        << s.message() << " / wanted: " << c.expect;
+    EXPECT_EQ(s.message().find(pw), std::string::npos) << s.message();
+    std::vector<zkfiler::ServerLayout> servers;
+    ASSERT_TRUE(zkfiler::ListServers(&servers).ok());
+    EXPECT_TRUE(servers.empty());
   }
 }
 
