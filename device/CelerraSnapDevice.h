@@ -280,7 +280,9 @@ class CelerraSnapDevice {
   // Last step of an unmap: deletes the writable checkpoint m_sRWChkptId.
   // Sends nothing when there is no id (the map never stored its mount
   // metadata) or the export removal found the checkpoint gone. False when
-  // the checkpoint stays on the file server.
+  // the checkpoint stays on the file server: the export this unmap removed
+  // is then made again, so that the snapshot stays mapped as the records
+  // that share it say.
   bool DeleteRWChkPtAfterUnmount(ManageCelerra& oClient, const char* pszTag);
   // One query of the file system's checkpoints (every checkpoint of
   // m_oStorageResource.sPFSId). A query that answers makes the client
@@ -347,8 +349,9 @@ class CelerraSnapDevice {
   bool m_bMadeRWChkpt = false;
   bool m_bWroteMountInfo = false;
   bool m_bMadeExport = false;
-  std::string m_sExportMoverId;  // mover of the export this map made
-  bool m_bRWChkptGone = false;   // unmap: found no longer there
+  std::string m_sExportMoverId;   // mover of the export this map made
+  bool m_bRWChkptGone = false;    // unmap: found no longer there
+  bool m_bRemovedExport = false;  // unmap: this call removed the export
   CelerraError m_oKeptRefusal;
   bool m_bHasKeptRefusal = false;
 

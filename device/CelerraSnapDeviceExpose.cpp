@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "device/CelerraSnapDevice.h"
+#include "device/ZkSystemClock.h"
 #include "host/EvDebug.h"
 
 namespace {
@@ -362,6 +363,8 @@ bool CelerraSnapDevice::UnExposeChkPtNFS(ManageCelerra& oClient,
                      m_sRWChkptSharePath.c_str());
     return true;
   }
+  m_bRemovedExport = true;
+  m_sExportMoverId = sMoverId;
   m_pSnapInfo->Log(1, kUnExposeTag, "%s", "Successfully deleted the NFS share");
   return true;
 }
@@ -414,5 +417,24 @@ bool CelerraSnapDevice::DeleteRWChkPtAfterUnmount(ManageCelerra& oClient,
   KeepRefusal(oCause);
   m_pSnapInfo->Log(2, pszTag, "Error:Failed to delete RW checkpoint:[%s]",
                    m_sRWChkptName.c_str());
+  if (m_bRemovedExport) {
+    // The writable checkpoint stays mapped: so does its export.
+    std::vector<std::string> vAccessHosts, vRWHosts, vRootHosts;
+    MountHostLists(m_bIsVMware ? m_sESXName : ZkLocalHostName(), vAccessHosts,
+                   vRWHosts, vRootHosts);
+    if (NamesAHost(vAccessHosts) &&
+        oClient.CreateNFSShare(m_sRWChkptSharePath, m_sExportMoverId, false,
+                               vAccessHosts, vRWHosts, vRootHosts)) {
+      m_pSnapInfo->Log(2, pszTag,
+                       "Restored NFS share [%s] of RW checkpoint [%s], which "
+                       "stays",
+                       m_sRWChkptSharePath.c_str(), m_sRWChkptName.c_str());
+    } else {
+      m_pSnapInfo->Log(2, pszTag,
+                       "Error: Unable to restore NFS share [%s] of RW "
+                       "checkpoint [%s]",
+                       m_sRWChkptSharePath.c_str(), m_sRWChkptName.c_str());
+    }
+  }
   return false;
 }

@@ -1,5 +1,7 @@
 // Map and unmap: the writable checkpoint of a snapshot, its NFS export and
 // the snap clone device, made and removed again.
+#include <string.h>
+
 #include <algorithm>
 #include <map>
 #include <memory>
@@ -7,6 +9,7 @@
 #include <set>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "device/ZkSystemClock.h"
 #include "engine/OperationDrivers.h"
@@ -23,6 +26,20 @@ using ViewKey = std::pair<std::string, std::string>;
 
 ViewKey KeyOf(CelerraSnapDevice& oDevice) {
   return ViewKey(HostOf(oDevice), oDevice.GetChkptId());
+}
+
+// The record's mount metadata as stored, read without a trace in its job
+// log; empty when it has none or cannot be read.
+std::string MountText(ZKSO::SnapInfo& oRecord) {
+  std::vector<char> vBuffer(kSnapDeviceBufferLength + 1, '\0');
+  uint16_t nSize = kSnapDeviceBufferLength;
+  int nResult = oRecord.GetMetaData(SM_MDT_SNAP_MOUNT, vBuffer.data(), &nSize);
+  if (nResult == 2 && nSize > 0 && nSize < UINT16_MAX) {
+    vBuffer.assign(static_cast<size_t>(nSize) + 1, '\0');
+    nResult = oRecord.GetMetaData(SM_MDT_SNAP_MOUNT, vBuffer.data(), &nSize);
+  }
+  if (nResult != 0) return std::string();
+  return std::string(vBuffer.data(), strnlen(vBuffer.data(), vBuffer.size()));
 }
 
 // The file server refusal that stopped the record in hand, taken when the
@@ -153,6 +170,29 @@ class UnmapOperation : public RecordOperation {
   bool Setup() override {
     m_oClient = ManageCelerra(m_oFrame.JobId());
     return true;
+  }
+
+  // Records that share a writable checkpoint are walked one after the
+  // other, from the first of them on: the first removes it for all, so
+  // that a stop never leaves a record saying mapped whose export is gone.
+  void Order(std::vector<int>& vOrder) override {
+    std::vector<std::string> vKeys(vOrder.size());
+    for (size_t i = 0; i < vOrder.size(); ++i) {
+      ZKSO::SnapInfo* pRecord = m_oFrame.RecordAt(vOrder[i]);
+      if (pRecord != nullptr) vKeys[i] = MountText(*pRecord);
+    }
+    std::vector<int> vGrouped;
+    std::vector<bool> vPlaced(vOrder.size(), false);
+    for (size_t i = 0; i < vOrder.size(); ++i) {
+      if (vPlaced[i]) continue;
+      for (size_t j = i; j < vOrder.size(); ++j) {
+        if (j == i || (!vKeys[i].empty() && vKeys[j] == vKeys[i])) {
+          vPlaced[j] = true;
+          vGrouped.push_back(vOrder[j]);
+        }
+      }
+    }
+    vOrder.swap(vGrouped);
   }
 
   bool SkipRecord(ZKSO::SnapInfo& /*oRecord*/, bool* /*pbCounted*/) override {

@@ -226,7 +226,10 @@ ZKSO::ResultCode OperationFrame::Run(RecordOperation& oOperation) {
 
 void OperationFrame::RunRecords(RecordOperation& oOperation) {
   if (!oOperation.Setup()) return;
-  for (int i = 0; i < m_nCount; ++i) {
+  std::vector<int> vOrder(m_nCount);
+  for (int i = 0; i < m_nCount; ++i) vOrder[i] = i;
+  oOperation.Order(vOrder);
+  for (int i : vOrder) {
     FailureAction eAction;
     if (m_oPolicy.bStopHandler) {
       eAction = RunRecord(i, oOperation);

@@ -28,6 +28,7 @@
 #define ZK_ENGINE_OPERATIONFRAME_H_
 
 #include <string>
+#include <vector>
 
 #include "device/CelerraSnapDevice.h"
 #include "host/EvDebug.h"
@@ -79,6 +80,9 @@ class RecordOperation {
   virtual bool SkipRecord(ZKSO::SnapInfo& /*oRecord*/, bool* /*pbCounted*/) {
     return false;
   }
+  // The order in which the records are walked: vOrder comes holding 0, 1,
+  // ... in array order and may be rearranged (never shortened).
+  virtual void Order(std::vector<int>& /*vOrder*/) {}
   // The operation step, between PreOperation and PostOperation. False is a
   // failure under the policy.
   virtual bool Operate(CelerraSnapDevice& /*oDevice*/,

@@ -44,7 +44,11 @@ struct RunChecks {
 
 class SweepTest : public LifecycleTest {
  protected:
+  // The five-record request above; or, with m_nPerGroup set, that many
+  // records on each of three file systems (NFS on the first file server,
+  // NAS on both), interleaved, so that records share checkpoints.
   std::vector<zkref::MemSnapInfo*> NewRequest();
+  int m_nPerGroup = 0;
   Operation FunctionOf(Op eOp) const;
   ZKSO::ResultCode RunOp(Op eOp, const std::vector<zkref::MemSnapInfo*>& v) {
     return Run(FunctionOf(eOp), v);
