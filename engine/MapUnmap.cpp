@@ -8,6 +8,7 @@
 #include <new>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -176,23 +177,26 @@ class UnmapOperation : public RecordOperation {
   // other, from the first of them on: the first removes it for all, so
   // that a stop never leaves a record saying mapped whose export is gone.
   void Order(std::vector<int>& vOrder) override {
-    std::vector<std::string> vKeys(vOrder.size());
-    for (size_t i = 0; i < vOrder.size(); ++i) {
-      ZKSO::SnapInfo* pRecord = m_oFrame.RecordAt(vOrder[i]);
-      if (pRecord != nullptr) vKeys[i] = MountText(*pRecord);
-    }
-    std::vector<int> vGrouped;
-    std::vector<bool> vPlaced(vOrder.size(), false);
-    for (size_t i = 0; i < vOrder.size(); ++i) {
-      if (vPlaced[i]) continue;
-      for (size_t j = i; j < vOrder.size(); ++j) {
-        if (j == i || (!vKeys[i].empty() && vKeys[j] == vKeys[i])) {
-          vPlaced[j] = true;
-          vGrouped.push_back(vOrder[j]);
-        }
+    // Each record joins the group of the first record with its mount
+    // metadata; groups keep the place of their first record.
+    std::vector<std::vector<int>> vGroups;
+    std::unordered_map<std::string, size_t> mGroupOf;
+    for (int i : vOrder) {
+      ZKSO::SnapInfo* pRecord = m_oFrame.RecordAt(i);
+      const std::string sKey =
+          pRecord != nullptr ? MountText(*pRecord) : std::string();
+      auto it = sKey.empty() ? mGroupOf.end() : mGroupOf.find(sKey);
+      if (it == mGroupOf.end()) {
+        if (!sKey.empty()) mGroupOf.emplace(sKey, vGroups.size());
+        vGroups.push_back({i});
+      } else {
+        vGroups[it->second].push_back(i);
       }
     }
-    vOrder.swap(vGrouped);
+    vOrder.clear();
+    for (const std::vector<int>& vGroup : vGroups) {
+      vOrder.insert(vOrder.end(), vGroup.begin(), vGroup.end());
+    }
   }
 
   bool SkipRecord(ZKSO::SnapInfo& /*oRecord*/, bool* /*pbCounted*/) override {
