@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "filer/FilerSim.h"
+#include "host/ZKSnapPlugin.h"
 #include "hostenv/ZkLogSink.h"
 #include "refhost/MemHost.h"
 #include "tests/e2e/AllocationFailure.h"
@@ -87,10 +88,8 @@ class LoadFailureTest : public ::testing::Test {
 
   // Prepares one NAS device with the loaded plug-in.
   ZKSO::ResultCode Prepare(void* pHandle, zkref::MemSnapInfo* pRecord) {
-    using OperationFn =
-        ZKSO::ResultCode (*)(ZKSO::SnapInfo**, int16_t, ZKSO::ZKOSUtil*);
-    const OperationFn fnPrepare =
-        reinterpret_cast<OperationFn>(dlsym(pHandle, "zkso_prepareDevices"));
+    const auto fnPrepare = reinterpret_cast<ZKSO::Fn::zkso_prepareDevices>(
+        dlsym(pHandle, "zkso_prepareDevices"));
     EXPECT_NE(nullptr, fnPrepare);
     if (fnPrepare == nullptr) return ZKSO::RESULT_FAILURE;
     pRecord->sSourceDevice = NasDevice();
