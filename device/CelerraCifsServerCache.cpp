@@ -11,8 +11,9 @@ namespace {
 
 using CifsServerMap = std::map<std::string, std::vector<CelerraCifsServer_t>>;
 
-// Guards mapArrayToServer() and g_llArrayToMountMapTimeStamp.
-ZkCriticalSection g_oLockArrayToMountMap;
+// Guards mapArrayToServer() and g_llArrayToMountMapTimeStamp. Made at load
+// without throwing; when it could not be made, every lookup fails.
+ZkCriticalSection g_oLockArrayToMountMap(std::nothrow);
 // When an entry was last fetched and stored; 0: never.
 int64_t g_llArrayToMountMapTimeStamp = 0;
 
@@ -29,6 +30,12 @@ bool GetCifsServersCached(ManageCelerra& oClient, ZKSO::ZKOSUtil* pOSUtil,
                           const std::string& sHostName, const char* pszTag,
                           ZKUint64 nJobId,
                           std::vector<CelerraCifsServer_t>& vServers) {
+  if (!g_oLockArrayToMountMap.Made()) {
+    EvDebug oLog;
+    oLog.setJobId(nJobId);
+    oLog.error("%s", "Not enough memory to initialize ZkCriticalSection");
+    return false;
+  }
   const int64_t llNow = ZkNow();
   int nLimit = kDefaultClearSecs;
 

@@ -25,7 +25,8 @@
 // Fills vServers with a private copy of the CIFS servers of the file server
 // whose control host is sHostName: from the cache, or fetched with oClient
 // (already logged in to that control host) and then stored. False when the
-// fetch fails; nothing is stored and the time stamp is left alone.
+// fetch fails, or when the lock could not be made at load (logged); nothing
+// is stored and the time stamp is left alone.
 // pOSUtil (borrowed) supplies the expiry setting; pszTag and nJobId tag the
 // log lines.
 bool GetCifsServersCached(ManageCelerra& oClient, ZKSO::ZKOSUtil* pOSUtil,

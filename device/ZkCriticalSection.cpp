@@ -7,6 +7,9 @@ ZkCriticalSection::ZkCriticalSection()
   if (!m_pSection) throw "Not enough memory to initialize ZkCriticalSection";
 }
 
+ZkCriticalSection::ZkCriticalSection(const std::nothrow_t&) noexcept
+    : m_pSection(new (std::nothrow) ZkCriticalSectionH()) {}
+
 ZkCriticalSection::~ZkCriticalSection() { m_pSection.reset(); }
 
 bool ZkCriticalSection::enter(bool bWait) { return m_pSection->enter(bWait); }

@@ -9,6 +9,7 @@
 #define ZK_DEVICE_ZKCRITICALSECTION_H_
 
 #include <memory>
+#include <new>
 
 #include "host/ZkHostLib.h"
 
@@ -17,9 +18,16 @@ class ZkCriticalSection {
   // Throws the character string "Not enough memory to initialize
   // ZkCriticalSection" when the host object cannot be made.
   ZkCriticalSection();
+  // For a section made at library load, where nothing may be thrown (it
+  // would end the host process in dlopen): when the host object cannot be
+  // made, Made() answers false and the section must not be entered.
+  explicit ZkCriticalSection(const std::nothrow_t&) noexcept;
   ~ZkCriticalSection();
   ZkCriticalSection(const ZkCriticalSection&) = delete;
   ZkCriticalSection& operator=(const ZkCriticalSection&) = delete;
+
+  // False when the nothrow constructor could not make the host object.
+  bool Made() const { return m_pSection != nullptr; }
 
   // Forwards to the host object: true waits until the section is held.
   bool enter(bool bWait);

@@ -214,8 +214,8 @@ int SuccessStatus(char cOp) {
   return -100;
 }
 
-using Operation = ZKSO::ResultCode (*)(ZKSO::SnapInfo**, int16_t,
-                                       ZKSO::ZKOSUtil*);
+// Every operation export has this type.
+using Operation = ZKSO::Fn::zkso_snapDevices;
 
 Operation OperationOf(char cOp) {
   switch (cOp) {

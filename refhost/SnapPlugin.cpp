@@ -32,17 +32,10 @@ std::unique_ptr<SnapPlugin> SnapPlugin::Load(const std::string& sPath) {
                     (pszWhy != nullptr ? pszWhy : "dlopen failed"));
   }
   std::unique_ptr<SnapPlugin> p(new SnapPlugin(pHandle, sPath));
-  Resolve(pHandle, sPath, "zkso_version", &p->zkso_version);
-  Resolve(pHandle, sPath, "zkso_isSupported", &p->zkso_isSupported);
-  Resolve(pHandle, sPath, "zkso_prepareDevices", &p->zkso_prepareDevices);
-  Resolve(pHandle, sPath, "zkso_unprepareDevices", &p->zkso_unprepareDevices);
-  Resolve(pHandle, sPath, "zkso_snapDevices", &p->zkso_snapDevices);
-  Resolve(pHandle, sPath, "zkso_isMapped", &p->zkso_isMapped);
-  Resolve(pHandle, sPath, "zkso_mapSnaps", &p->zkso_mapSnaps);
-  Resolve(pHandle, sPath, "zkso_unmapSnaps", &p->zkso_unmapSnaps);
-  Resolve(pHandle, sPath, "zkso_deleteSnaps", &p->zkso_deleteSnaps);
-  Resolve(pHandle, sPath, "zkso_revertSnaps", &p->zkso_revertSnaps);
-  Resolve(pHandle, sPath, "zkso_reconcileSnaps", &p->zkso_reconcileSnaps);
+#define ZKREF_RESOLVE(name, ret, params) \
+  Resolve(pHandle, sPath, #name, &p->name);
+  ZKSO_EXPORTS(ZKREF_RESOLVE)
+#undef ZKREF_RESOLVE
   p->zkso_version(&p->m_nMajor, &p->m_nMinor, &p->m_nRevision);
   if (p->m_nMajor != kMajorVersion) {
     throw HostError("plug-in " + sPath + " has version " + p->Version() +

@@ -14,16 +14,15 @@
 #include <string>
 
 #include "host/ZKSnapHost.h"
+#include "host/ZKSnapPlugin.h"
 
 namespace zkref {
 
 class SnapPlugin {
  public:
-  using VersionFn = void (*)(uint16_t*, uint16_t*, uint16_t*);
-  using IsSupportedFn = ZKSO::ResultCode (*)(const char*, ZKSO::SNAP_TYPE,
-                                             ZKSO::ZKOSUtil*, char*, int16_t);
-  using OperationFn = ZKSO::ResultCode (*)(ZKSO::SnapInfo**, int16_t,
-                                           ZKSO::ZKOSUtil*);
+  using VersionFn = ZKSO::Fn::zkso_version;
+  using IsSupportedFn = ZKSO::Fn::zkso_isSupported;
+  using OperationFn = ZKSO::Fn::zkso_snapDevices;  // every operation's type
 
   static const uint16_t kMajorVersion = 1;
 
@@ -39,17 +38,10 @@ class SnapPlugin {
   // "map", "unmap", "delete", "revert", "reconcile", "unprepare"), or null.
   OperationFn Operation(const std::string& sName) const;
 
-  VersionFn zkso_version = nullptr;
-  IsSupportedFn zkso_isSupported = nullptr;
-  OperationFn zkso_prepareDevices = nullptr;
-  OperationFn zkso_unprepareDevices = nullptr;
-  OperationFn zkso_snapDevices = nullptr;
-  OperationFn zkso_isMapped = nullptr;
-  OperationFn zkso_mapSnaps = nullptr;
-  OperationFn zkso_unmapSnaps = nullptr;
-  OperationFn zkso_deleteSnaps = nullptr;
-  OperationFn zkso_revertSnaps = nullptr;
-  OperationFn zkso_reconcileSnaps = nullptr;
+  // One pointer per export, named as the export.
+#define ZKREF_EXPORT_POINTER(name, ret, params) ZKSO::Fn::name name = nullptr;
+  ZKSO_EXPORTS(ZKREF_EXPORT_POINTER)
+#undef ZKREF_EXPORT_POINTER
 
  private:
   SnapPlugin(void* pHandle, std::string sPath);

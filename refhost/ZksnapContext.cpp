@@ -98,8 +98,11 @@ std::string Context::DefaultPluginPath() {
   const ssize_t n = readlink("/proc/self/exe", aPath, sizeof(aPath) - 1);
   if (n <= 0) return "libzksnap_celerra.so";
   std::string sExe(aPath, static_cast<size_t>(n));
-  const size_t nSlash = sExe.rfind('/');
-  return sExe.substr(0, nSlash + 1) + "libzksnap_celerra.so";
+  const std::string sDir = sExe.substr(0, sExe.rfind('/') + 1);
+  // Beside zksnap in the build tree; where it is installed otherwise.
+  const std::string sBeside = sDir + "libzksnap_celerra.so";
+  if (access(sBeside.c_str(), F_OK) == 0) return sBeside;
+  return sDir + ZK_PLUGIN_FROM_BINDIR + "/libzksnap_celerra.so";
 }
 
 }  // namespace zkref

@@ -28,7 +28,7 @@ namespace zkref {
 
 struct GlobalOptions {
   std::string sStateDir = ".zksnap";
-  std::string sPluginPath;  // empty: libzksnap_celerra.so beside zksnap
+  std::string sPluginPath;  // empty: DefaultPluginPath()
   bool bJson = false;
   int nWaitSeconds = 30;  // how long to wait for another zksnap
 };
@@ -62,7 +62,9 @@ class Context {
   void Out(const std::string& sText);
   void Err(const std::string& sText);
 
-  // libzksnap_celerra.so in the directory of the running executable.
+  // libzksnap_celerra.so in the directory of the running executable when it
+  // is there (the build tree), else the installed one, found relative to
+  // that directory.
   static std::string DefaultPluginPath();
 
  private:

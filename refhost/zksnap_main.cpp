@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   app.add_option("--plugin", oGlobal.sPluginPath,
                  "plug-in to load (default: libzksnap_celerra.so beside "
-                 "zksnap)");
+                 "zksnap, else the installed one)");
   app.add_flag("--json", oGlobal.bJson, "JSON output for scripts");
   app.add_option("--wait", oGlobal.nWaitSeconds,
                  "seconds to wait for another zksnap using the catalog")

@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
-# From a fresh machine: installs what is missing, builds everything and runs
-# 'zksnap demo', the whole snapshot lifecycle on the simulated file server.
+# From a fresh machine: installs what is missing, builds the plug-in, its two
+# libraries and zksnap only (a Release build of its own in build-demo, no
+# tests, no benchmarks) and runs 'zksnap demo', the whole snapshot lifecycle
+# on the simulated file server.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=${ZK_JOBS:-2}
 
-scripts/install-deps.sh
-cmake -S . -B build -G Ninja >/dev/null
-ninja -C build -j"$jobs"
-exec build/zksnap demo "$@"
+scripts/install-deps.sh --demo
+cmake -S . -B build-demo -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DZK_BUILD_TESTS=OFF -DZK_BUILD_BENCH=OFF -DZK_BUILD_FUZZ=OFF \
+  -DZK_BUILD_MANPAGES=OFF >/dev/null
+ninja -C build-demo -j"$jobs" zksnap_celerra zksnap
+exec build-demo/zksnap demo "$@"

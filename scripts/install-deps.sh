@@ -1,11 +1,20 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, if missing.
+#   scripts/install-deps.sh          build, tests, benchmarks, packages
+#   scripts/install-deps.sh --fuzz   the same and clang for the fuzz targets
+#   scripts/install-deps.sh --demo   only what the plug-in and zksnap need
 set -euo pipefail
-pkgs=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-      libsqlite3-dev libcli11-dev binutils)
-if [ "${1:-}" = "--fuzz" ]; then
-  pkgs+=(clang libclang-rt-14-dev)
-fi
+build_pkgs=(cmake ninja-build g++ pkg-config libsqlite3-dev libcli11-dev
+            binutils)
+# Tests and benchmarks; the Debian packages (CPack's dependency list needs
+# dpkg-shlibdeps and file), their manual pages, lintian and man to read them.
+test_pkgs=(libgtest-dev libgmock-dev libbenchmark-dev help2man dpkg-dev file
+           lintian man-db)
+case "${1:-}" in
+  --demo) pkgs=("${build_pkgs[@]}") ;;
+  --fuzz) pkgs=("${build_pkgs[@]}" "${test_pkgs[@]}" clang libclang-rt-14-dev) ;;
+  *) pkgs=("${build_pkgs[@]}" "${test_pkgs[@]}") ;;
+esac
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Every test, from a fresh machine: installs what is missing, builds and runs
 # the suite plain and under ASan+UBSan, the threaded suites under TSan, and
-# each fuzz target for a bounded time. Both suites hold the allocation sweep
-# (ctest label "alloc") and the load/unload loop (label "reload"); the check
-# below makes sure they ran.
+# each fuzz target for a bounded time; builds the Debian packages and checks
+# them unpacked (scripts/package.sh, scripts/check-packages.sh). Both suites
+# hold the allocation sweep (ctest label "alloc") and the load/unload loop
+# (label "reload"); the check below makes sure they ran.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=${ZK_JOBS:-2}
@@ -43,12 +44,18 @@ total_passed=0
 run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ran_label build alloc
 ran_label build reload
+
+# The packages: a Release build of their own, lintian without an error, and
+# the unpacked packages alone run the demo and serve a host's build.
+echo "=== packages: build and lintian"
+scripts/package.sh
+scripts/check-packages.sh build-package
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DZK_SANITIZE=address,undefined -DZK_BUILD_BENCH=OFF
+  run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DZK_SANITIZE=address,undefined -DZK_BUILD_BENCH=OFF -DZK_BUILD_MANPAGES=OFF
 ran_label build-asan alloc
 ran_label build-asan reload
 TSAN_OPTIONS=halt_on_error=1 \
-  run_suite build-tsan -DCMAKE_BUILD_TYPE=Debug -DZK_SANITIZE=thread -DZK_BUILD_BENCH=OFF -- -L threads
+  run_suite build-tsan -DCMAKE_BUILD_TYPE=Debug -DZK_SANITIZE=thread -DZK_BUILD_BENCH=OFF -DZK_BUILD_MANPAGES=OFF -- -L threads
 
 if [ -x scripts/fuzz.sh ]; then
   # A fixed number of inputs from a fixed seed per target, so the run is the

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "filer/FilerSim.h"
+#include "host/ZKSnapPlugin.h"
 #include "hostenv/ZkLogSink.h"
 #include "refhost/MemHost.h"
 #include "tests/testclock/ZkTestClock.h"
@@ -35,8 +36,7 @@ const char kVendor[] = "Dell EMC VNX / Celerra";
 const int kLoads = 20;
 const int kThreads = 4;
 
-using OperationFn = ZKSO::ResultCode (*)(ZKSO::SnapInfo**, int16_t,
-                                         ZKSO::ZKOSUtil*);
+using OperationFn = ZKSO::Fn::zkso_prepareDevices;
 
 std::string NasDevice(const std::string& sPath) {
   _CelerraSnapDeviceIdentifier oId;

@@ -28,20 +28,10 @@ PluginUnderTest* Load(std::string* psError) {
   }
   static PluginUnderTest oPlugin;
   PluginUnderTest* p = &oPlugin;
-  const bool bAll =
-      Resolve(pHandle, "zkso_version", &p->zkso_version, psError) &&
-      Resolve(pHandle, "zkso_isSupported", &p->zkso_isSupported, psError) &&
-      Resolve(pHandle, "zkso_prepareDevices", &p->zkso_prepareDevices,
-              psError) &&
-      Resolve(pHandle, "zkso_unprepareDevices", &p->zkso_unprepareDevices,
-              psError) &&
-      Resolve(pHandle, "zkso_snapDevices", &p->zkso_snapDevices, psError) &&
-      Resolve(pHandle, "zkso_isMapped", &p->zkso_isMapped, psError) &&
-      Resolve(pHandle, "zkso_mapSnaps", &p->zkso_mapSnaps, psError) &&
-      Resolve(pHandle, "zkso_unmapSnaps", &p->zkso_unmapSnaps, psError) &&
-      Resolve(pHandle, "zkso_deleteSnaps", &p->zkso_deleteSnaps, psError) &&
-      Resolve(pHandle, "zkso_revertSnaps", &p->zkso_revertSnaps, psError) &&
-      Resolve(pHandle, "zkso_reconcileSnaps", &p->zkso_reconcileSnaps, psError);
+#define ZKTEST_RESOLVE(name, ret, params) \
+  Resolve(pHandle, #name, &p->name, psError)&&
+  const bool bAll = ZKSO_EXPORTS(ZKTEST_RESOLVE) true;
+#undef ZKTEST_RESOLVE
   return bAll ? p : nullptr;
 }
 

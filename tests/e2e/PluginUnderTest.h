@@ -10,13 +10,12 @@
 #include <string>
 
 #include "host/ZKSnapHost.h"
+#include "host/ZKSnapPlugin.h"
 
 struct PluginUnderTest {
-  using VersionFn = void (*)(uint16_t*, uint16_t*, uint16_t*);
-  using IsSupportedFn = ZKSO::ResultCode (*)(const char*, ZKSO::SNAP_TYPE,
-                                             ZKSO::ZKOSUtil*, char*, int16_t);
-  using OperationFn = ZKSO::ResultCode (*)(ZKSO::SnapInfo**, int16_t,
-                                           ZKSO::ZKOSUtil*);
+  using VersionFn = ZKSO::Fn::zkso_version;
+  using IsSupportedFn = ZKSO::Fn::zkso_isSupported;
+  using OperationFn = ZKSO::Fn::zkso_snapDevices;  // every operation's type
 
   // The shared object's path (given by the build).
   static const char* Path();
@@ -24,17 +23,10 @@ struct PluginUnderTest {
   // it cannot be loaded.
   static const PluginUnderTest* Get(std::string* psError);
 
-  VersionFn zkso_version = nullptr;
-  IsSupportedFn zkso_isSupported = nullptr;
-  OperationFn zkso_prepareDevices = nullptr;
-  OperationFn zkso_unprepareDevices = nullptr;
-  OperationFn zkso_snapDevices = nullptr;
-  OperationFn zkso_isMapped = nullptr;
-  OperationFn zkso_mapSnaps = nullptr;
-  OperationFn zkso_unmapSnaps = nullptr;
-  OperationFn zkso_deleteSnaps = nullptr;
-  OperationFn zkso_revertSnaps = nullptr;
-  OperationFn zkso_reconcileSnaps = nullptr;
+  // One pointer per export, named as the export.
+#define ZKTEST_EXPORT_POINTER(name, ret, params) ZKSO::Fn::name name = nullptr;
+  ZKSO_EXPORTS(ZKTEST_EXPORT_POINTER)
+#undef ZKTEST_EXPORT_POINTER
 };
 
 #endif  // ZK_TESTS_E2E_PLUGINUNDERTEST_H_

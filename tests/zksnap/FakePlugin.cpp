@@ -1,13 +1,42 @@
 // Plug-ins that a host must refuse: built once without zkso_snapDevices
 // (ZK_FAKE_MISSING_EXPORT) and once complete but of version 2.0.0
 // (ZK_FAKE_VERSION_2). Every operation fails without touching anything.
+//
+// The exports are made from the one list of them (ZKSO_EXPORTS). Those not
+// made from it are renamed out of its way first: the generated function of
+// the new name is not declared as an export, so it stays hidden (the module
+// is built with hidden visibility).
 #include "host/ZKSnapPlugin.h"
 
-#define ZK_FAKE_OPERATION(name)                                \
-  ZKSO_EXPORT ZKSO::ResultCode name(ZKSO::SnapInfo**, int16_t, \
-                                    ZKSO::ZKOSUtil*) {         \
-    return ZKSO::RESULT_FAILURE;                               \
-  }
+namespace {
+
+template <typename Ret>
+struct Refusal {
+  static Ret Answer() { return ZKSO::RESULT_FAILURE; }
+};
+template <>
+struct Refusal<void> {
+  static void Answer() {}
+};
+
+}  // namespace
+
+// Answered by hand below.
+#define zkso_version zk_fake_generated_version
+#ifdef ZK_FAKE_MISSING_EXPORT
+#define zkso_snapDevices zk_fake_left_out_snapDevices
+#endif
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wunused-parameter"
+#define ZK_FAKE_EXPORT(name, ret, params) \
+  extern "C" ret name params { return Refusal<ret>::Answer(); }
+ZKSO_EXPORTS(ZK_FAKE_EXPORT)
+#undef ZK_FAKE_EXPORT
+#pragma GCC diagnostic pop
+
+#undef zkso_version
+#undef zkso_snapDevices
 
 ZKSO_EXPORT void zkso_version(uint16_t* pMajor, uint16_t* pMinor,
                               uint16_t* pRevision) {
@@ -19,20 +48,3 @@ ZKSO_EXPORT void zkso_version(uint16_t* pMajor, uint16_t* pMinor,
   *pMinor = 0;
   *pRevision = 0;
 }
-
-ZKSO_EXPORT ZKSO::ResultCode zkso_isSupported(const char*, ZKSO::SNAP_TYPE,
-                                              ZKSO::ZKOSUtil*, char*, int16_t) {
-  return ZKSO::RESULT_FAILURE;
-}
-
-ZK_FAKE_OPERATION(zkso_prepareDevices)
-ZK_FAKE_OPERATION(zkso_unprepareDevices)
-#ifndef ZK_FAKE_MISSING_EXPORT
-ZK_FAKE_OPERATION(zkso_snapDevices)
-#endif
-ZK_FAKE_OPERATION(zkso_isMapped)
-ZK_FAKE_OPERATION(zkso_mapSnaps)
-ZK_FAKE_OPERATION(zkso_unmapSnaps)
-ZK_FAKE_OPERATION(zkso_deleteSnaps)
-ZK_FAKE_OPERATION(zkso_revertSnaps)
-ZK_FAKE_OPERATION(zkso_reconcileSnaps)
