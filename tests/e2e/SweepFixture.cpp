@@ -200,6 +200,8 @@ void SweepTest::CheckRun(Op eOp, ZKSO::ResultCode eResult,
     const int nStatus = oRecord.nStatus;
     if (eOp != Op::kReconcile && nStatus == SuccessStatus(eOp)) {
       ++nSucceeded;
+      // A failure elsewhere in the request is never reported on it.
+      EXPECT_EQ(0, oRecord.nJPRId) << oRecord.sJPRText;
     }
     switch (nStatus) {
       case ZKSO::READY_FOR_SNAP: {
