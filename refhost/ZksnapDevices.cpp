@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include "refhost/KeyValueText.h"
+#include "refhost/RecordHolding.h"
 #include "refhost/ZksnapCommands.h"
 #include "refhost/ZksnapError.h"
 #include "refhost/ZksnapOutput.h"
@@ -121,22 +122,18 @@ std::string DeviceWhere(const std::string& sIdentifier) {
   return s;
 }
 
-// "name (id)" of the checkpoint a snap UUID text names.
+// "name (id)" of the checkpoint the record holds now.
 std::string CheckpointOf(const RecordRow& r) {
-  auto it = r.mMetaData.find(SM_MDT_SNAP_UUID);
-  if (it == r.mMetaData.end()) return "";
-  const std::string& s = it->second;
-  const size_t nBar = s.find('|');
-  if (nBar == std::string::npos) return s;
-  std::string sId = s.substr(nBar + 1);
-  if (!sId.empty() && sId.back() == '|') sId.pop_back();
-  return s.substr(0, nBar) + " (" + sId + ")";
+  const Holding h = HoldingOf(r);
+  if (!h.bCheckpoint) return "";
+  return h.sCheckpointName + " (" + h.sCheckpointId + ")";
 }
 
 std::string SnapDeviceShort(const RecordRow& r) {
-  std::string s = DeviceField(r.sSnapDevice, "exportpath");
-  if (s.empty()) s = DeviceField(r.sSnapDevice, "lunuuid");
-  if (s.empty()) s = r.sSnapDevice;
+  const std::string sDevice = HeldSnapDevice(r);
+  std::string s = DeviceField(sDevice, "exportpath");
+  if (s.empty()) s = DeviceField(sDevice, "lunuuid");
+  if (s.empty()) s = sDevice;
   return s;
 }
 
@@ -151,7 +148,7 @@ Json RecordJson(const RecordRow& r) {
       .Set("snap_name", r.sSnapName)
       .Set("checkpoint", CheckpointOf(r))
       .Set("source_device", r.sSourceDevice)
-      .Set("snap_device", r.sSnapDevice)
+      .Set("snap_device", HeldSnapDevice(r))
       .Set("host_identifier", MaskHostIdentifier(r.sHostIdentifier))
       .Set("array", r.sBoundArray)
       .Set("reason_id", Json::Int(r.nJPRId))
@@ -295,7 +292,7 @@ int CmdDeviceShow(Context& z, const std::string& sName) {
   t.AddRow({"snap name", o->sSnapName});
   t.AddRow({"checkpoint", CheckpointOf(*o)});
   t.AddRow({"source device", o->sSourceDevice});
-  t.AddRow({"snap device", o->sSnapDevice});
+  t.AddRow({"snap device", HeldSnapDevice(*o)});
   t.AddRow({"host identifier", MaskHostIdentifier(o->sHostIdentifier)});
   t.AddRow({"array", o->sBoundArray});
   t.AddRow({"mount source",
@@ -315,12 +312,12 @@ int CmdDeviceRemove(Context& z, const std::string& sName, bool bForce) {
   c.Begin(Catalog::Txn::kWrite);
   std::optional<RecordRow> o = c.FindRecord(sName);
   if (!o) throw HostError("no record named " + sName);
-  const std::string sCheckpoint = CheckpointOf(*o);
-  if (!sCheckpoint.empty() && o->nStatus != ZKSO::DELETE_SUCCESS &&
-      o->nStatus != ZKSO::SNAP_NOT_FOUND && !bForce) {
-    throw HostError("record " + sName + " still names checkpoint " +
-                    sCheckpoint + "; delete it first ('zksnap delete " + sName +
-                    "') or use --force");
+  const Holding h = HoldingOf(*o);
+  if (!h.Empty() && !bForce) {
+    throw HostError("record " + sName + " still holds " + h.Describe() +
+                    "; remove it first (" +
+                    (h.bMount ? "'zksnap unmap " + sName + "' and " : "") +
+                    "'zksnap delete " + sName + "') or use --force");
   }
   c.RemoveRecord(sName);
   c.Commit();

@@ -4,6 +4,7 @@
 
 #include "refhost/CatalogHost.h"
 #include "refhost/KeyValueText.h"
+#include "refhost/RecordHolding.h"
 #include "refhost/ZksnapCommands.h"
 #include "refhost/ZksnapError.h"
 #include "refhost/ZksnapOutput.h"
@@ -21,6 +22,46 @@ int ExitForResult(int nResult) {
   }
 }
 
+namespace {
+
+// Refuses an operation that would make the catalog lose track of what a
+// record holds on the file server: a new preparation (a failed one leaves
+// the record marked as never snapped, and its checkpoint can then no longer
+// be deleted), an unpreparation (delete needs the file system facts it
+// drops), and a delete of a record whose preparation failed (the plug-in
+// marks it deleted without a command).
+void CheckKeepsTrack(const std::string& sOperation, const RecordRow& r) {
+  const Holding h = HoldingOf(r);
+  if (h.Empty()) return;
+  const std::string sHolds =
+      "record " + r.sName + " still holds " + h.Describe() + "; ";
+  const std::string sRemove =
+      std::string(h.bMount ? "'zksnap unmap " + r.sName + "' and " : "") +
+      "'zksnap delete " + r.sName + "'";
+  if (sOperation == "prepare") {
+    throw HostError(sHolds +
+                    "a new preparation that fails would lose track "
+                    "of it: remove it first (" +
+                    sRemove + "), or use --force");
+  }
+  if (sOperation == "unprepare") {
+    throw HostError(sHolds +
+                    "after unprepare it could no longer be deleted: "
+                    "remove it first (" +
+                    sRemove + "), or use --force");
+  }
+  if (sOperation == "delete" && r.nStatus == ZKSO::READY_FOR_SNAP_FAILED &&
+      h.bCheckpoint) {
+    throw HostError(sHolds +
+                    "its last preparation failed, so the plug-in would mark it "
+                    "deleted without deleting anything: prepare it again "
+                    "('zksnap prepare --force " +
+                    r.sName + "') and then delete it, or use --force");
+  }
+}
+
+}  // namespace
+
 int CmdOperation(Context& z, const std::string& sOperation,
                  const Selection& s) {
   Catalog& c = z.OpenCatalog();
@@ -37,6 +78,9 @@ int CmdOperation(Context& z, const std::string& sOperation,
     throw HostError("too many records for one call (" +
                     std::to_string(vRows.size()) + "; at most 32767)");
   }
+  if (!s.bForce) {
+    for (const RecordRow& r : vRows) CheckKeepsTrack(sOperation, r);
+  }
   CatalogHost oHost(&c);
   for (RecordRow& r : vRows) {
     // A new snapshot starts from the snap name the host asks for; the
@@ -44,7 +88,17 @@ int CmdOperation(Context& z, const std::string& sOperation,
     // that name back. Checkpoint names are unique per file server, and one
     // group may span several file systems of one server, so each record
     // asks for its own name: GROUP_RECORD.
-    if (sOperation == "prepare") r.sSnapName = r.sGroup + "_" + r.sName;
+    if (sOperation == "prepare") {
+      r.sSnapName = r.sGroup + "_" + r.sName;
+      // What an earlier snapshot left in a record that holds nothing any
+      // more is history (kept in the job log); the new one starts clean.
+      const Holding h = HoldingOf(r);
+      if (!h.bCheckpoint) r.mMetaData.erase(SM_MDT_SNAP_UUID);
+      if (!h.bMount) {
+        r.mMetaData.erase(SM_MDT_SNAP_MOUNT);
+        r.sSnapDevice.clear();
+      }
+    }
     oHost.Add(r);
   }
   std::vector<ZKSO::SnapInfo*> vPointers = oHost.Pointers();

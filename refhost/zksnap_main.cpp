@@ -93,6 +93,9 @@ int main(int argc, char** argv) {
   auto* pInit = app.add_subcommand("init", "make an empty catalog");
   pInit->add_flag("--demo", oInit.bDemo,
                   "also lay out the demo file server and register it");
+  pInit->add_flag("--force", oInit.bForce,
+                  "with --demo: replace an existing demo file server and "
+                  "hosts file");
   pInit->callback(
       [&] { fnRun = [&](Context& z) { return CmdInit(z, oInit); }; });
 
@@ -225,6 +228,12 @@ int main(int argc, char** argv) {
   for (const OpHelp& o : aOps) {
     auto* p = app.add_subcommand(o.pszName, o.pszHelp);
     Selected(p, &oSelection);
+    const std::string sOp = o.pszName;
+    if (sOp == "prepare" || sOp == "unprepare" || sOp == "delete") {
+      p->add_flag("--force", oSelection.bForce,
+                  "even when a record still holds a checkpoint this would "
+                  "lose track of");
+    }
     const std::string sName = o.pszName;
     p->callback([&, sName] {
       sOperation = sName;
