@@ -4,18 +4,13 @@
 
 namespace zkref {
 
-std::string MaskSecrets(const std::string& sText,
-                        const std::vector<std::string>& vSecrets) {
-  std::string s = sText;
-  for (const std::string& sSecret : vSecrets) {
-    if (sSecret.empty()) continue;
-    size_t nPos = s.find(sSecret);
-    while (nPos != std::string::npos) {
-      s.replace(nPos, sSecret.size(), "****");
-      nPos = s.find(sSecret, nPos + 4);
-    }
+void AddArrayTexts(const ArrayRow& a, LeakCheck* pLeaks) {
+  pLeaks->AddSecret(a.sPassword);
+  for (const std::string* p : {&a.sName, &a.sVendor, &a.sArrayId,
+                               &a.sControlHost, &a.sUser, &a.sEngine}) {
+    pLeaks->AddPublic(*p);
   }
-  return s;
+  for (const std::string& s : a.vAddresses) pLeaks->AddPublic(s);
 }
 
 CatalogHost::CatalogHost(Catalog* pCatalog) : m_pCatalog(pCatalog) {
@@ -28,7 +23,7 @@ CatalogHost::CatalogHost(Catalog* pCatalog) : m_pCatalog(pCatalog) {
     oEntry.sArrayInfo = ArrayDatabase::FormArrayInfo(
         a.sArrayId, a.sVendor, a.sControlHost, a.sUser, a.sPassword, a.sEngine);
     m_oDatabase.Add(oEntry);
-    m_vPasswords.push_back(a.sPassword);
+    AddArrayTexts(a, &m_oLeaks);
   }
   for (const ConfigRow& c : m_pCatalog->Config()) {
     m_oOSUtil.SetConfig(c.sKey, c.sValue, c.sSection);
@@ -59,12 +54,6 @@ std::vector<ZKSO::SnapInfo*> CatalogHost::Pointers() {
   return v;
 }
 
-std::string CatalogHost::Mask(const std::string& sText) {
-  std::string s = MaskSecrets(sText, m_vPasswords);
-  if (s != sText) ++m_nMasked;
-  return s;
-}
-
 std::vector<RecordRow> CatalogHost::WriteBack(const std::string& sOperation) {
   const int64_t nNow = static_cast<int64_t>(std::time(nullptr));
   std::vector<RecordRow> vWritten;
@@ -79,7 +68,7 @@ std::vector<RecordRow> CatalogHost::WriteBack(const std::string& sOperation) {
     r.mMetaData = o.mMetaData;
     r.nStatus = o.nStatus;
     r.nJPRId = o.nJPRId;
-    r.sJPRText = Mask(o.sJPRText);
+    r.sJPRText = m_oLeaks.Screen(o.sJPRText);
     m_pCatalog->UpdateRecord(r);
     for (const MemSnapInfo::JobLogLine& oLine : o.vJobLog) {
       JobLogRow oRow;
@@ -88,7 +77,7 @@ std::vector<RecordRow> CatalogHost::WriteBack(const std::string& sOperation) {
       oRow.sOperation = sOperation;
       oRow.nLevel = oLine.nLevel;
       oRow.sTag = oLine.sTag;
-      oRow.sText = Mask(oLine.sText);
+      oRow.sText = m_oLeaks.Screen(oLine.sText);
       oRow.nTime = nNow;
       m_pCatalog->AppendJobLog(oRow);
     }

@@ -34,7 +34,7 @@ Catalog& Context::OpenCatalog(bool bCreate) {
                                    : m_oOptions.nWaitSeconds * 1000);
     m_pCatalog = Catalog::Open(m_oOptions.sStateDir, bCreate, nWaitMs);
     for (const ArrayRow& oArray : m_pCatalog->Arrays()) {
-      AddSecret(oArray.sPassword);
+      AddArrayTexts(oArray, &m_oLeaks);
     }
     if (std::getenv("ZK_HOSTS_FILE") == nullptr &&
         FileExists(HostsFilePath())) {
@@ -77,19 +77,13 @@ SnapPlugin& Context::Plugin() {
   return *m_pPlugin;
 }
 
-void Context::AddSecret(const std::string& sSecret) {
-  if (!sSecret.empty()) m_vSecrets.push_back(sSecret);
-}
-
 void Context::Out(const std::string& sText) {
-  const std::string s = MaskSecrets(sText, m_vSecrets);
-  std::fwrite(s.data(), 1, s.size(), m_pOut);
+  std::fwrite(sText.data(), 1, sText.size(), m_pOut);
   std::fflush(m_pOut);
 }
 
 void Context::Err(const std::string& sText) {
-  const std::string s = MaskSecrets(sText, m_vSecrets);
-  std::fwrite(s.data(), 1, s.size(), m_pErr);
+  std::fwrite(sText.data(), 1, sText.size(), m_pErr);
   std::fflush(m_pErr);
 }
 

@@ -107,10 +107,10 @@ int CmdOperation(Context& z, const std::string& sOperation,
   const std::vector<RecordRow> vWritten = oHost.WriteBack(sOperation);
   c.Commit();
 
-  if (oHost.MaskedTexts() > 0) {
+  if (oHost.Withheld() > 0) {
     z.Err("zksnap: warning: the plug-in wrote an array password into " +
-          std::to_string(oHost.MaskedTexts()) +
-          " job log line(s) or reason(s); masked in the catalog\n");
+          std::to_string(oHost.Withheld()) +
+          " job log line(s) or reason(s); zksnap withheld them\n");
   }
   if (z.Json()) {
     Json o = Json::Object();

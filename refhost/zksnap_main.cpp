@@ -17,11 +17,11 @@
 namespace {
 
 // The plug-in's debug log on stderr: lines up to a level (ZK_DEBUG_LEVEL, or
-// -v; none by default) and, once -v is given, the error output. Known
-// passwords are masked.
+// -v; none by default) and, once -v is given, the error output. A line
+// that holds an array password is withheld (LeakCheck.h).
 class StderrSink : public ZkLogSink {
  public:
-  StderrSink(int nLevel, const zkref::Context* pContext)
+  StderrSink(int nLevel, zkref::Context* pContext)
       : m_nLevel(nLevel), m_pContext(pContext) {}
   bool Wants(ZkLogLine::Stream eStream, int nLevel) const override {
     if (eStream == ZkLogLine::kError) return m_nLevel >= -1;
@@ -29,14 +29,13 @@ class StderrSink : public ZkLogSink {
   }
   void Write(const ZkLogLine& oLine) override {
     std::string s = oLine.ToString();
-    if (m_pContext != nullptr) s = zkref::MaskSecrets(s, m_pContext->Secrets());
+    if (m_pContext != nullptr) s = m_pContext->Leaks().Screen(s);
     std::fprintf(stderr, "%s\n", s.c_str());
   }
-  void SetContext(const zkref::Context* p) { m_pContext = p; }
 
  private:
   int m_nLevel;
-  const zkref::Context* m_pContext;
+  zkref::Context* m_pContext;
 };
 
 extern "C" void OnSignal(int nSignal) {
