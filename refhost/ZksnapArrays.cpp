@@ -87,6 +87,9 @@ std::string ReadPassword(const ArrayAddArgs& a) {
 
 void CheckText(const std::string& sWhat, const std::string& sValue) {
   if (sValue.empty()) throw HostError(sWhat + " is empty", kExitUsage);
+  if (!IsUtf8(sValue)) {
+    throw HostError(sWhat + " holds bytes that are not UTF-8 text", kExitUsage);
+  }
   if (sValue.find_first_of(",{}:\n\r\t ") != std::string::npos) {
     throw HostError(sWhat + " \"" + sValue +
                         "\" holds a blank or one of , { } : which the array "

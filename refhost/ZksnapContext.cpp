@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 
 #include "filer/FilerSim.h"
@@ -78,8 +79,12 @@ SnapPlugin& Context::Plugin() {
 }
 
 void Context::Out(const std::string& sText) {
-  std::fwrite(sText.data(), 1, sText.size(), m_pOut);
-  std::fflush(m_pOut);
+  errno = 0;
+  if ((std::fwrite(sText.data(), 1, sText.size(), m_pOut) != sText.size() ||
+       std::fflush(m_pOut) != 0) &&
+      m_nOutError == 0) {
+    m_nOutError = errno != 0 ? errno : EIO;
+  }
 }
 
 void Context::Err(const std::string& sText) {

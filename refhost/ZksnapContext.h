@@ -62,6 +62,8 @@ class Context {
   LeakCheck& Leaks() { return m_oLeaks; }
   void Out(const std::string& sText);
   void Err(const std::string& sText);
+  // 0, or the errno of the first write to the output that failed.
+  int OutError() const { return m_nOutError; }
 
   // libzksnap_celerra.so in the directory of the running executable.
   static std::string DefaultPluginPath();
@@ -73,6 +75,7 @@ class Context {
   std::unique_ptr<Catalog> m_pCatalog;
   std::unique_ptr<SnapPlugin> m_pPlugin;
   LeakCheck m_oLeaks;
+  int m_nOutError = 0;
 };
 
 }  // namespace zkref

@@ -230,9 +230,38 @@ void PrintStatus(Context& z, const std::vector<RecordRow>& vRows) {
   z.Out(t.Render());
 }
 
+namespace {
+
+// Texts of a record are shown and handed to the plug-in as they are: UTF-8
+// without control characters.
+void CheckDeviceText(const std::string& sOption, const std::string& sText) {
+  bool bControl = false;
+  for (unsigned char c : sText) bControl |= c < 0x20 || c == 0x7f;
+  if (bControl || !IsUtf8(sText)) {
+    throw HostError(sOption + " holds " +
+                        (bControl ? "a control character"
+                                  : "bytes that are not UTF-8 text") +
+                        "; give it as UTF-8 text",
+                    kExitUsage);
+  }
+}
+
+}  // namespace
+
 int CmdDeviceAdd(Context& z, const DeviceAddArgs& a) {
   CheckName("record name", a.sName);
   CheckName("snap name", a.sSnapName);
+  for (const auto& o : std::vector<std::pair<const char*, std::string>>{
+           {"--nfs", a.sNfsExport},
+           {"--nas", a.sNasPath},
+           {"--identifier", a.sIdentifier},
+           {"--filer", a.sFiler},
+           {"--esx", a.sEsx},
+           {"--vcenter", a.sVCenter},
+           {"--host-identifier", a.sHostIdentifier}}) {
+    CheckDeviceText(o.first, o.second);
+  }
+  for (const std::string& s : a.vVMKernel) CheckDeviceText("--vmkernel", s);
   RecordRow r;
   r.sName = a.sName;
   r.sGroup = a.sSnapName;

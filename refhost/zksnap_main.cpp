@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -351,5 +352,17 @@ int main(int argc, char** argv) {
     nExit = kExitError;
   }
   ZkSetLogSink(nullptr);
+  // Output that did not reach its file is a failed command, whatever the
+  // command itself did.
+  errno = 0;
+  int nOutError = oContext.OutError();
+  if (nOutError == 0 && (std::fflush(stdout) != 0 || std::ferror(stdout))) {
+    nOutError = errno != 0 ? errno : EIO;
+  }
+  if (nOutError != 0) {
+    std::fprintf(stderr, "zksnap: cannot write the output: %s\n",
+                 std::strerror(nOutError));
+    if (nExit == kExitSuccess) nExit = kExitError;
+  }
   return nExit;
 }

@@ -345,5 +345,30 @@ TEST(LeakCheckTest, WithholdsOnlyTextsThatHoldAPassword) {
   }
 }
 
+// JSON strings are valid UTF-8 whatever bytes a text holds.
+struct Utf8Case {
+  const char* pszText;
+  bool bUtf8;
+  const char* pszJson;
+};
+
+TEST(JsonTest, StringsAreValidUtf8) {
+  const Utf8Case aCases[] = {
+      {"caf\xc3\xa9", true, "\"caf\xc3\xa9\""},
+      {"\xf0\x9f\x98\x80", true, "\"\xf0\x9f\x98\x80\""},
+      {"a\xff"
+       "b",
+       false, "\"a\\ufffdb\""},
+      {"\xc3", false, "\"\\ufffd\""},
+      {"\xe2\x82", false, "\"\\ufffd\\ufffd\""},
+      {"\xc0\xaf", false, "\"\\ufffd\\ufffd\""},             // overlong "/"
+      {"\xed\xa0\x80", false, "\"\\ufffd\\ufffd\\ufffd\""},  // a surrogate
+  };
+  for (const Utf8Case& c : aCases) {
+    EXPECT_EQ(c.bUtf8, IsUtf8(c.pszText)) << c.pszJson;
+    EXPECT_EQ(c.pszJson, Json::Str(c.pszText).Dump());
+  }
+}
+
 }  // namespace
 }  // namespace zkref

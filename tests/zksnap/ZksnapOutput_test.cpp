@@ -3,7 +3,9 @@
 // the output is an error; the state files that hold a login are private;
 // JSON stays valid UTF-8 whatever bytes a text holds.
 #include <sys/stat.h>
+#include <sys/wait.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -77,6 +79,53 @@ TEST_P(OddPasswordTest, OutputIsNeverRewritten) {
 
 INSTANTIATE_TEST_SUITE_P(Passwords, OddPasswordTest,
                          ::testing::Values("1", "nasadmin"));
+
+// Every state file that holds a login is private, however it was made.
+TEST_F(ZksnapTest, StateFilesWithALoginArePrivate) {
+  for (const std::vector<std::string>& v :
+       std::vector<std::vector<std::string>>{
+           {"init"}, {"filer", "load", m_sTmp + "/layout.txt"}}) {
+    ASSERT_EQ(0, Z(v).nExit);
+    for (const char* pszFile : {"/catalog.db", "/filer.db"}) {
+      struct stat oStat;
+      ASSERT_EQ(0, stat((m_sState + pszFile).c_str(), &oStat)) << pszFile;
+      EXPECT_EQ(0u, oStat.st_mode & 077)
+          << pszFile << " " << std::oct << oStat.st_mode;
+    }
+  }
+}
+
+// Output that cannot be written is an error, said on stderr.
+TEST_F(ZksnapTest, AFailedWriteOfTheOutputIsAnError) {
+  ASSERT_EQ(0, Z({"init"}).nExit);
+  for (const char* pszArgs : {"--json status", "status", "config list"}) {
+    const std::string sCommand = std::string(ZKSNAP_PATH) + " --state " +
+                                 m_sState + " " + pszArgs + " >/dev/full 2>" +
+                                 m_sTmp + "/err";
+    const int nStatus = std::system(sCommand.c_str());
+    ASSERT_TRUE(WIFEXITED(nStatus)) << pszArgs;
+    EXPECT_EQ(1, WEXITSTATUS(nStatus)) << pszArgs;
+    EXPECT_TRUE(Has(ReadFile(m_sTmp + "/err"),
+                    "zksnap: cannot write the output: No space left"))
+        << pszArgs;
+  }
+}
+
+// A record's texts are UTF-8: other bytes are refused before they could
+// reach JSON output.
+TEST_F(ZksnapTest, DeviceTextsMustBeUtf8) {
+  InitWithFileServer();
+  for (const char* pszPath : {"/fs_\xff", "/fs_\xc3", "/fs\x01"}) {
+    const RunResult r =
+        Z({"device", "add", "d1", "--nfs", pszPath, "--filer", kFiler});
+    EXPECT_EQ(2, r.nExit) << pszPath;
+    EXPECT_TRUE(Has(r.sErr, "--nfs holds")) << r.sErr;
+  }
+  EXPECT_EQ(
+      0, Z({"device", "add", "d1", "--nfs", "/fs_\xc3\xa9", "--filer", kFiler})
+             .nExit);
+  EXPECT_TRUE(Has(StatusJson("d1"), "/fs_\xc3\xa9")) << StatusJson("d1");
+}
 
 }  // namespace
 }  // namespace zktest
