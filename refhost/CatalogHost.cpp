@@ -2,6 +2,8 @@
 
 #include <ctime>
 
+#include "refhost/PluginErrors.h"
+
 namespace zkref {
 
 void AddArrayTexts(const ArrayRow& a, LeakCheck* pLeaks) {
@@ -40,8 +42,9 @@ MemSnapInfo* CatalogHost::Add(const RecordRow& r) {
   p->sBoundArray = r.sBoundArray;
   p->mMetaData = r.mMetaData;
   p->nStatus = r.nStatus;
-  p->nJPRId = r.nJPRId;
-  p->sJPRText = r.sJPRText;
+  // A reason message belongs to the job that set it; the job log keeps it.
+  p->nJPRId = 0;
+  p->sJPRText.clear();
   if (r.oMountSource)
     p->mIntValues[ZKSO::GET_VALUE_VOLSNAP_OP_SOURCE] = *r.oMountSource;
   m_vRows.push_back(r);
@@ -68,9 +71,18 @@ std::vector<RecordRow> CatalogHost::WriteBack(const std::string& sOperation) {
     r.mMetaData = o.mMetaData;
     r.nStatus = o.nStatus;
     r.nJPRId = o.nJPRId;
-    r.sJPRText = m_oLeaks.Screen(o.sJPRText);
+    r.sJPRText = IsEmptyReason(o.sJPRText) ? "" : m_oLeaks.Screen(o.sJPRText);
     m_pCatalog->UpdateRecord(r);
-    for (const MemSnapInfo::JobLogLine& oLine : o.vJobLog) {
+    std::vector<MemSnapInfo::JobLogLine> vLines = o.vJobLog;
+    if (r.nJPRId != 0 || !r.sJPRText.empty()) {
+      MemSnapInfo::JobLogLine oReason;
+      oReason.nLevel = 2;
+      oReason.sTag = "reason";
+      oReason.sText = std::to_string(r.nJPRId) + ": " +
+                      (r.sJPRText.empty() ? "(no text)" : r.sJPRText);
+      vLines.push_back(oReason);
+    }
+    for (const MemSnapInfo::JobLogLine& oLine : vLines) {
       JobLogRow oRow;
       oRow.nJobId = m_nJobId;
       oRow.sRecord = r.sName;

@@ -223,7 +223,10 @@ void PrintStatus(Context& z, const std::vector<RecordRow>& vRows) {
       {"RECORD", "STATUS", "SNAP NAME", "CHECKPOINT", "SNAP DEVICE", "REASON"});
   for (const RecordRow& r : vRows) {
     std::string sReason = r.sJPRText;
-    if (r.nJPRId != 0) sReason = std::to_string(r.nJPRId) + ": " + sReason;
+    if (r.nJPRId != 0) {
+      sReason = std::to_string(r.nJPRId) + ": " +
+                (sReason.empty() ? "(no text; see 'zksnap log')" : sReason);
+    }
     t.AddRow({r.sName, StatusName(r.nStatus), r.sSnapName, CheckpointOf(r),
               SnapDeviceShort(r), sReason});
   }

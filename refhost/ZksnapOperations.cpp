@@ -1,9 +1,11 @@
 // zksnap operation commands: run one plug-in operation over chosen records
 // in one catalog transaction, and the support check.
 #include <cstring>
+#include <ctime>
 
 #include "refhost/CatalogHost.h"
 #include "refhost/KeyValueText.h"
+#include "refhost/PluginErrors.h"
 #include "refhost/RecordHolding.h"
 #include "refhost/ZksnapCommands.h"
 #include "refhost/ZksnapError.h"
@@ -102,9 +104,42 @@ int CmdOperation(Context& z, const std::string& sOperation,
     oHost.Add(r);
   }
   std::vector<ZKSO::SnapInfo*> vPointers = oHost.Pointers();
-  const ZKSO::ResultCode eResult = fn(
-      vPointers.data(), static_cast<int16_t>(vPointers.size()), oHost.OSUtil());
+  ZKSO::ResultCode eResult;
+  std::vector<ZkLogLine> vLogged;
+  {
+    PluginErrorCapture oCapture;
+    eResult = fn(vPointers.data(), static_cast<int16_t>(vPointers.size()),
+                 oHost.OSUtil());
+    vLogged = oCapture.Lines();
+  }
   const std::vector<RecordRow> vWritten = oHost.WriteBack(sOperation);
+  std::vector<ErrorLine> vErrors = AttachErrorLines(vLogged, vWritten);
+  // The plug-in's words for an operation on a record without a snapshot
+  // ("Failed to mount Chkpt:[]") do not say that.
+  for (size_t i = 0; i < vRows.size(); ++i) {
+    if (sOperation != "prepare" && sOperation != "snap" &&
+        sOperation != "unprepare" && IsFailureStatus(vWritten[i].nStatus) &&
+        !HoldingOf(vRows[i]).bCheckpoint) {
+      vErrors.push_back({vRows[i].sName, "zksnap",
+                         "the record held no checkpoint when " + sOperation +
+                             " started (snap it first)"});
+    }
+  }
+  const int64_t nNow = static_cast<int64_t>(std::time(nullptr));
+  for (ErrorLine& e : vErrors) {
+    e.sText = oHost.Leaks().Screen(e.sText);
+    JobLogRow oRow;
+    oRow.nJobId = oHost.JobId();
+    oRow.sRecord = e.sRecord;
+    oRow.sOperation = sOperation;
+    oRow.nLevel = 2;
+    oRow.sTag = e.sTag == "zksnap" || e.sTag.empty()
+                    ? (e.sTag.empty() ? "error log" : e.sTag)
+                    : "error log: " + e.sTag;
+    oRow.sText = e.sText;
+    oRow.nTime = nNow;
+    c.AppendJobLog(oRow);
+  }
   c.Commit();
 
   if (oHost.Withheld() > 0) {
@@ -119,12 +154,25 @@ int CmdOperation(Context& z, const std::string& sOperation,
         .Set("result", ResultName(eResult))
         .Set("result_code", Json::Int(eResult))
         .Set("records", StatusJson(vWritten));
+    Json oErrors = Json::Array();
+    for (const ErrorLine& e : vErrors) {
+      oErrors.Push(Json::Object()
+                       .Set("record", e.sRecord)
+                       .Set("tag", e.sTag)
+                       .Set("text", e.sText));
+    }
+    o.Set("errors", oErrors);
     z.Out(o.Dump() + "\n");
   } else {
     z.Out(sOperation + ": " + ResultName(eResult) + " (job " +
           std::to_string(oHost.JobId()) + ", " +
           std::to_string(vWritten.size()) + " record(s))\n");
     PrintStatus(z, vWritten);
+    if (!vErrors.empty()) {
+      Table t({"RECORD", "ERROR"});
+      for (const ErrorLine& e : vErrors) t.AddRow({e.sRecord, e.sText});
+      z.Out("\nErrors (kept in 'zksnap log')\n" + t.Render());
+    }
   }
   return ExitForResult(eResult);
 }

@@ -230,17 +230,21 @@ TEST_F(CatalogTest, HostObjectsWriteBackWhatThePluginDid) {
   EXPECT_EQ("g_17|101|", o->mMetaData.at(SM_MDT_SNAP_UUID));
   EXPECT_EQ(LeakCheck::kWithheld, o->sJPRText);
   const std::vector<JobLogRow> v = c->JobLog("d1");
-  ASSERT_EQ(2u, v.size());
+  ASSERT_EQ(3u, v.size());
   EXPECT_EQ("made g_17", v[0].sText);
   EXPECT_EQ(1u, v[0].nJobId);
   EXPECT_EQ("snap", v[0].sOperation);
   EXPECT_EQ(LeakCheck::kWithheld, v[1].sText);
   EXPECT_EQ("Tag", v[1].sTag);
+  // The reason is kept in the job log too: the next job starts without it.
+  EXPECT_EQ("reason", v[2].sTag);
+  EXPECT_EQ("60505: " + std::string(LeakCheck::kWithheld), v[2].sText);
 
   // The next command gets the next job id.
   c->Begin(Catalog::Txn::kWrite);
   CatalogHost oNext(c.get());
   EXPECT_EQ(2u, oNext.JobId());
+  EXPECT_EQ(0, oNext.Add(*c->FindRecord("d1"))->nJPRId);
   c->Rollback();
 }
 
