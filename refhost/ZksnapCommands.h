@@ -85,8 +85,11 @@ int CmdOperation(Context& z, const std::string& sOperation, const Selection& s);
 int CmdSupported(Context& z, const std::string& sIdentifier);
 
 // ---- configuration --------------------------------------------------------
+// Refuses a key the plug-in does not read (it would have no effect) unless
+// bForce, which sets it with a warning.
 int CmdConfigSet(Context& z, const std::string& sSection,
-                 const std::string& sKey, const std::string& sValue);
+                 const std::string& sKey, const std::string& sValue,
+                 bool bForce = false);
 int CmdConfigGet(Context& z, const std::string& sSection,
                  const std::string& sKey);
 int CmdConfigUnset(Context& z, const std::string& sSection,

@@ -55,6 +55,14 @@ std::string SourceIdentifier(const DeviceAddArgs& a) {
     throw HostError("path \"" + sPath + "\" does not start with /", kExitUsage);
   }
   const bool bVMware = a.bVMware || !a.sEsx.empty();
+  // The plug-in exports a VMware datastore's snapshot to the ESX host that
+  // mounts it; without one its map can only fail.
+  if (bVMware && a.sEsx.empty() && a.sHostIdentifier.empty()) {
+    throw HostError(
+        "--vmware needs --esx HOST, the ESX host that mounts the snapshot "
+        "(or --host-identifier TEXT)",
+        kExitUsage);
+  }
   KeyValuePairs vPairs = {{"kemtype", bVMware ? "vmware" : ""}};
   if (!a.sNfsExport.empty()) {
     vPairs.push_back({"type", "nfs"});

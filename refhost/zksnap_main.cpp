@@ -287,8 +287,13 @@ int main(int argc, char** argv) {
   pConfigSet->add_option("key", sKey, "key")->required();
   pConfigSet->add_option("value", sValue, "value")->required();
   pConfigSet->add_option("--section", sSection, "section (default: none)");
+  bool bConfigForce = false;
+  pConfigSet->add_flag("--force", bConfigForce,
+                       "even a key the plug-in does not read");
   pConfigSet->callback([&] {
-    fnRun = [&](Context& z) { return CmdConfigSet(z, sSection, sKey, sValue); };
+    fnRun = [&](Context& z) {
+      return CmdConfigSet(z, sSection, sKey, sValue, bConfigForce);
+    };
   });
   auto* pConfigGet = pConfig->add_subcommand("get", "print a value");
   pConfigGet->add_option("key", sKey, "key")->required();
