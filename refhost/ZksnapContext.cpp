@@ -59,6 +59,16 @@ void Context::UseFilerStore(bool bCreate) {
   const std::string sPath = FilerDbPath();
   zkfiler::Status oStatus;
   if (bCreate) {
+    const size_t nSlash = sPath.rfind('/');
+    const std::string sDir =
+        nSlash == std::string::npos ? "." : sPath.substr(0, nSlash + 1);
+    if (!FileExists(sDir)) {
+      throw HostError(std::getenv("ZK_FILER_DB") != nullptr &&
+                              *std::getenv("ZK_FILER_DB") != '\0'
+                          ? "no directory " + sDir + " for ZK_FILER_DB=" + sPath
+                          : "no state directory " + m_oOptions.sStateDir +
+                                " (run 'zksnap init' first, or give --state)");
+    }
     oStatus = zkfiler::CreateStateFile(sPath);
   } else if (!FileExists(sPath)) {
     throw HostError("no simulated file server state at " + sPath +

@@ -17,6 +17,8 @@
 
 namespace {
 
+const char kZksnapVersion[] = "1.0.0";
+
 // The plug-in's debug log on stderr: lines up to a level (ZK_DEBUG_LEVEL, or
 // -v; none by default) and, once -v is given, the error output. A line
 // that holds an array password is withheld (LeakCheck.h).
@@ -38,6 +40,21 @@ class StderrSink : public ZkLogSink {
   int m_nLevel;
   zkref::Context* m_pContext;
 };
+
+// zksnap's version, and that of the plug-in it loads by default (or the
+// one --plugin names, when it comes first).
+int PrintVersion(const std::string& sPluginPath) {
+  const std::string sPath =
+      sPluginPath.empty() ? zkref::Context::DefaultPluginPath() : sPluginPath;
+  std::printf("zksnap %s\n", kZksnapVersion);
+  try {
+    std::unique_ptr<zkref::SnapPlugin> p = zkref::SnapPlugin::Load(sPath);
+    std::printf("plug-in %s %s\n", p->Path().c_str(), p->Version().c_str());
+  } catch (const zkref::HostError& e) {
+    std::printf("plug-in: %s\n", e.what());
+  }
+  return std::fflush(stdout) == 0 ? zkref::kExitSuccess : zkref::kExitError;
+}
 
 extern "C" void OnSignal(int nSignal) {
   const char* psz =
@@ -78,6 +95,7 @@ int main(int argc, char** argv) {
                  "seconds to wait for another zksnap using the catalog")
       ->check(CLI::Range(0, 86400))
       ->capture_default_str();
+  app.add_flag("--version", "print the versions of zksnap and the plug-in");
   app.add_flag("-v,--verbose", nVerbose,
                "show the plug-in's debug log (repeat for more)");
 
@@ -315,9 +333,11 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string sArg = argv[i];
     if (sArg == "--state" || sArg == "--plugin" || sArg == "--wait") {
+      if (sArg == "--plugin" && i + 1 < argc) oGlobal.sPluginPath = argv[i + 1];
       ++i;
       continue;
     }
+    if (sArg == "--version") return PrintVersion(oGlobal.sPluginPath);
     if (sArg.empty() || sArg[0] == '-') continue;
     bool bKnown = false;
     for (const CLI::App* p :

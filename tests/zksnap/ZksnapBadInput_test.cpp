@@ -176,6 +176,11 @@ const BadCase kCases[] = {
      {"status"},
      1,
      "no state directory"},
+    {"FilerLoadBeforeInit",
+     Damage::kMissingDir,
+     {"filer", "load", "@STATE@/../layout.txt"},
+     1,
+     "(run 'zksnap init' first, or give --state)"},
 };
 
 class BadInputTest : public ZksnapTest,
