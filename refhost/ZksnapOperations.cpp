@@ -133,9 +133,13 @@ int CmdOperation(Context& z, const std::string& sOperation,
     oRow.sRecord = e.sRecord;
     oRow.sOperation = sOperation;
     oRow.nLevel = 2;
-    oRow.sTag = e.sTag == "zksnap" || e.sTag.empty()
-                    ? (e.sTag.empty() ? "error log" : e.sTag)
-                    : "error log: " + e.sTag;
+    if (e.sTag.empty()) {
+      oRow.sTag = "error log";
+    } else if (e.sTag == "zksnap") {  // zksnap's own line
+      oRow.sTag = e.sTag;
+    } else {
+      oRow.sTag = "error log: " + e.sTag;
+    }
     oRow.sText = e.sText;
     oRow.nTime = nNow;
     c.AppendJobLog(oRow);
