@@ -208,6 +208,12 @@ bool FilerDb::CreateFile(const std::string& path,
           nullptr);
       std::unique_ptr<FilerDb> db(new FilerDb(raw, path, true));
       if (rc != SQLITE_OK) db->Fail("cannot create");
+      // The file will hold the file servers' logins: private before the
+      // first byte is written (the journal takes the file's mode).
+      if (::chmod(temp.c_str(), 0600) != 0) {
+        throw StoreError(
+            Describe(path, "cannot create: " + Errno(errno), nullptr));
+      }
       sqlite3_busy_timeout(raw, kBusyTimeoutMs);
       db->Exec("PRAGMA journal_mode=DELETE");
       db->Exec("PRAGMA synchronous=OFF");

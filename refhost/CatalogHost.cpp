@@ -2,20 +2,17 @@
 
 #include <ctime>
 
+#include "refhost/PluginErrors.h"
+
 namespace zkref {
 
-std::string MaskSecrets(const std::string& sText,
-                        const std::vector<std::string>& vSecrets) {
-  std::string s = sText;
-  for (const std::string& sSecret : vSecrets) {
-    if (sSecret.empty()) continue;
-    size_t nPos = s.find(sSecret);
-    while (nPos != std::string::npos) {
-      s.replace(nPos, sSecret.size(), "****");
-      nPos = s.find(sSecret, nPos + 4);
-    }
+void AddArrayTexts(const ArrayRow& a, LeakCheck* pLeaks) {
+  pLeaks->AddSecret(a.sPassword);
+  for (const std::string* p : {&a.sName, &a.sVendor, &a.sArrayId,
+                               &a.sControlHost, &a.sUser, &a.sEngine}) {
+    pLeaks->AddPublic(*p);
   }
-  return s;
+  for (const std::string& s : a.vAddresses) pLeaks->AddPublic(s);
 }
 
 CatalogHost::CatalogHost(Catalog* pCatalog) : m_pCatalog(pCatalog) {
@@ -28,7 +25,7 @@ CatalogHost::CatalogHost(Catalog* pCatalog) : m_pCatalog(pCatalog) {
     oEntry.sArrayInfo = ArrayDatabase::FormArrayInfo(
         a.sArrayId, a.sVendor, a.sControlHost, a.sUser, a.sPassword, a.sEngine);
     m_oDatabase.Add(oEntry);
-    m_vPasswords.push_back(a.sPassword);
+    AddArrayTexts(a, &m_oLeaks);
   }
   for (const ConfigRow& c : m_pCatalog->Config()) {
     m_oOSUtil.SetConfig(c.sKey, c.sValue, c.sSection);
@@ -45,8 +42,9 @@ MemSnapInfo* CatalogHost::Add(const RecordRow& r) {
   p->sBoundArray = r.sBoundArray;
   p->mMetaData = r.mMetaData;
   p->nStatus = r.nStatus;
-  p->nJPRId = r.nJPRId;
-  p->sJPRText = r.sJPRText;
+  // A reason message belongs to the job that set it; the job log keeps it.
+  p->nJPRId = 0;
+  p->sJPRText.clear();
   if (r.oMountSource)
     p->mIntValues[ZKSO::GET_VALUE_VOLSNAP_OP_SOURCE] = *r.oMountSource;
   m_vRows.push_back(r);
@@ -57,12 +55,6 @@ std::vector<ZKSO::SnapInfo*> CatalogHost::Pointers() {
   std::vector<ZKSO::SnapInfo*> v;
   for (MemSnapInfo& o : m_dRecords) v.push_back(&o);
   return v;
-}
-
-std::string CatalogHost::Mask(const std::string& sText) {
-  std::string s = MaskSecrets(sText, m_vPasswords);
-  if (s != sText) ++m_nMasked;
-  return s;
 }
 
 std::vector<RecordRow> CatalogHost::WriteBack(const std::string& sOperation) {
@@ -79,16 +71,25 @@ std::vector<RecordRow> CatalogHost::WriteBack(const std::string& sOperation) {
     r.mMetaData = o.mMetaData;
     r.nStatus = o.nStatus;
     r.nJPRId = o.nJPRId;
-    r.sJPRText = Mask(o.sJPRText);
+    r.sJPRText = IsEmptyReason(o.sJPRText) ? "" : m_oLeaks.Screen(o.sJPRText);
     m_pCatalog->UpdateRecord(r);
-    for (const MemSnapInfo::JobLogLine& oLine : o.vJobLog) {
+    std::vector<MemSnapInfo::JobLogLine> vLines = o.vJobLog;
+    if (r.nJPRId != 0 || !r.sJPRText.empty()) {
+      MemSnapInfo::JobLogLine oReason;
+      oReason.nLevel = 2;
+      oReason.sTag = "reason";
+      oReason.sText = std::to_string(r.nJPRId) + ": " +
+                      (r.sJPRText.empty() ? "(no text)" : r.sJPRText);
+      vLines.push_back(oReason);
+    }
+    for (const MemSnapInfo::JobLogLine& oLine : vLines) {
       JobLogRow oRow;
       oRow.nJobId = m_nJobId;
       oRow.sRecord = r.sName;
       oRow.sOperation = sOperation;
       oRow.nLevel = oLine.nLevel;
       oRow.sTag = oLine.sTag;
-      oRow.sText = Mask(oLine.sText);
+      oRow.sText = m_oLeaks.Screen(oLine.sText);
       oRow.nTime = nNow;
       m_pCatalog->AppendJobLog(oRow);
     }

@@ -8,10 +8,11 @@
 // lines and reason messages back. Both run inside the caller's write
 // transaction, so the catalog changes all at once or not at all.
 //
-// The array passwords are known to this object; every text it writes to the
-// catalog (job log lines, reason messages) has them replaced by "****", and
-// MaskedTexts() counts how often that was needed: a well-behaved plug-in
-// never needs it.
+// The array passwords are known to this object; a text it writes to the
+// catalog (job log line, reason message) that holds one is withheld whole
+// (LeakCheck.h), and Withheld() counts how often that was needed: a
+// well-behaved plug-in never needs it.
+
 //
 // The catalog is borrowed and must outlive this object. Not thread-safe.
 #ifndef ZK_REFHOST_CATALOGHOST_H_
@@ -23,6 +24,7 @@
 #include <vector>
 
 #include "refhost/Catalog.h"
+#include "refhost/LeakCheck.h"
 #include "refhost/MemHost.h"
 
 namespace zkref {
@@ -50,25 +52,21 @@ class CatalogHost {
   // sOperation and this job id. Returns the rows as written.
   std::vector<RecordRow> WriteBack(const std::string& sOperation);
 
-  // sText with every array password replaced by "****".
-  std::string Mask(const std::string& sText);
-  int MaskedTexts() const { return m_nMasked; }
+  int Withheld() const { return m_oLeaks.Withheld(); }
+  LeakCheck& Leaks() { return m_oLeaks; }
 
  private:
   Catalog* m_pCatalog;  // borrowed
   uint64_t m_nJobId;
   ArrayDatabase m_oDatabase;
-  std::vector<std::string> m_vPasswords;
+  LeakCheck m_oLeaks;
   MemOSUtil m_oOSUtil;
   std::deque<MemSnapInfo> m_dRecords;  // stable addresses
   std::vector<RecordRow> m_vRows;
-  int m_nMasked = 0;
 };
 
-// Redacts known secrets from a text; the shared rule of CatalogHost and the
-// command output. Empty secrets are ignored.
-std::string MaskSecrets(const std::string& sText,
-                        const std::vector<std::string>& vSecrets);
+// Tells the check every array's password and the texts shown anyway.
+void AddArrayTexts(const ArrayRow& a, LeakCheck* pLeaks);
 
 }  // namespace zkref
 

@@ -3,6 +3,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -87,6 +89,9 @@ std::string ReadPassword(const ArrayAddArgs& a) {
 
 void CheckText(const std::string& sWhat, const std::string& sValue) {
   if (sValue.empty()) throw HostError(sWhat + " is empty", kExitUsage);
+  if (!IsUtf8(sValue)) {
+    throw HostError(sWhat + " holds bytes that are not UTF-8 text", kExitUsage);
+  }
   if (sValue.find_first_of(",{}:\n\r\t ") != std::string::npos) {
     throw HostError(sWhat + " \"" + sValue +
                         "\" holds a blank or one of , { } : which the array "
@@ -224,15 +229,61 @@ void CheckConfigValue(const std::string& sKey, const std::string& sValue) {
   }
 }
 
+// The keys the plug-in reads, all from the default section.
+const char* const kPluginKeys[] = {
+    "sCelerraCommaSeparatedRootHosts", "sCelerraCommaSeparatedRWHosts",
+    "sCelerraCommaSeparatedAccessHosts", "nClearCelerraArrayMapSecs"};
+
+size_t EditDistance(const std::string& a, const std::string& b) {
+  std::vector<size_t> vRow(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) vRow[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t nDiagonal = vRow[0];
+    vRow[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const size_t nUp = vRow[j];
+      const bool bSame = std::tolower(static_cast<unsigned char>(a[i - 1])) ==
+                         std::tolower(static_cast<unsigned char>(b[j - 1]));
+      vRow[j] =
+          std::min({vRow[j] + 1, vRow[j - 1] + 1, nDiagonal + (bSame ? 0 : 1)});
+      nDiagonal = nUp;
+    }
+  }
+  return vRow[b.size()];
+}
+
+// "" when the plug-in reads the key there; otherwise why it is never read.
+std::string UnreadKey(const std::string& sSection, const std::string& sKey) {
+  bool bKnown = false;
+  std::string sNear;
+  for (const char* psz : kPluginKeys) {
+    bKnown |= sKey == psz;
+    if (sKey != psz && EditDistance(sKey, psz) <= 4) sNear = psz;
+  }
+  if (bKnown) {
+    if (sSection.empty()) return "";
+    return "the plug-in reads " + sKey + " from the default section only, " +
+           "not from section " + sSection;
+  }
+  return "the plug-in reads no key \"" + sKey + "\"" +
+         (sNear.empty() ? "" : " (did you mean " + sNear + "?)");
+}
+
 }  // namespace
 
 int CmdConfigSet(Context& z, const std::string& sSection,
-                 const std::string& sKey, const std::string& sValue) {
+                 const std::string& sKey, const std::string& sValue,
+                 bool bForce) {
   CheckConfigValue(sKey, sValue);
+  const std::string sUnread = UnreadKey(sSection, sKey);
+  if (!sUnread.empty() && !bForce) {
+    throw HostError(sUnread + "; use --force to set it anyway", kExitUsage);
+  }
   Catalog& c = z.OpenCatalog();
   c.Begin(Catalog::Txn::kWrite);
   c.SetConfig(sSection, sKey, sValue);
   c.Commit();
+  if (!sUnread.empty()) z.Err("zksnap: warning: " + sUnread + "\n");
   z.Out(sKey + " = " + sValue + "\n");
   return kExitSuccess;
 }

@@ -19,7 +19,8 @@ namespace zkref {
 
 // ---- init, demo ----------------------------------------------------------
 struct InitArgs {
-  bool bDemo = false;  // lay out the demo file server and register it
+  bool bDemo = false;   // lay out the demo file server and register it
+  bool bForce = false;  // even over an existing demo file server or hosts file
 };
 int CmdInit(Context& z, const InitArgs& a);
 
@@ -70,6 +71,9 @@ struct Selection {
   std::vector<std::string> vRecords;
   std::string sSnapName;
   bool bAll = false;
+  // Operations: go on although a record still holds a checkpoint that the
+  // operation would lose track of (prepare, unprepare, delete).
+  bool bForce = false;
 };
 int CmdStatus(Context& z, const Selection& s);
 int CmdLog(Context& z, const std::string& sRecord, uint64_t nJobId);
@@ -81,8 +85,11 @@ int CmdOperation(Context& z, const std::string& sOperation, const Selection& s);
 int CmdSupported(Context& z, const std::string& sIdentifier);
 
 // ---- configuration --------------------------------------------------------
+// Refuses a key the plug-in does not read (it would have no effect) unless
+// bForce, which sets it with a warning.
 int CmdConfigSet(Context& z, const std::string& sSection,
-                 const std::string& sKey, const std::string& sValue);
+                 const std::string& sKey, const std::string& sValue,
+                 bool bForce = false);
 int CmdConfigGet(Context& z, const std::string& sSection,
                  const std::string& sKey);
 int CmdConfigUnset(Context& z, const std::string& sSection,

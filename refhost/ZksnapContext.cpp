@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 
 #include "filer/FilerSim.h"
@@ -34,7 +35,7 @@ Catalog& Context::OpenCatalog(bool bCreate) {
                                    : m_oOptions.nWaitSeconds * 1000);
     m_pCatalog = Catalog::Open(m_oOptions.sStateDir, bCreate, nWaitMs);
     for (const ArrayRow& oArray : m_pCatalog->Arrays()) {
-      AddSecret(oArray.sPassword);
+      AddArrayTexts(oArray, &m_oLeaks);
     }
     if (std::getenv("ZK_HOSTS_FILE") == nullptr &&
         FileExists(HostsFilePath())) {
@@ -58,6 +59,16 @@ void Context::UseFilerStore(bool bCreate) {
   const std::string sPath = FilerDbPath();
   zkfiler::Status oStatus;
   if (bCreate) {
+    const size_t nSlash = sPath.rfind('/');
+    const std::string sDir =
+        nSlash == std::string::npos ? "." : sPath.substr(0, nSlash + 1);
+    if (!FileExists(sDir)) {
+      throw HostError(std::getenv("ZK_FILER_DB") != nullptr &&
+                              *std::getenv("ZK_FILER_DB") != '\0'
+                          ? "no directory " + sDir + " for ZK_FILER_DB=" + sPath
+                          : "no state directory " + m_oOptions.sStateDir +
+                                " (run 'zksnap init' first, or give --state)");
+    }
     oStatus = zkfiler::CreateStateFile(sPath);
   } else if (!FileExists(sPath)) {
     throw HostError("no simulated file server state at " + sPath +
@@ -77,19 +88,17 @@ SnapPlugin& Context::Plugin() {
   return *m_pPlugin;
 }
 
-void Context::AddSecret(const std::string& sSecret) {
-  if (!sSecret.empty()) m_vSecrets.push_back(sSecret);
-}
-
 void Context::Out(const std::string& sText) {
-  const std::string s = MaskSecrets(sText, m_vSecrets);
-  std::fwrite(s.data(), 1, s.size(), m_pOut);
-  std::fflush(m_pOut);
+  errno = 0;
+  if ((std::fwrite(sText.data(), 1, sText.size(), m_pOut) != sText.size() ||
+       std::fflush(m_pOut) != 0) &&
+      m_nOutError == 0) {
+    m_nOutError = errno != 0 ? errno : EIO;
+  }
 }
 
 void Context::Err(const std::string& sText) {
-  const std::string s = MaskSecrets(sText, m_vSecrets);
-  std::fwrite(s.data(), 1, s.size(), m_pErr);
+  std::fwrite(sText.data(), 1, sText.size(), m_pErr);
   std::fflush(m_pErr);
 }
 

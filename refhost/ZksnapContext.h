@@ -9,8 +9,8 @@
 //   hosts       names of the file servers (/etc/hosts syntax), used as
 //               ZK_HOSTS_FILE unless that is set
 //
-// Everything printed goes through Out()/Err(), which replace every array
-// password known to the process by "****".
+// Everything printed goes through Out()/Err(). zksnap never prints an array
+// password; texts of the plug-in are screened with Leaks() first.
 //
 // One Context per command; not thread-safe.
 #ifndef ZK_REFHOST_ZKSNAPCONTEXT_H_
@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "refhost/Catalog.h"
+#include "refhost/LeakCheck.h"
 #include "refhost/SnapPlugin.h"
 
 namespace zkref {
@@ -56,11 +57,13 @@ class Context {
   // Loads the plug-in on first use (HostError when it cannot).
   SnapPlugin& Plugin();
 
-  // Secrets to keep out of every output.
-  void AddSecret(const std::string& sSecret);
-  const std::vector<std::string>& Secrets() const { return m_vSecrets; }
+  // Passwords to look for in the plug-in's texts (LeakCheck.h).
+  void AddSecret(const std::string& sSecret) { m_oLeaks.AddSecret(sSecret); }
+  LeakCheck& Leaks() { return m_oLeaks; }
   void Out(const std::string& sText);
   void Err(const std::string& sText);
+  // 0, or the errno of the first write to the output that failed.
+  int OutError() const { return m_nOutError; }
 
   // libzksnap_celerra.so in the directory of the running executable when it
   // is there (the build tree), else the installed one, found relative to
@@ -73,7 +76,8 @@ class Context {
   std::FILE* m_pErr;
   std::unique_ptr<Catalog> m_pCatalog;
   std::unique_ptr<SnapPlugin> m_pPlugin;
-  std::vector<std::string> m_vSecrets;
+  LeakCheck m_oLeaks;
+  int m_nOutError = 0;
 };
 
 }  // namespace zkref

@@ -16,6 +16,7 @@ namespace {
 
 const char kDemoPassword[] = "Demo-Pw!7731";
 const char kDemoArray[] = "nas1.demo.zk";
+const char kDemoControlHost[] = "cs1.demo.zk";
 
 std::string DemoLayout() {
   return std::string(
@@ -64,7 +65,52 @@ void LayOutDemo(Context& z) {
 
 }  // namespace
 
+namespace {
+
+bool Exists(const std::string& sPath) {
+  std::error_code oError;
+  return std::filesystem::exists(sPath, oError);
+}
+
+// What laying out the demo file server would replace in an existing state:
+// the demo control host's file server (with its checkpoints) and the hosts
+// file; "" when nothing.
+std::string WhatDemoReplaces(Context& z) {
+  std::vector<std::string> vLost;
+  if (Exists(z.FilerDbPath())) {
+    z.UseFilerStore(false);
+    std::vector<zkfiler::ServerLayout> vServers;
+    std::vector<zkfiler::CheckpointView> vCheckpoints;
+    zkfiler::Status oStatus = zkfiler::ListServers(&vServers);
+    if (oStatus.ok()) {
+      oStatus = zkfiler::ListCheckpoints(kDemoControlHost, &vCheckpoints);
+    }
+    if (!oStatus.ok()) throw HostError(oStatus.message());
+    for (const auto& l : vServers) {
+      if (l.control_host != kDemoControlHost) continue;
+      vLost.push_back("the file server " + std::string(kDemoControlHost) +
+                      " in " + z.FilerDbPath() + " with its " +
+                      std::to_string(vCheckpoints.size()) + " checkpoint(s)");
+    }
+  }
+  if (Exists(z.HostsFilePath()))
+    vLost.push_back("the hosts file " + z.HostsFilePath());
+  std::string s;
+  for (const std::string& x : vLost) s += (s.empty() ? "" : " and ") + x;
+  return s;
+}
+
+}  // namespace
+
 int CmdInit(Context& z, const InitArgs& a) {
+  if (a.bDemo && !a.bForce) {
+    const std::string sLost = WhatDemoReplaces(z);
+    if (!sLost.empty()) {
+      throw HostError("state directory " + z.Options().sStateDir +
+                      " is in use: 'init --demo' would replace " + sLost +
+                      "; use another --state, or --force to replace them");
+    }
+  }
   Catalog& c = z.OpenCatalog(true);
   if (!a.bDemo) {
     z.UseFilerStore(true);
@@ -156,7 +202,9 @@ int CmdDemo(const GlobalOptions& oGlobal, const DemoArgs& a) {
 
   const std::vector<DemoStep> vSteps = {
       {"zksnap init --demo",
-       [](Context& z) { return CmdInit(z, InitArgs{true}); }},
+       [](Context& z) {
+         return CmdInit(z, InitArgs{true, false});
+       }},
       {"zksnap device add nfs-home --snap-name demo --nfs /fs_home "
        "--filer nas1.demo.zk",
        Add(oNfs)},

@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include "refhost/KeyValueText.h"
+#include "refhost/RecordHolding.h"
 #include "refhost/ZksnapCommands.h"
 #include "refhost/ZksnapError.h"
 #include "refhost/ZksnapOutput.h"
@@ -54,6 +55,14 @@ std::string SourceIdentifier(const DeviceAddArgs& a) {
     throw HostError("path \"" + sPath + "\" does not start with /", kExitUsage);
   }
   const bool bVMware = a.bVMware || !a.sEsx.empty();
+  // The plug-in exports a VMware datastore's snapshot to the ESX host that
+  // mounts it; without one its map can only fail.
+  if (bVMware && a.sEsx.empty() && a.sHostIdentifier.empty()) {
+    throw HostError(
+        "--vmware needs --esx HOST, the ESX host that mounts the snapshot "
+        "(or --host-identifier TEXT)",
+        kExitUsage);
+  }
   KeyValuePairs vPairs = {{"kemtype", bVMware ? "vmware" : ""}};
   if (!a.sNfsExport.empty()) {
     vPairs.push_back({"type", "nfs"});
@@ -121,22 +130,18 @@ std::string DeviceWhere(const std::string& sIdentifier) {
   return s;
 }
 
-// "name (id)" of the checkpoint a snap UUID text names.
+// "name (id)" of the checkpoint the record holds now.
 std::string CheckpointOf(const RecordRow& r) {
-  auto it = r.mMetaData.find(SM_MDT_SNAP_UUID);
-  if (it == r.mMetaData.end()) return "";
-  const std::string& s = it->second;
-  const size_t nBar = s.find('|');
-  if (nBar == std::string::npos) return s;
-  std::string sId = s.substr(nBar + 1);
-  if (!sId.empty() && sId.back() == '|') sId.pop_back();
-  return s.substr(0, nBar) + " (" + sId + ")";
+  const Holding h = HoldingOf(r);
+  if (!h.bCheckpoint) return "";
+  return h.sCheckpointName + " (" + h.sCheckpointId + ")";
 }
 
 std::string SnapDeviceShort(const RecordRow& r) {
-  std::string s = DeviceField(r.sSnapDevice, "exportpath");
-  if (s.empty()) s = DeviceField(r.sSnapDevice, "lunuuid");
-  if (s.empty()) s = r.sSnapDevice;
+  const std::string sDevice = HeldSnapDevice(r);
+  std::string s = DeviceField(sDevice, "exportpath");
+  if (s.empty()) s = DeviceField(sDevice, "lunuuid");
+  if (s.empty()) s = sDevice;
   return s;
 }
 
@@ -151,7 +156,7 @@ Json RecordJson(const RecordRow& r) {
       .Set("snap_name", r.sSnapName)
       .Set("checkpoint", CheckpointOf(r))
       .Set("source_device", r.sSourceDevice)
-      .Set("snap_device", r.sSnapDevice)
+      .Set("snap_device", HeldSnapDevice(r))
       .Set("host_identifier", MaskHostIdentifier(r.sHostIdentifier))
       .Set("array", r.sBoundArray)
       .Set("reason_id", Json::Int(r.nJPRId))
@@ -226,16 +231,48 @@ void PrintStatus(Context& z, const std::vector<RecordRow>& vRows) {
       {"RECORD", "STATUS", "SNAP NAME", "CHECKPOINT", "SNAP DEVICE", "REASON"});
   for (const RecordRow& r : vRows) {
     std::string sReason = r.sJPRText;
-    if (r.nJPRId != 0) sReason = std::to_string(r.nJPRId) + ": " + sReason;
+    if (r.nJPRId != 0) {
+      sReason = std::to_string(r.nJPRId) + ": " +
+                (sReason.empty() ? "(no text; see 'zksnap log')" : sReason);
+    }
     t.AddRow({r.sName, StatusName(r.nStatus), r.sSnapName, CheckpointOf(r),
               SnapDeviceShort(r), sReason});
   }
   z.Out(t.Render());
 }
 
+namespace {
+
+// Texts of a record are shown and handed to the plug-in as they are: UTF-8
+// without control characters.
+void CheckDeviceText(const std::string& sOption, const std::string& sText) {
+  bool bControl = false;
+  for (unsigned char c : sText) bControl |= c < 0x20 || c == 0x7f;
+  if (bControl || !IsUtf8(sText)) {
+    throw HostError(sOption + " holds " +
+                        (bControl ? "a control character"
+                                  : "bytes that are not UTF-8 text") +
+                        "; give it as UTF-8 text",
+                    kExitUsage);
+  }
+}
+
+}  // namespace
+
 int CmdDeviceAdd(Context& z, const DeviceAddArgs& a) {
   CheckName("record name", a.sName);
   CheckName("snap name", a.sSnapName);
+  for (const auto& o : std::vector<std::pair<const char*, std::string>>{
+           {"--nfs", a.sNfsExport},
+           {"--nas", a.sNasPath},
+           {"--identifier", a.sIdentifier},
+           {"--filer", a.sFiler},
+           {"--esx", a.sEsx},
+           {"--vcenter", a.sVCenter},
+           {"--host-identifier", a.sHostIdentifier}}) {
+    CheckDeviceText(o.first, o.second);
+  }
+  for (const std::string& s : a.vVMKernel) CheckDeviceText("--vmkernel", s);
   RecordRow r;
   r.sName = a.sName;
   r.sGroup = a.sSnapName;
@@ -295,7 +332,7 @@ int CmdDeviceShow(Context& z, const std::string& sName) {
   t.AddRow({"snap name", o->sSnapName});
   t.AddRow({"checkpoint", CheckpointOf(*o)});
   t.AddRow({"source device", o->sSourceDevice});
-  t.AddRow({"snap device", o->sSnapDevice});
+  t.AddRow({"snap device", HeldSnapDevice(*o)});
   t.AddRow({"host identifier", MaskHostIdentifier(o->sHostIdentifier)});
   t.AddRow({"array", o->sBoundArray});
   t.AddRow({"mount source",
@@ -315,12 +352,12 @@ int CmdDeviceRemove(Context& z, const std::string& sName, bool bForce) {
   c.Begin(Catalog::Txn::kWrite);
   std::optional<RecordRow> o = c.FindRecord(sName);
   if (!o) throw HostError("no record named " + sName);
-  const std::string sCheckpoint = CheckpointOf(*o);
-  if (!sCheckpoint.empty() && o->nStatus != ZKSO::DELETE_SUCCESS &&
-      o->nStatus != ZKSO::SNAP_NOT_FOUND && !bForce) {
-    throw HostError("record " + sName + " still names checkpoint " +
-                    sCheckpoint + "; delete it first ('zksnap delete " + sName +
-                    "') or use --force");
+  const Holding h = HoldingOf(*o);
+  if (!h.Empty() && !bForce) {
+    throw HostError("record " + sName + " still holds " + h.Describe() +
+                    "; remove it first (" +
+                    (h.bMount ? "'zksnap unmap " + sName + "' and " : "") +
+                    "'zksnap delete " + sName + "') or use --force");
   }
   c.RemoveRecord(sName);
   c.Commit();

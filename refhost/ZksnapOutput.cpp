@@ -86,11 +86,64 @@ Json& Json::Set(const std::string& sKey, Json oValue) {
   return *this;
 }
 
+size_t Utf8Length(const std::string& s, size_t i) {
+  const unsigned char c = static_cast<unsigned char>(s[i]);
+  size_t n;
+  unsigned int nCode;
+  if (c < 0x80) return 1;
+  if (c >= 0xc2 && c <= 0xdf) {
+    n = 2;
+    nCode = c & 0x1f;
+  } else if (c >= 0xe0 && c <= 0xef) {
+    n = 3;
+    nCode = c & 0x0f;
+  } else if (c >= 0xf0 && c <= 0xf4) {
+    n = 4;
+    nCode = c & 0x07;
+  } else {
+    return 0;
+  }
+  if (i + n > s.size()) return 0;
+  for (size_t k = 1; k < n; ++k) {
+    const unsigned char d = static_cast<unsigned char>(s[i + k]);
+    if ((d & 0xc0) != 0x80) return 0;
+    nCode = (nCode << 6) | (d & 0x3f);
+  }
+  // Overlong forms, UTF-16 surrogates and values beyond U+10FFFF.
+  if ((n == 3 && nCode < 0x800) || (n == 4 && nCode < 0x10000) ||
+      (nCode >= 0xd800 && nCode <= 0xdfff) || nCode > 0x10ffff) {
+    return 0;
+  }
+  return n;
+}
+
+bool IsUtf8(const std::string& s) {
+  for (size_t i = 0; i < s.size();) {
+    const size_t n = Utf8Length(s, i);
+    if (n == 0) return false;
+    i += n;
+  }
+  return true;
+}
+
 namespace {
 
+// A JSON string: valid UTF-8 whatever the bytes; a byte that is not part of
+// a UTF-8 character becomes U+FFFD.
 std::string Quote(const std::string& s) {
   std::string sOut = "\"";
-  for (unsigned char c : s) {
+  for (size_t i = 0; i < s.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c >= 0x80) {
+      const size_t n = Utf8Length(s, i);
+      if (n == 0) {
+        sOut += "\\ufffd";
+      } else {
+        sOut.append(s, i, n);
+        i += n - 1;
+      }
+      continue;
+    }
     switch (c) {
       case '"':
         sOut += "\\\"";

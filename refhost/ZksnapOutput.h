@@ -64,6 +64,11 @@ class Json {
   std::vector<std::string> m_vKeys;  // objects: one per item
 };
 
+// Length of the UTF-8 character at s[i], 0 when none starts there.
+// REQUIRES: i < s.size().
+size_t Utf8Length(const std::string& s, size_t i);
+bool IsUtf8(const std::string& s);
+
 // "SNAP_SUCCESS" for 5; "STATUS_<n>" for a value the host does not name.
 std::string StatusName(int nStatus);
 // "RESULT_SUCCESS" for 0, ...

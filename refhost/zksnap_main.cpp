@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -16,12 +17,14 @@
 
 namespace {
 
+const char kZksnapVersion[] = "1.0.0";
+
 // The plug-in's debug log on stderr: lines up to a level (ZK_DEBUG_LEVEL, or
-// -v; none by default) and, once -v is given, the error output. Known
-// passwords are masked.
+// -v; none by default) and, once -v is given, the error output. A line
+// that holds an array password is withheld (LeakCheck.h).
 class StderrSink : public ZkLogSink {
  public:
-  StderrSink(int nLevel, const zkref::Context* pContext)
+  StderrSink(int nLevel, zkref::Context* pContext)
       : m_nLevel(nLevel), m_pContext(pContext) {}
   bool Wants(ZkLogLine::Stream eStream, int nLevel) const override {
     if (eStream == ZkLogLine::kError) return m_nLevel >= -1;
@@ -29,15 +32,29 @@ class StderrSink : public ZkLogSink {
   }
   void Write(const ZkLogLine& oLine) override {
     std::string s = oLine.ToString();
-    if (m_pContext != nullptr) s = zkref::MaskSecrets(s, m_pContext->Secrets());
+    if (m_pContext != nullptr) s = m_pContext->Leaks().Screen(s);
     std::fprintf(stderr, "%s\n", s.c_str());
   }
-  void SetContext(const zkref::Context* p) { m_pContext = p; }
 
  private:
   int m_nLevel;
-  const zkref::Context* m_pContext;
+  zkref::Context* m_pContext;
 };
+
+// zksnap's version, and that of the plug-in it loads by default (or the
+// one --plugin names, when it comes first).
+int PrintVersion(const std::string& sPluginPath) {
+  const std::string sPath =
+      sPluginPath.empty() ? zkref::Context::DefaultPluginPath() : sPluginPath;
+  std::printf("zksnap %s\n", kZksnapVersion);
+  try {
+    std::unique_ptr<zkref::SnapPlugin> p = zkref::SnapPlugin::Load(sPath);
+    std::printf("plug-in %s %s\n", p->Path().c_str(), p->Version().c_str());
+  } catch (const zkref::HostError& e) {
+    std::printf("plug-in: %s\n", e.what());
+  }
+  return std::fflush(stdout) == 0 ? zkref::kExitSuccess : zkref::kExitError;
+}
 
 extern "C" void OnSignal(int nSignal) {
   const char* psz =
@@ -78,6 +95,7 @@ int main(int argc, char** argv) {
                  "seconds to wait for another zksnap using the catalog")
       ->check(CLI::Range(0, 86400))
       ->capture_default_str();
+  app.add_flag("--version", "print the versions of zksnap and the plug-in");
   app.add_flag("-v,--verbose", nVerbose,
                "show the plug-in's debug log (repeat for more)");
 
@@ -93,6 +111,9 @@ int main(int argc, char** argv) {
   auto* pInit = app.add_subcommand("init", "make an empty catalog");
   pInit->add_flag("--demo", oInit.bDemo,
                   "also lay out the demo file server and register it");
+  pInit->add_flag("--force", oInit.bForce,
+                  "with --demo: replace an existing demo file server and "
+                  "hosts file");
   pInit->callback(
       [&] { fnRun = [&](Context& z) { return CmdInit(z, oInit); }; });
 
@@ -225,6 +246,12 @@ int main(int argc, char** argv) {
   for (const OpHelp& o : aOps) {
     auto* p = app.add_subcommand(o.pszName, o.pszHelp);
     Selected(p, &oSelection);
+    const std::string sOp = o.pszName;
+    if (sOp == "prepare" || sOp == "unprepare" || sOp == "delete") {
+      p->add_flag("--force", oSelection.bForce,
+                  "even when a record still holds a checkpoint this would "
+                  "lose track of");
+    }
     const std::string sName = o.pszName;
     p->callback([&, sName] {
       sOperation = sName;
@@ -278,8 +305,13 @@ int main(int argc, char** argv) {
   pConfigSet->add_option("key", sKey, "key")->required();
   pConfigSet->add_option("value", sValue, "value")->required();
   pConfigSet->add_option("--section", sSection, "section (default: none)");
+  bool bConfigForce = false;
+  pConfigSet->add_flag("--force", bConfigForce,
+                       "even a key the plug-in does not read");
   pConfigSet->callback([&] {
-    fnRun = [&](Context& z) { return CmdConfigSet(z, sSection, sKey, sValue); };
+    fnRun = [&](Context& z) {
+      return CmdConfigSet(z, sSection, sKey, sValue, bConfigForce);
+    };
   });
   auto* pConfigGet = pConfig->add_subcommand("get", "print a value");
   pConfigGet->add_option("key", sKey, "key")->required();
@@ -301,9 +333,11 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string sArg = argv[i];
     if (sArg == "--state" || sArg == "--plugin" || sArg == "--wait") {
+      if (sArg == "--plugin" && i + 1 < argc) oGlobal.sPluginPath = argv[i + 1];
       ++i;
       continue;
     }
+    if (sArg == "--version") return PrintVersion(oGlobal.sPluginPath);
     if (sArg.empty() || sArg[0] == '-') continue;
     bool bKnown = false;
     for (const CLI::App* p :
@@ -343,5 +377,17 @@ int main(int argc, char** argv) {
     nExit = kExitError;
   }
   ZkSetLogSink(nullptr);
+  // Output that did not reach its file is a failed command, whatever the
+  // command itself did.
+  errno = 0;
+  int nOutError = oContext.OutError();
+  if (nOutError == 0 && (std::fflush(stdout) != 0 || std::ferror(stdout))) {
+    nOutError = errno != 0 ? errno : EIO;
+  }
+  if (nOutError != 0) {
+    std::fprintf(stderr, "zksnap: cannot write the output: %s\n",
+                 std::strerror(nOutError));
+    if (nExit == kExitSuccess) nExit = kExitError;
+  }
   return nExit;
 }

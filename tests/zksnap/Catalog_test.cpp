@@ -219,7 +219,7 @@ TEST_F(CatalogTest, HostObjectsWriteBackWhatThePluginDid) {
     p->Log(2, "Tag", "login %s refused", kPassword);  // a leaking plug-in
     p->SetJPR(60505, (std::string("bad ") + kPassword).c_str());
     oHost.WriteBack("snap");
-    EXPECT_EQ(2, oHost.MaskedTexts());
+    EXPECT_EQ(2, oHost.Withheld());
   }
   c->Commit();
   std::optional<RecordRow> o = c->FindRecord("d1");
@@ -228,19 +228,23 @@ TEST_F(CatalogTest, HostObjectsWriteBackWhatThePluginDid) {
   EXPECT_EQ("g", o->sGroup);
   EXPECT_EQ("nas1", o->sBoundArray);
   EXPECT_EQ("g_17|101|", o->mMetaData.at(SM_MDT_SNAP_UUID));
-  EXPECT_EQ("bad ****", o->sJPRText);
+  EXPECT_EQ(LeakCheck::kWithheld, o->sJPRText);
   const std::vector<JobLogRow> v = c->JobLog("d1");
-  ASSERT_EQ(2u, v.size());
+  ASSERT_EQ(3u, v.size());
   EXPECT_EQ("made g_17", v[0].sText);
   EXPECT_EQ(1u, v[0].nJobId);
   EXPECT_EQ("snap", v[0].sOperation);
-  EXPECT_EQ("login **** refused", v[1].sText);
+  EXPECT_EQ(LeakCheck::kWithheld, v[1].sText);
   EXPECT_EQ("Tag", v[1].sTag);
+  // The reason is kept in the job log too: the next job starts without it.
+  EXPECT_EQ("reason", v[2].sTag);
+  EXPECT_EQ("60505: " + std::string(LeakCheck::kWithheld), v[2].sText);
 
   // The next command gets the next job id.
   c->Begin(Catalog::Txn::kWrite);
   CatalogHost oNext(c.get());
   EXPECT_EQ(2u, oNext.JobId());
+  EXPECT_EQ(0, oNext.Add(*c->FindRecord("d1"))->nJPRId);
   c->Rollback();
 }
 
@@ -313,10 +317,61 @@ TEST(OutputTest, TableAlignsAndJsonEscapes) {
   EXPECT_EQ("RESULT_PARTIAL_SUCCESS", ResultName(2));
 }
 
-TEST(SecretsTest, EveryOccurrenceOfEverySecretIsMasked) {
-  EXPECT_EQ("a **** b **** ****",
-            MaskSecrets("a pw1 b pw2 pw1", {"pw1", "", "pw2"}));
-  EXPECT_EQ("nothing", MaskSecrets("nothing", {}));
+// A plug-in text is withheld whole when it holds a password that can be
+// told apart from ordinary text; it is never rewritten.
+struct LeakCase {
+  const char* pszSecret;
+  const char* pszPublic;  // a text shown anyway
+  const char* pszText;
+  bool bHolds;
+};
+
+TEST(LeakCheckTest, WithholdsOnlyTextsThatHoldAPassword) {
+  const LeakCase aCases[] = {
+      {"Cat-Pw%4471", "", "login Cat-Pw%4471 refused", true},
+      {"Cat-Pw%4471", "", "login refused", false},
+      {"Cat-Pw%4471", "", "Cat-Pw%447", false},
+      // Too short to tell apart from job numbers and ids.
+      {"1", "", "job 1, checkpoint 101", false},
+      {"1234567", "", "checkpoint g_1234567", false},
+      // Equal to (or part of) the user name, which is shown anyway.
+      {"nasadmin1", "nasadmin1", "user nasadmin1", false},
+      {"cs1.example", "cs1.example.com", "host cs1.example.com", false},
+  };
+  for (const LeakCase& c : aCases) {
+    LeakCheck o;
+    o.AddSecret(c.pszSecret);
+    o.AddPublic(c.pszPublic);
+    EXPECT_EQ(c.bHolds, o.Holds(c.pszText)) << c.pszText;
+    EXPECT_EQ(c.bHolds ? std::string(LeakCheck::kWithheld) : c.pszText,
+              o.Screen(c.pszText));
+    EXPECT_EQ(c.bHolds ? 1 : 0, o.Withheld());
+  }
+}
+
+// JSON strings are valid UTF-8 whatever bytes a text holds.
+struct Utf8Case {
+  const char* pszText;
+  bool bUtf8;
+  const char* pszJson;
+};
+
+TEST(JsonTest, StringsAreValidUtf8) {
+  const Utf8Case aCases[] = {
+      {"caf\xc3\xa9", true, "\"caf\xc3\xa9\""},
+      {"\xf0\x9f\x98\x80", true, "\"\xf0\x9f\x98\x80\""},
+      {"a\xff"
+       "b",
+       false, "\"a\\ufffdb\""},
+      {"\xc3", false, "\"\\ufffd\""},
+      {"\xe2\x82", false, "\"\\ufffd\\ufffd\""},
+      {"\xc0\xaf", false, "\"\\ufffd\\ufffd\""},             // overlong "/"
+      {"\xed\xa0\x80", false, "\"\\ufffd\\ufffd\\ufffd\""},  // a surrogate
+  };
+  for (const Utf8Case& c : aCases) {
+    EXPECT_EQ(c.bUtf8, IsUtf8(c.pszText)) << c.pszJson;
+    EXPECT_EQ(c.pszJson, Json::Str(c.pszText).Dump());
+  }
 }
 
 }  // namespace

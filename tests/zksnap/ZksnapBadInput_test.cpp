@@ -113,6 +113,23 @@ const BadCase kCases[] = {
      {"array", "add", "x", "--control-host", "c", "--user", "u"},
      2,
      "no terminal to ask for the password"},
+    {"VMwareWithoutEsx",
+     Damage::kNone,
+     {"device", "add", "d", "--nfs", "/fs_ds", "--filer", "nas1.zs.test",
+      "--vmware"},
+     2,
+     "--vmware needs --esx HOST"},
+    {"MisspelledConfigKey",
+     Damage::kNone,
+     {"config", "set", "sCelerraCommaSeperatedAccessHosts", "h"},
+     2,
+     "reads no key \"sCelerraCommaSeperatedAccessHosts\" (did you mean "
+     "sCelerraCommaSeparatedAccessHosts?); use --force"},
+    {"ConfigKeyInASection",
+     Damage::kNone,
+     {"config", "set", "--section", "s1", "sCelerraCommaSeparatedRWHosts", "h"},
+     2,
+     "from the default section only"},
     {"BadIntegerConfig",
      Damage::kNone,
      {"config", "set", "nClearCelerraArrayMapSecs", "soon"},
@@ -150,7 +167,7 @@ const BadCase kCases[] = {
      "newer than this zksnap reads"},
     {"ReadOnlyStateDirectory",
      Damage::kReadOnlyDir,
-     {"config", "set", "k", "v"},
+     {"config", "set", "--force", "k", "v"},
      1,
      "is read-only"},
     {"CorruptCatalog", Damage::kCorrupt, {"status"}, 1, "is damaged"},
@@ -159,6 +176,11 @@ const BadCase kCases[] = {
      {"status"},
      1,
      "no state directory"},
+    {"FilerLoadBeforeInit",
+     Damage::kMissingDir,
+     {"filer", "load", "@STATE@/../layout.txt"},
+     1,
+     "(run 'zksnap init' first, or give --state)"},
 };
 
 class BadInputTest : public ZksnapTest,
@@ -234,13 +256,26 @@ INSTANTIATE_TEST_SUITE_P(Cases, BadInputTest, ::testing::ValuesIn(kCases),
                            return std::string(o.param.pszName);
                          });
 
+// --force sets a key the plug-in does not read, with a warning.
+TEST_F(ZksnapTest, ConfigSetForceWarnsOfAnUnreadKey) {
+  ASSERT_EQ(0, Z({"init"}).nExit);
+  RunResult r = Z({"config", "set", "--force", "sMyNote", "x"});
+  EXPECT_EQ(0, r.nExit) << r.sErr;
+  EXPECT_TRUE(Has(r.sErr, "warning: the plug-in reads no key \"sMyNote\""))
+      << r.sErr;
+  EXPECT_EQ("x\n", Z({"config", "get", "sMyNote"}).sOut);
+  r = Z({"config", "set", "sCelerraCommaSeparatedRWHosts", "h"});
+  EXPECT_EQ(0, r.nExit) << r.sErr;
+  EXPECT_EQ("", r.sErr);
+}
+
 // A catalog file that is only read-only (the directory is writable) is
 // refused before anything is written.
 TEST_F(ZksnapTest, ReadOnlyCatalogFileIsRefused) {
   ASSERT_EQ(0, Z({"init"}).nExit);
   const std::string sCatalog = m_sState + "/catalog.db";
   ASSERT_EQ(0, chmod(sCatalog.c_str(), 0444));
-  const RunResult r = Z({"config", "set", "k", "v"});
+  const RunResult r = Z({"config", "set", "--force", "k", "v"});
   chmod(sCatalog.c_str(), 0600);
   EXPECT_EQ(1, r.nExit);
   EXPECT_TRUE(Has(r.sErr, "catalog " + sCatalog + " is read-only")) << r.sErr;

@@ -159,8 +159,8 @@ TEST_F(CrashTest, ConcurrentWritersLoseNothing) {
   std::vector<Spawned> vRuns;
   for (int i = 0; i < 12; ++i) {
     vRuns.push_back(
-        Spawn({"--state", m_sState, "config", "set", "key" + std::to_string(i),
-               "v" + std::to_string(i)}));
+        Spawn({"--state", m_sState, "config", "set", "--force",
+               "key" + std::to_string(i), "v" + std::to_string(i)}));
   }
   for (const Spawned& o : vRuns) {
     const RunResult r = Wait(o);

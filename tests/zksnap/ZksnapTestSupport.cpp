@@ -87,7 +87,7 @@ void ZksnapTest::SetUp() {
 void ZksnapTest::TearDown() {
   for (const std::string& s : m_vOutputs) {
     EXPECT_FALSE(Has(s, kPassword)) << s;
-    EXPECT_FALSE(Has(s, "masked in the catalog")) << s;
+    EXPECT_FALSE(Has(s, "wrote an array password")) << s;
   }
   // Every text of the catalog that the plug-in wrote.
   const std::string sCatalog = m_sState + "/catalog.db";

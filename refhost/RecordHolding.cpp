@@ -1,0 +1,90 @@
+#include "refhost/RecordHolding.h"
+
+#include "host/ZKSnapTypes.h"
+#include "refhost/KeyValueText.h"
+
+namespace zkref {
+
+namespace {
+
+// The fields of a "|"-separated metadata text.
+std::vector<std::string> Fields(const std::string& s) {
+  std::vector<std::string> v;
+  size_t nStart = 0;
+  while (nStart <= s.size()) {
+    const size_t nBar = s.find('|', nStart);
+    if (nBar == std::string::npos) {
+      if (nStart < s.size()) v.push_back(s.substr(nStart));
+      break;
+    }
+    v.push_back(s.substr(nStart, nBar - nStart));
+    nStart = nBar + 1;
+  }
+  return v;
+}
+
+std::string Field(const std::vector<std::string>& v, size_t i) {
+  return i < v.size() ? v[i] : std::string();
+}
+
+}  // namespace
+
+std::string Holding::Describe() const {
+  std::string s;
+  if (bCheckpoint) {
+    s = "checkpoint " + sCheckpointName + " (" + sCheckpointId + ")";
+  }
+  if (bMount) {
+    s += (s.empty() ? "" : " and ") + std::string("writable checkpoint ") +
+         sMountName + " (" + sMountId + ")";
+  }
+  return s;
+}
+
+Holding NamedBy(const RecordRow& r) {
+  Holding h;
+  auto it = r.mMetaData.find(SM_MDT_SNAP_UUID);
+  if (it != r.mMetaData.end()) {
+    const std::vector<std::string> v = Fields(it->second);
+    h.sCheckpointName = Field(v, 0);
+    h.sCheckpointId = Field(v, 1);
+    h.sBaselineId = Field(v, 2);
+    h.bCheckpoint = !h.sCheckpointName.empty() || !h.sCheckpointId.empty();
+  }
+  it = r.mMetaData.find(SM_MDT_SNAP_MOUNT);
+  if (it != r.mMetaData.end()) {
+    const std::vector<std::string> v = Fields(it->second);
+    h.sMountName = Field(v, 0);
+    h.sMountId = Field(v, 1);
+    h.bMount = !h.sMountName.empty() || !h.sMountId.empty();
+  }
+  return h;
+}
+
+Holding HoldingOf(const RecordRow& r) {
+  Holding h = NamedBy(r);
+  if (r.nStatus == ZKSO::DELETE_SUCCESS || r.nStatus == ZKSO::SNAP_NOT_FOUND) {
+    h.bCheckpoint = false;
+  }
+  return h;
+}
+
+std::string HeldSnapDevice(const RecordRow& r) {
+  return HoldingOf(r).bMount ? r.sSnapDevice : std::string();
+}
+
+std::string ControlHostOf(Catalog& c, const RecordRow& r) {
+  std::string sArray = r.sBoundArray;
+  if (sArray.empty()) {
+    KeyValuePairs vPairs;
+    std::string sError;
+    if (ParseKeyValueText(r.sSourceDevice, &vPairs, &sError)) {
+      sArray = ValueOf(vPairs, "targethostname");
+    }
+  }
+  if (sArray.empty()) return "";
+  std::optional<ArrayRow> oArray = c.FindArray(sArray);
+  return oArray ? oArray->sControlHost : std::string();
+}
+
+}  // namespace zkref
