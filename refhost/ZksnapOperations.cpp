@@ -62,6 +62,36 @@ void CheckKeepsTrack(const std::string& sOperation, const RecordRow& r) {
   }
 }
 
+// Refuses an unmap of some of the records that share one writable
+// checkpoint: the plug-in removes the checkpoint and its export with the
+// first of them, and the others, left out of the call, would go on saying
+// they are mapped.
+void CheckUnmapTakesAllSharers(Catalog& c, const std::vector<RecordRow>& v) {
+  for (const RecordRow& r : v) {
+    const Holding h = HoldingOf(r);
+    if (!h.bMount || !h.sBaselineId.empty()) continue;
+    const std::string sHost = ControlHostOf(c, r);
+    std::string sOthers;
+    for (const RecordRow& o : c.Records()) {
+      bool bChosen = false;
+      for (const RecordRow& x : v) bChosen |= x.sName == o.sName;
+      if (bChosen) continue;
+      const Holding ho = HoldingOf(o);
+      if (ho.bMount && ho.sMountId == h.sMountId &&
+          ho.sMountName == h.sMountName && ControlHostOf(c, o) == sHost) {
+        sOthers += (sOthers.empty() ? "" : " ") + o.sName;
+      }
+    }
+    if (sOthers.empty()) continue;
+    throw HostError("record " + r.sName + " shares writable checkpoint " +
+                    h.sMountName + " (" + h.sMountId +
+                    ") and its export with " + sOthers +
+                    ", still mapped: unmapping it removes their export too; "
+                    "unmap them together ('zksnap unmap " +
+                    r.sName + " " + sOthers + "'), or use --force");
+  }
+}
+
 }  // namespace
 
 int CmdOperation(Context& z, const std::string& sOperation,
@@ -82,6 +112,7 @@ int CmdOperation(Context& z, const std::string& sOperation,
   }
   if (!s.bForce) {
     for (const RecordRow& r : vRows) CheckKeepsTrack(sOperation, r);
+    if (sOperation == "unmap") CheckUnmapTakesAllSharers(c, vRows);
   }
   CatalogHost oHost(&c);
   for (RecordRow& r : vRows) {

@@ -180,3 +180,48 @@ TEST_F(ZksnapTest, DemoRunsTheWholeLifecycle) {
 
 }  // namespace
 }  // namespace zktest
+
+namespace zktest {
+namespace {
+
+// Three records on one file system share its checkpoint, its writable
+// checkpoint and the export: mapped in one call, unmapped together (one of
+// them alone is refused, naming the others, unless --force), deleted in one
+// call; the file server ends as it began and orphans finds nothing.
+TEST_F(ZksnapTest, RecordsOfOneFileSystemShareTheirSnapshot) {
+  InitWithFileServer();
+  for (const char* psz : {"s1", "s2", "s3"}) {
+    const RunResult r = Z({"device", "add", psz, "--snap-name", "share",
+                           "--nfs", "/fs_nfs", "--filer", kFiler});
+    ASSERT_EQ(0, r.nExit) << r.sErr;
+  }
+  UseFilerStore();
+  std::vector<zkfiler::CheckpointView> vBefore;
+  ASSERT_TRUE(zkfiler::ListCheckpoints(kControlHost, &vBefore).ok());
+  for (const char* psz : {"prepare", "snap", "map"}) {
+    const RunResult r = Z({psz, "--snap-name", "share"});
+    ASSERT_EQ(0, r.nExit) << psz << "\n" << r.sOut << r.sErr;
+  }
+
+  RunResult r = Z({"unmap", "s2"});
+  EXPECT_EQ(1, r.nExit) << r.sOut;
+  EXPECT_TRUE(Has(r.sErr, "record s2 shares writable checkpoint")) << r.sErr;
+  EXPECT_TRUE(Has(r.sErr, "with s1 s3, still mapped")) << r.sErr;
+  EXPECT_TRUE(Has(StatusJson("s2"), "\"MAP_SUCCESS\""));
+
+  r = Z({"unmap", "s2", "--force"});
+  EXPECT_EQ(0, r.nExit) << r.sOut << r.sErr;
+  r = Z({"unmap", "s1", "s3"});
+  EXPECT_EQ(0, r.nExit) << r.sOut << r.sErr;
+  r = Z({"delete", "--snap-name", "share"});
+  EXPECT_EQ(0, r.nExit) << r.sOut << r.sErr;
+  std::vector<zkfiler::CheckpointView> vAfter;
+  ASSERT_TRUE(zkfiler::ListCheckpoints(kControlHost, &vAfter).ok());
+  EXPECT_EQ(vBefore.size(), vAfter.size());
+  r = Z({"orphans"});
+  EXPECT_EQ(0, r.nExit) << r.sOut << r.sErr;
+  EXPECT_FALSE(Has(r.sOut, "share_")) << r.sOut;
+}
+
+}  // namespace
+}  // namespace zktest
