@@ -32,6 +32,7 @@
 #define ZK_DEVICE_CELERRASNAPDEVICE_H_
 
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <memory>
 #include <string>
@@ -285,18 +286,14 @@ class CelerraSnapDevice {
   // that share it say.
   bool DeleteRWChkPtAfterUnmount(ManageCelerra& oClient, const char* pszTag);
   // One query of the file system's checkpoints (every checkpoint of
-  // m_oStorageResource.sPFSId). A query that answers makes the client
-  // forget the refusal before it, so that a later stop reports a later
-  // failure only.
-  bool QueryChkpts(ManageCelerra& oClient,
-                   std::list<CelerraChkPtInfo>& lChkpts);
-  // One query of the file system's checkpoints after a refusal: sets
-  // *pbPresent when a checkpoint with id sId (and, when sName is not
-  // empty, that name and baseline sBaselineId) is there. False when the
-  // query itself fails.
-  bool ChkptPresent(ManageCelerra& oClient, const std::string& sId,
-                    const std::string& sName, const std::string& sBaselineId,
-                    bool* pbPresent, std::string* psFoundId = nullptr);
+  // m_oStorageResource.sPFSId), sent after a refusal: sets *pbPresent when
+  // one of them matches, and *pFound (when given) to the first that does.
+  // False when the query itself fails. A query that answers makes the
+  // client forget the refusal before it, so that a later stop reports a
+  // later failure only.
+  bool FindChkpt(ManageCelerra& oClient,
+                 const std::function<bool(const CelerraChkPtInfo&)>& fnMatch,
+                 bool* pbPresent, CelerraChkPtInfo* pFound = nullptr);
   // Makes oClient anew for this device's file server: a refusal that was
   // handled is no longer its last error.
   void ForgetHandledRefusal(ManageCelerra& oClient);
@@ -311,6 +308,9 @@ class CelerraSnapDevice {
                       std::vector<std::string>& vAccessHosts,
                       std::vector<std::string>& vRWHosts,
                       std::vector<std::string>& vRootHosts);
+  // The host an export is for: sMountHost, or the ESX host of a VMware
+  // device. False, with a job log line, when a VMware device names none.
+  bool ExportHost(const std::string& sMountHost, std::string* psHost);
   // Exports m_sRWChkptSharePath on sMoverId to the hosts; for a writable
   // checkpoint taken over, adds them to its export when there is one.
   bool ExportToHosts(ManageCelerra& oClient, const std::string& sMoverId,

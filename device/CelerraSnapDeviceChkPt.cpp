@@ -53,16 +53,12 @@ bool CelerraSnapDevice::DeleteChkPt(ManageCelerra& oClient) {
   // A deletion whose reply was lost, or made for another record of the
   // snapshot: one query tells whether the checkpoint is still there.
   const CelerraError oCause = oClient.GetLastError();
-  std::list<CelerraChkPtInfo> lChkpts;
   bool bPresent = true;
-  if (QueryChkpts(oClient, lChkpts)) {
-    bPresent = false;
-    for (const CelerraChkPtInfo& oChkpt : lChkpts) {
-      bPresent |= oChkpt.sChkptId == m_sChkptId ||
-                  (bBaseline && oChkpt.sChkptId == m_sBaselineChkptId);
-    }
-  }
-  if (!bPresent) {
+  auto fnOurs = [&](const CelerraChkPtInfo& oChkpt) {
+    return oChkpt.sChkptId == m_sChkptId ||
+           (bBaseline && oChkpt.sChkptId == m_sBaselineChkptId);
+  };
+  if (FindChkpt(oClient, fnOurs, &bPresent) && !bPresent) {
     if (m_pSnapInfo != nullptr) {
       m_pSnapInfo->Log(1, kDeleteTag,
                        "Chkpt [%s] id [%s] is no longer on the file server: "

@@ -14,31 +14,20 @@ void CelerraSnapDevice::ForgetHandledRefusal(ManageCelerra& oClient) {
                              m_oArrayCredentials.sHostPassword);
 }
 
-bool CelerraSnapDevice::QueryChkpts(ManageCelerra& oClient,
-                                    std::list<CelerraChkPtInfo>& lChkpts) {
+bool CelerraSnapDevice::FindChkpt(
+    ManageCelerra& oClient,
+    const std::function<bool(const CelerraChkPtInfo&)>& fnMatch,
+    bool* pbPresent, CelerraChkPtInfo* pFound) {
+  std::list<CelerraChkPtInfo> lChkpts;
   if (!oClient.GetChkPointsInfo(m_oStorageResource.sPFSId, lChkpts)) {
     return false;
   }
   ForgetHandledRefusal(oClient);
-  return true;
-}
-
-bool CelerraSnapDevice::ChkptPresent(ManageCelerra& oClient,
-                                     const std::string& sId,
-                                     const std::string& sName,
-                                     const std::string& sBaselineId,
-                                     bool* pbPresent, std::string* psFoundId) {
-  std::list<CelerraChkPtInfo> lChkpts;
-  if (!QueryChkpts(oClient, lChkpts)) return false;
   *pbPresent = false;
   for (const CelerraChkPtInfo& oChkpt : lChkpts) {
-    if (!sId.empty() && oChkpt.sChkptId != sId) continue;
-    if (!sName.empty() && (oChkpt.sChkptName != sName ||
-                           oChkpt.sBaselineChkptId != sBaselineId)) {
-      continue;
-    }
+    if (!fnMatch(oChkpt)) continue;
     *pbPresent = true;
-    if (psFoundId != nullptr) *psFoundId = oChkpt.sChkptId;
+    if (pFound != nullptr) *pFound = oChkpt;
     break;
   }
   return true;

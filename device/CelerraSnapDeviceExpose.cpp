@@ -88,14 +88,16 @@ bool CelerraSnapDevice::CreateRWChkPtForMount(ManageCelerra& oClient,
     // lost: the file server allows one writable checkpoint per snapshot.
     const CelerraError oCause = oClient.GetLastError();
     bool bPresent = false;
-    std::string sFoundId;
-    if (!ChkptPresent(oClient, "", m_sRWChkptName, m_sChkptId, &bPresent,
-                      &sFoundId) ||
-        !bPresent) {
+    CelerraChkPtInfo oFound;
+    auto fnMade = [&](const CelerraChkPtInfo& oChkpt) {
+      return oChkpt.sChkptName == m_sRWChkptName &&
+             oChkpt.sBaselineChkptId == m_sChkptId && !oChkpt.sChkptId.empty();
+    };
+    if (!FindChkpt(oClient, fnMade, &bPresent, &oFound) || !bPresent) {
       KeepRefusal(oCause);
       return false;
     }
-    m_sRWChkptId = sFoundId;
+    m_sRWChkptId = oFound.sChkptId;
     m_bRWChkptAdopted = true;
     m_pSnapInfo->Log(1, pszTag,
                      "RW chkpt [%s] id [%s] of chkpt [%s] is already on the "
@@ -146,21 +148,31 @@ bool CelerraSnapDevice::MountHostLists(const std::string& sMountHost,
                                            m_vVMKernelIPs, sMountHost);
 }
 
+bool CelerraSnapDevice::ExportHost(const std::string& sMountHost,
+                                   std::string* psHost) {
+  if (!m_bIsVMware) {
+    *psHost = sMountHost;
+    return true;
+  }
+  if (m_sESXName.empty()) {
+    m_pSnapInfo->Log(2, kExposeTag, "%s",
+                     "Host Identifier is empty for VMWare source");
+    return false;
+  }
+  *psHost = m_sESXName;
+  return true;
+}
+
 bool CelerraSnapDevice::CheckMountHosts(const std::string& sMountHost) {
   if (m_pSnapInfo == nullptr) {
     EvDebug().DebugLvl(kExposeTag, -1, JobId(), "%s",
                        "Snap info object is not initialized");
     return false;
   }
-  std::string sHost = sMountHost;
-  if (m_bIsVMware) {
-    if (m_sESXName.empty()) {
-      const char* pszText = "Host Identifier is empty for VMWare source";
-      m_pSnapInfo->Log(2, kExposeTag, "%s", pszText);
-      SetJPR(JPR_MAP_FAILED, pszText);
-      return false;
-    }
-    sHost = m_sESXName;
+  std::string sHost;
+  if (!ExportHost(sMountHost, &sHost)) {
+    SetJPR(JPR_MAP_FAILED, "Host Identifier is empty for VMWare source");
+    return false;
   }
   std::vector<std::string> vAccessHosts, vRWHosts, vRootHosts;
   MountHostLists(sHost, vAccessHosts, vRWHosts, vRootHosts);
@@ -184,15 +196,8 @@ bool CelerraSnapDevice::ExposeChkPtNFS(ManageCelerra& oClient,
                        "Snap info object is not initialized");
     return false;
   }
-  std::string sHost = sMountHost;
-  if (m_bIsVMware) {
-    if (m_sESXName.empty()) {
-      m_pSnapInfo->Log(2, kExposeTag, "%s",
-                       "Host Identifier is empty for VMWare source");
-      return false;
-    }
-    sHost = m_sESXName;
-  }
+  std::string sHost;
+  if (!ExportHost(sMountHost, &sHost)) return false;
 
   if (!Celerra_GetSnapDeviceNameWithManageCelerra(
           oClient, sSourcePath, m_oStorageResource.sPFSId, m_sRWChkptId,
@@ -323,16 +328,12 @@ bool CelerraSnapDevice::UnExposeChkPtNFS(ManageCelerra& oClient,
     // may have found it by name (a snapshot with a baseline): gone means
     // gone by id and by name.
     const CelerraError oCause = oClient.GetLastError();
-    std::list<CelerraChkPtInfo> lChkpts;
     bool bPresent = true;
-    if (QueryChkpts(oClient, lChkpts)) {
-      bPresent = false;
-      for (const CelerraChkPtInfo& oChkpt : lChkpts) {
-        bPresent |= oChkpt.sChkptId == m_sRWChkptId ||
-                    oChkpt.sChkptName == m_sRWChkptName;
-      }
-    }
-    if (!bPresent) {
+    auto fnOurs = [&](const CelerraChkPtInfo& oChkpt) {
+      return oChkpt.sChkptId == m_sRWChkptId ||
+             oChkpt.sChkptName == m_sRWChkptName;
+    };
+    if (FindChkpt(oClient, fnOurs, &bPresent) && !bPresent) {
       m_bRWChkptGone = true;
       m_pSnapInfo->Log(1, kUnExposeTag,
                        "RW chkpt [%s] id [%s] is no longer on the file "
@@ -407,7 +408,10 @@ bool CelerraSnapDevice::DeleteRWChkPtAfterUnmount(ManageCelerra& oClient,
   }
   const CelerraError oCause = oClient.GetLastError();
   bool bPresent = true;
-  if (ChkptPresent(oClient, m_sRWChkptId, "", "", &bPresent) && !bPresent) {
+  auto fnOurs = [&](const CelerraChkPtInfo& oChkpt) {
+    return oChkpt.sChkptId == m_sRWChkptId;
+  };
+  if (FindChkpt(oClient, fnOurs, &bPresent) && !bPresent) {
     m_pSnapInfo->Log(1, pszTag,
                      "RW checkpoint [%s] id [%s] is no longer on the file "
                      "server",
