@@ -67,12 +67,13 @@ void CheckKeepsTrack(const std::string& sOperation, const RecordRow& r) {
 // first of them, and the others, left out of the call, would go on saying
 // they are mapped.
 void CheckUnmapTakesAllSharers(Catalog& c, const std::vector<RecordRow>& v) {
+  const std::vector<RecordRow> vAll = c.Records();
   for (const RecordRow& r : v) {
     const Holding h = HoldingOf(r);
     if (!h.bMount || !h.sBaselineId.empty()) continue;
     const std::string sHost = ControlHostOf(c, r);
     std::string sOthers;
-    for (const RecordRow& o : c.Records()) {
+    for (const RecordRow& o : vAll) {
       bool bChosen = false;
       for (const RecordRow& x : v) bChosen |= x.sName == o.sName;
       if (bChosen) continue;
