@@ -121,7 +121,7 @@ class CelerraSnapDevice {
   // server's whole error text.
   virtual bool RevertFSFromChkPt(ManageCelerra& oClient);
   // Deletes the snapshot's checkpoint, with its baseline when writable. A
-  // refusal is followed by one query of the file system's checkpoints: a
+  // refusal is followed by one query of the file server's checkpoints: a
   // checkpoint no longer there counts as deleted.
   virtual bool DeleteChkPt(ManageCelerra& oClient);
   // Sets bFound when the list holds this checkpoint (id, baseline id and
@@ -285,8 +285,8 @@ class CelerraSnapDevice {
   // is then made again, so that the snapshot stays mapped as the records
   // that share it say.
   bool DeleteRWChkPtAfterUnmount(ManageCelerra& oClient, const char* pszTag);
-  // One query of the file system's checkpoints (every checkpoint of
-  // m_oStorageResource.sPFSId), sent after a refusal: sets *pbPresent when
+  // One query of the file server's checkpoints (all of them), sent after a
+  // refusal: sets *pbPresent when
   // one of them matches, and *pFound (when given) to the first that does.
   // False when the query itself fails. A query that answers makes the
   // client forget the refusal before it, so that a later stop reports a

@@ -18,10 +18,10 @@ bool CelerraSnapDevice::FindChkpt(
     ManageCelerra& oClient,
     const std::function<bool(const CelerraChkPtInfo&)>& fnMatch,
     bool* pbPresent, CelerraChkPtInfo* pFound) {
+  // Every checkpoint of the file server: ids and names are unique on it,
+  // and a record's stored file system need not be the checkpoint's.
   std::list<CelerraChkPtInfo> lChkpts;
-  if (!oClient.GetChkPointsInfo(m_oStorageResource.sPFSId, lChkpts)) {
-    return false;
-  }
+  if (!oClient.GetChkPointsInfo("", lChkpts)) return false;
   ForgetHandledRefusal(oClient);
   *pbPresent = false;
   for (const CelerraChkPtInfo& oChkpt : lChkpts) {
