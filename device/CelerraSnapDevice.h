@@ -308,6 +308,9 @@ class CelerraSnapDevice {
                       std::vector<std::string>& vAccessHosts,
                       std::vector<std::string>& vRWHosts,
                       std::vector<std::string>& vRootHosts);
+  // Whether the record's snap clone device, if it has one, is the export
+  // of the writable checkpoint sRWChkptName (a map made it from that one).
+  bool CloneIsOf(const std::string& sRWChkptName);
   // The host an export is for: sMountHost, or the ESX host of a VMware
   // device. False, with a job log line, when a VMware device names none.
   bool ExportHost(const std::string& sMountHost, std::string* psHost);

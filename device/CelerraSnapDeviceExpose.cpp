@@ -148,6 +148,17 @@ bool CelerraSnapDevice::MountHostLists(const std::string& sMountHost,
                                            m_vVMKernelIPs, sMountHost);
 }
 
+bool CelerraSnapDevice::CloneIsOf(const std::string& sRWChkptName) {
+  std::string sSnapDevice;
+  if (!GetSnapData(CELERRA_SNAPINFO_SNAP_DEVICE, sSnapDevice)) return false;
+  if (sSnapDevice.empty()) return true;
+  _CelerraSnapDeviceIdentifier oClone;
+  CelerraUtils::ParseDeviceIdentifier(sSnapDevice, oClone);
+  const std::string& sExport =
+      oClone.sExportPath.empty() ? oClone.sLunUUID : oClone.sExportPath;
+  return sExport == "/" + sRWChkptName;
+}
+
 bool CelerraSnapDevice::ExportHost(const std::string& sMountHost,
                                    std::string* psHost) {
   if (!m_bIsVMware) {
@@ -324,16 +335,19 @@ bool CelerraSnapDevice::UnExposeChkPtNFS(ManageCelerra& oClient,
   if (!Celerra_GetSnapDeviceNameWithManageCelerra(
           oClient, sSourcePath, m_oStorageResource.sPFSId, m_sRWChkptId,
           m_sRWChkptName, m_sRWChkptSharePath)) {
-    // A writable checkpoint that is gone took its export with it. The map
-    // may have found it by name (a snapshot with a baseline): gone means
-    // gone by id and by name.
+    // A writable checkpoint that is gone (by id and by name) took its
+    // export with it.
     const CelerraError oCause = oClient.GetLastError();
     bool bPresent = true;
     auto fnOurs = [&](const CelerraChkPtInfo& oChkpt) {
       return oChkpt.sChkptId == m_sRWChkptId ||
              oChkpt.sChkptName == m_sRWChkptName;
     };
-    if (FindChkpt(oClient, fnOurs, &bPresent) && !bPresent) {
+    // A snapshot with a baseline was exported by the host's snap name and
+    // is looked up here by its stored name and id: that it is not found
+    // does not say its export is gone.
+    if (m_sBaselineChkptId.empty() && CloneIsOf(m_sRWChkptName) &&
+        FindChkpt(oClient, fnOurs, &bPresent) && !bPresent) {
       m_bRWChkptGone = true;
       m_pSnapInfo->Log(1, kUnExposeTag,
                        "RW chkpt [%s] id [%s] is no longer on the file "

@@ -360,6 +360,18 @@ void CheckCall(char cOp, ZKSO::ResultCode eResult, const Kept& oBefore,
   }
 }
 
+// A key/value text as its values read once decoded: a backslash stands for
+// the character after it. A value the host gave may spell a secret only
+// that way, and the plug-in logs values decoded.
+std::string Unescaped(const std::string& sText) {
+  std::string sOut;
+  for (size_t i = 0; i < sText.size(); ++i) {
+    if (sText[i] == '\\' && i + 1 < sText.size()) ++i;
+    sOut.push_back(sText[i]);
+  }
+  return sOut;
+}
+
 // sPlain: the texts a secret may be logged with (the fields that carry no
 // password, and the others around their passwords).
 void CheckSecrets(const ZkCaptureLogSink& oSink,
@@ -435,10 +447,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
 
   // Where a secret may be logged legitimately: the fields that carry no
   // password, and the two secret-carrying texts around their passwords.
-  std::string sPlain = v[1];
+  std::string sPlain = v[1] + '\x01' + Unescaped(v[1]);
   for (size_t i = 4; i < 8; ++i) sPlain += '\x01' + v[i];
-  sPlain += '\x01' + FuzzOutside(v[2], FuzzHostIdPasswordSpans(v[2]));
-  sPlain += '\x01' + FuzzOutside(v[3], FuzzArrayInfoPasswordSpans(v[3]));
+  const std::string sHostIdPlain =
+      FuzzOutside(v[2], FuzzHostIdPasswordSpans(v[2]));
+  const std::string sArrayPlain =
+      FuzzOutside(v[3], FuzzArrayInfoPasswordSpans(v[3]));
+  sPlain += '\x01' + sHostIdPlain + '\x01' + Unescaped(sHostIdPlain);
+  sPlain += '\x01' + sArrayPlain + '\x01' + Unescaped(sArrayPlain);
 
   for (char cOp : sOps) {
     pSink->Clear();
