@@ -62,11 +62,13 @@ void CheckKeepsTrack(const std::string& sOperation, const RecordRow& r) {
   }
 }
 
-// Refuses an unmap of some of the records that share one writable
+// Warnings for an unmap of some of the records that share one writable
 // checkpoint: the plug-in removes the checkpoint and its export with the
-// first of them, and the others, left out of the call, would go on saying
-// they are mapped.
-void CheckUnmapTakesAllSharers(Catalog& c, const std::vector<RecordRow>& v) {
+// first of them, so the records left out lose their export too and go on
+// saying they are mapped until they are unmapped themselves.
+std::vector<std::string> SharedUnmapWarnings(Catalog& c,
+                                             const std::vector<RecordRow>& v) {
+  std::vector<std::string> vWarnings;
   const std::vector<RecordRow> vAll = c.Records();
   for (const RecordRow& r : v) {
     const Holding h = HoldingOf(r);
@@ -84,13 +86,14 @@ void CheckUnmapTakesAllSharers(Catalog& c, const std::vector<RecordRow>& v) {
       }
     }
     if (sOthers.empty()) continue;
-    throw HostError("record " + r.sName + " shares writable checkpoint " +
-                    h.sMountName + " (" + h.sMountId +
-                    ") and its export with " + sOthers +
-                    ", still mapped: unmapping it removes their export too; "
-                    "unmap them together ('zksnap unmap " +
-                    r.sName + " " + sOthers + "'), or use --force");
+    vWarnings.push_back(
+        "record " + r.sName + " shares writable checkpoint " + h.sMountName +
+        " (" + h.sMountId + ") and its export with " + sOthers +
+        ": unmapping it removes their export too; they still say they are "
+        "mapped until you unmap them ('zksnap unmap " +
+        sOthers + "')");
   }
+  return vWarnings;
 }
 
 }  // namespace
@@ -113,7 +116,11 @@ int CmdOperation(Context& z, const std::string& sOperation,
   }
   if (!s.bForce) {
     for (const RecordRow& r : vRows) CheckKeepsTrack(sOperation, r);
-    if (sOperation == "unmap") CheckUnmapTakesAllSharers(c, vRows);
+  }
+  if (sOperation == "unmap") {
+    for (const std::string& sWarning : SharedUnmapWarnings(c, vRows)) {
+      z.Err("zksnap: warning: " + sWarning + "\n");
+    }
   }
   CatalogHost oHost(&c);
   for (RecordRow& r : vRows) {

@@ -252,11 +252,7 @@ int main(int argc, char** argv) {
                   "even when a record still holds a checkpoint this would "
                   "lose track of");
     }
-    if (sOp == "unmap") {
-      p->add_flag("--force", oSelection.bForce,
-                  "even when records left out share the writable checkpoint "
-                  "(their export goes too)");
-    }
+
     const std::string sName = o.pszName;
     p->callback([&, sName] {
       sOperation = sName;
