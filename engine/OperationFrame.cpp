@@ -301,13 +301,6 @@ void OperationFrame::LogArrayErrorStatus(ManageCelerra& oClient) {
   LogCelerraStatus(Tag(), m_nJobId, oError);
 }
 
-void OperationFrame::ReportArrayError(ManageCelerra& oClient,
-                                      ZKSO::SnapInfo* pRecord, int nMessageId) {
-  const std::string sText = FormArrayErrorText(oClient.GetLastError());
-  if (pRecord != nullptr) pRecord->SetJPR(nMessageId, sText.c_str());
-  LogArrayErrorStatus(oClient);
-}
-
 void OperationFrame::ReportError(const CelerraError& oError,
                                  ZKSO::SnapInfo* pRecord, int nMessageId,
                                  const char* pszOwnText) {

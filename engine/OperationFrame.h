@@ -116,15 +116,11 @@ class OperationFrame {
   ZKSO::ResultCode Result() const;
   void CountSucceeded() { ++m_nSucceeded; }
 
-  // Array error report for the record in hand: posts the last error of
-  // oClient as reason message nMessageId on pRecord (when not null), then
-  // logs the status line from a second read.
-  void ReportArrayError(ManageCelerra& oClient, ZKSO::SnapInfo* pRecord,
-                        int nMessageId);
-  // The same from an error the operation kept. A blank error (no file
-  // server command failed) is never posted as a reason: the reason the
-  // device in hand posted stays, or pszOwnText is posted when it posted
-  // none.
+  // Array error report for the record in hand: posts oError (the refusal
+  // that stopped it) as reason message nMessageId on pRecord (when not
+  // null), then logs its status line. A blank error (no file server command
+  // failed) is never posted as a reason: the reason the device in hand
+  // posted stays, or pszOwnText is posted when it posted none.
   void ReportError(const CelerraError& oError, ZKSO::SnapInfo* pRecord,
                    int nMessageId, const char* pszOwnText);
   // "Component:..Facility:..Message:..MessageCode:..Severity:..

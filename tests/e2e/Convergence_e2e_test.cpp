@@ -12,17 +12,6 @@
 namespace zke2e {
 namespace {
 
-const char kMapTag[] =
-    "ZKSO::ResultCode zkso_mapSnaps(ZKSO::SnapInfo**, int16_t, "
-    "ZKSO::ZKOSUtil*)";
-const char kUnmapTag[] =
-    "ZKSO::ResultCode zkso_unmapSnaps(ZKSO::SnapInfo**, int16_t, "
-    "ZKSO::ZKOSUtil*)";
-const char kDeleteTag[] =
-    "ZKSO::ResultCode zkso_deleteSnaps(ZKSO::SnapInfo**, int16_t, "
-    "ZKSO::ZKOSUtil*)";
-const char kSnapTag[] = "ZKSnapCelerra::zkso_snapDevices";
-
 // Lines of the record's job log at nLevel and tag sTag that hold sText.
 size_t JobLinesHolding(const zkref::MemSnapInfo& oRecord, int nLevel,
                        const std::string& sTag, const std::string& sText) {

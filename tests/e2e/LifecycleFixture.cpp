@@ -18,6 +18,23 @@ const char kNas2[] = "nas2.zk.test";
 const char kEsxName[] = "esx1.zk.test";
 const char kClientHost[] = "backup1.zk.test";
 
+const char kSnapTag[] = "ZKSnapCelerra::zkso_snapDevices";
+const char kMapTag[] =
+    "ZKSO::ResultCode zkso_mapSnaps(ZKSO::SnapInfo**, int16_t, "
+    "ZKSO::ZKOSUtil*)";
+const char kUnmapTag[] =
+    "ZKSO::ResultCode zkso_unmapSnaps(ZKSO::SnapInfo**, int16_t, "
+    "ZKSO::ZKOSUtil*)";
+const char kDeleteTag[] =
+    "ZKSO::ResultCode zkso_deleteSnaps(ZKSO::SnapInfo**, int16_t, "
+    "ZKSO::ZKOSUtil*)";
+const char kRevertTag[] =
+    "ZKSO::ResultCode zkso_revertSnaps(ZKSO::SnapInfo**, int16_t, "
+    "ZKSO::ZKOSUtil*)";
+const char kReconcileTag[] =
+    "ZKSO::ResultCode zkso_reconcileSnaps(ZKSO::SnapInfo**, int16_t, "
+    "ZKSO::ZKOSUtil*)";
+
 namespace {
 
 // Each test of a process starts its clock well past the last one's, so a

@@ -30,6 +30,14 @@ extern const char kNas2[];     // file server two
 extern const char kEsxName[];  // the ESX host of VMware host identifiers
 extern const char kClientHost[];  // the local host name the plug-in sees
 
+// Tags of the operation functions' log and job log lines.
+extern const char kSnapTag[];
+extern const char kMapTag[];
+extern const char kUnmapTag[];
+extern const char kDeleteTag[];
+extern const char kRevertTag[];
+extern const char kReconcileTag[];
+
 // Device identifiers.
 std::string NfsExportDevice(const std::string& sExportPath,
                             const std::string& sFiler, bool bVMware = true);

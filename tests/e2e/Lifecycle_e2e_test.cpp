@@ -13,22 +13,6 @@
 namespace zke2e {
 namespace {
 
-const char kMapTag[] =
-    "ZKSO::ResultCode zkso_mapSnaps(ZKSO::SnapInfo**, int16_t, "
-    "ZKSO::ZKOSUtil*)";
-const char kUnmapTag[] =
-    "ZKSO::ResultCode zkso_unmapSnaps(ZKSO::SnapInfo**, int16_t, "
-    "ZKSO::ZKOSUtil*)";
-const char kDeleteTag[] =
-    "ZKSO::ResultCode zkso_deleteSnaps(ZKSO::SnapInfo**, int16_t, "
-    "ZKSO::ZKOSUtil*)";
-const char kRevertTag[] =
-    "ZKSO::ResultCode zkso_revertSnaps(ZKSO::SnapInfo**, int16_t, "
-    "ZKSO::ZKOSUtil*)";
-const char kReconcileTag[] =
-    "ZKSO::ResultCode zkso_reconcileSnaps(ZKSO::SnapInfo**, int16_t, "
-    "ZKSO::ZKOSUtil*)";
-
 bool HasJobLine(const zkref::MemSnapInfo& oRecord, int nLevel,
                 const std::string& sTag, const std::string& sText) {
   for (const auto& oLine : oRecord.vJobLog) {

@@ -14,7 +14,6 @@
 namespace zke2e {
 namespace {
 
-const char kSnapTag[] = "ZKSnapCelerra::zkso_snapDevices";
 const char kPrepareTag[] = "ZKSnapCelerra::zkso_prepareDevices";
 const char kNasTag[] = "CelerraSnapDeviceNAS::PopulateDetails";
 

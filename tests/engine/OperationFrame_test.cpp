@@ -249,7 +249,7 @@ TEST_F(OperationFrameTest, NullArrayAndNullRecordsAreFailedRecords) {
   EXPECT_TRUE(Record(0).Calls().empty());
 }
 
-TEST_F(OperationFrameTest, ArrayErrorReportPostsAndLogsTheClientsLastError) {
+TEST_F(OperationFrameTest, ArrayErrorReportPostsAndLogsTheRefusal) {
   CelerraError oError;
   oError.nStatus = 5;
   oError.sComponent = "CS_PLATFORM";
@@ -266,8 +266,8 @@ TEST_F(OperationFrameTest, ArrayErrorReportPostsAndLogsTheClientsLastError) {
 
   OperationFrame oFrame(kMapPolicy, &pRecord, 1, &m_oOSUtil);
   oFrame.Begin();
-  oFrame.ReportArrayError(oClient, pRecord, JPR_MAP_FAILED);
-  oFrame.ReportArrayError(oClient, nullptr, JPR_MAP_FAILED);
+  oFrame.ReportError(oClient.GetLastError(), pRecord, JPR_MAP_FAILED, "own");
+  oFrame.ReportError(oClient.GetLastError(), nullptr, JPR_MAP_FAILED, "own");
 
   ASSERT_EQ(1u, Record(0).vJPRHistory.size());
   EXPECT_EQ(JPR_MAP_FAILED, Record(0).vJPRHistory[0].first);
@@ -284,6 +284,21 @@ TEST_F(OperationFrameTest, ArrayErrorReportPostsAndLogsTheClientsLastError) {
   EXPECT_EQ(kMapPolicy.pszTag, vLines[0].sTag);
   EXPECT_EQ(-1, vLines[0].nLevel);
   EXPECT_EQ(kJobId, vLines[0].nJobId);
+}
+
+// No file server command failed: the empty error text is not a reason, the
+// plug-in's own words are, and no status line is logged.
+TEST_F(OperationFrameTest, BlankArrayErrorPostsTheOwnTextInstead) {
+  ZKSO::SnapInfo* pRecord = NoDeviceRecord();
+  OperationFrame oFrame(kMapPolicy, &pRecord, 1, &m_oOSUtil);
+  oFrame.Begin();
+  oFrame.ReportError(CelerraError(), pRecord, JPR_MAP_FAILED,
+                     "Map stopped before any command failed");
+  ASSERT_EQ(1u, Record(0).vJPRHistory.size());
+  EXPECT_EQ(JPR_MAP_FAILED, Record(0).vJPRHistory[0].first);
+  EXPECT_EQ("Map stopped before any command failed",
+            Record(0).vJPRHistory[0].second);
+  EXPECT_TRUE(m_oSink.Find("Status [").empty()) << m_oSink.Dump();
 }
 
 }  // namespace

@@ -87,13 +87,6 @@ TEST_F(ZksnapTest, DeleteAfterAFailedForcedPrepareKeepsTheCheckpoint) {
   EXPECT_EQ(0, Z({"device", "remove", "nfs1"}).nExit);
 }
 
-std::string ReadFile(const std::string& sPath) {
-  std::ifstream o(sPath);
-  std::stringstream ss;
-  ss << o.rdbuf();
-  return ss.str();
-}
-
 // init --demo on a state that already holds the demo file server.
 TEST_F(ZksnapTest, InitDemoKeepsAnExistingFileServer) {
   ASSERT_EQ(0, Z({"init", "--demo"}).nExit);

@@ -16,13 +16,6 @@
 namespace zktest {
 namespace {
 
-std::string ReadFile(const std::string& sPath) {
-  std::ifstream o(sPath);
-  std::stringstream ss;
-  ss << o.rdbuf();
-  return ss.str();
-}
-
 class OddPasswordTest : public ZksnapTest,
                         public ::testing::WithParamInterface<const char*> {};
 

@@ -21,14 +21,14 @@ const char kFiler[] = "nas1.zs.test";
 const char kVdmFiler[] = "vdm1.zs.test";
 const char kEsx[] = "esx1.zs.test";
 
-namespace {
-
 std::string ReadFile(const std::string& sPath) {
   std::ifstream o(sPath);
   std::stringstream ss;
   ss << o.rdbuf();
   return ss.str();
 }
+
+namespace {
 
 const char kLayout[] =
     "server cs1.zs.test\n"

@@ -31,6 +31,8 @@ struct RunResult {
   std::string sErr;
 };
 
+// The whole content of a file ("" when it cannot be read).
+std::string ReadFile(const std::string& sPath);
 // True when sText holds sNeedle.
 bool Has(const std::string& sText, const std::string& sNeedle);
 // Number of lines of sText.
