@@ -39,6 +39,7 @@
 #include <utility>
 #include <vector>
 
+#include "device/CelerraMountWork.h"
 #include "device/ZkCriticalSection.h"
 #include "host/ManageCelerra.h"
 #include "host/ZKSnapHost.h"
@@ -209,29 +210,34 @@ class CelerraSnapDevice {
 
   // ---- Convergence of map and unmap ----
   //
-  // All records of one snapshot share its writable checkpoint
-  // (m_sChkptName + "_RW"; the file server allows one per read-only
-  // checkpoint) and the NFS export of it: a map that finds them already
-  // made, by another record or by an earlier map that never heard the
-  // file server's reply, takes them over, and adds its own hosts to the
-  // export. A map that fails after making something takes back what it
-  // made (UndoMap).
+  // The rules (what may be shared, what counts as proof, what an undo takes
+  // back) are in device/CelerraMountWork.h; m_oMountWork records what this
+  // object's map or unmap did.
 
-  // Map, before anything is made: false, with the reason on the record,
-  // when the export would name no host (a VMware device without its ESX
-  // host, or no access host at all).
+  // Map, before anything is made: looks up the hosts of the record's export
+  // (once) and fails, with the reason on the record, when the export would
+  // name no host (a VMware device without its ESX host, or no access host
+  // at all).
   bool CheckMountHosts(const std::string& sMountHost);
-  // Map: the writable checkpoint sRWChkptId was made or taken over for
-  // another record of this request; CreateRWChkPt uses it without asking
-  // the file server.
-  void SetKnownRWChkptId(const std::string& sRWChkptId) {
-    m_sKnownRWChkptId = sRWChkptId;
+  // Map: the writable view of this snapshot made or taken over for another
+  // record of this request; CreateRWChkPt uses it without asking the file
+  // server, and the export must be the one this record would make.
+  void SetKnownView(const std::string& sRWChkptId,
+                    const _CelerraViewExport& oExport) {
+    m_oMountWork.bKnownView = true;
+    m_oMountWork.sKnownRWChkptId = sRWChkptId;
+    m_oMountWork.oKnownExport = oExport;
   }
+  const CelerraMountWork& MountWork() const { return m_oMountWork; }
   // Map failed: removes the export and the writable checkpoint this map
-  // made and the mount metadata it stored, each with a level 2 job log
-  // line (also for a removal that fails). Mount metadata of a writable
-  // checkpoint that could not be removed stays, so that unmap finds it.
+  // made and puts the record's mount metadata back as it was before the
+  // call, each with a level 2 job log line (also for a removal that fails).
+  // Mount metadata of a writable checkpoint that could not be removed
+  // stays, so that unmap finds it.
   void UndoMap(ManageCelerra& oClient, const char* pszTag);
+  // The record's mount metadata text as stored, read without a trace in its
+  // job log; false when the host cannot tell (sText then empty).
+  static bool ReadMountText(ZKSO::SnapInfo& oRecord, std::string* psText);
   // The reason this object posted on the record (SetJPR); empty if none.
   const std::string& GetLastReason() const { return m_sLastError; }
   // The file server refusal that failed the last operation, when a query
@@ -279,12 +285,15 @@ class CelerraSnapDevice {
   // is already writable and is mounted as it is.
   bool CreateRWChkPtForMount(ManageCelerra& oClient, const char* pszTag);
   // Last step of an unmap: deletes the writable checkpoint m_sRWChkptId.
-  // Sends nothing when there is no id (the map never stored its mount
-  // metadata) or the export removal found the checkpoint gone. False when
-  // the checkpoint stays on the file server: the export this unmap removed
-  // is then made again, so that the snapshot stays mapped as the records
-  // that share it say.
-  bool DeleteRWChkPtAfterUnmount(ManageCelerra& oClient, const char* pszTag);
+  // Sends no deletion when the export removal found the checkpoint gone;
+  // without an id (the map never stored its mount metadata) only a
+  // writable checkpoint nothing can be using goes (RemoveUnexportedRWChkpt,
+  // its export found from sSourcePath). False when the checkpoint stays on
+  // the file server: the export this unmap removed is then made again on
+  // its data mover, so that the snapshot stays mapped as the records that
+  // share it say.
+  bool DeleteRWChkPtAfterUnmount(ManageCelerra& oClient, const char* pszTag,
+                                 const std::string& sSourcePath);
   // One query of the file server's checkpoints (all of them), sent after a
   // refusal: sets *pbPresent when
   // one of them matches, and *pFound (when given) to the first that does.
@@ -314,12 +323,31 @@ class CelerraSnapDevice {
   // The host an export is for: sMountHost, or the ESX host of a VMware
   // device. False, with a job log line, when a VMware device names none.
   bool ExportHost(const std::string& sMountHost, std::string* psHost);
-  // Exports m_sRWChkptSharePath on sMoverId to the hosts; for a writable
-  // checkpoint taken over, adds them to its export when there is one.
+  // Exports m_sRWChkptSharePath on sMoverId to the hosts. A writable
+  // checkpoint taken over is used only when its export is exactly this one,
+  // or when it has none yet.
   bool ExportToHosts(ManageCelerra& oClient, const std::string& sMoverId,
-                     std::vector<std::string>& vAccessHosts,
-                     std::vector<std::string>& vRWHosts,
-                     std::vector<std::string>& vRootHosts);
+                     _CelerraExportHosts& oHosts);
+  // Looks up the export at sPath. True when the file server answered: then
+  // *pbExists tells whether there is one, and *pExport holds it. False when
+  // the lookup failed for any other reason than "no such export": nothing
+  // may be concluded.
+  bool QueryExport(ManageCelerra& oClient, const std::string& sPath,
+                   bool* pbExists, _CelerraViewExport* pExport);
+  // Writes the mount metadata of the writable checkpoint (rwname|rwid),
+  // after keeping what the record held before. False when the host threw.
+  bool WriteMountInfo(const char* pszTag);
+  // The reason a map fails when the snapshot's writable view is exported
+  // otherwise than this record needs.
+  void RefuseSharedView(const _CelerraViewExport& oTheirs,
+                        const _CelerraViewExport& oOurs, bool bMadeInCall);
+  // Unmap of a record without mount metadata: a <checkpoint>_RW of its own
+  // checkpoint that has no export at all is left from a map killed before
+  // it exported, and nothing can be using it: it is deleted. One with an
+  // export is left alone. Never fails the unmap.
+  void RemoveUnexportedRWChkpt(ManageCelerra& oClient,
+                               const std::string& sSourcePath,
+                               const char* pszTag);
 
   ZKSO::SnapInfo* m_pSnapInfo;  // borrowed host record
   ZKSO::ZKOSUtil* m_pOSUtil;    // borrowed host utility object
@@ -346,15 +374,7 @@ class CelerraSnapDevice {
   _CelerraSnapDeviceIdentifier m_oSnapDeviceIdentifier;
   std::string m_sArrayIdentifier;
 
-  // Map and unmap convergence (see UndoMap).
-  std::string m_sKnownRWChkptId;   // in: taken over for another record
-  bool m_bRWChkptAdopted = false;  // found already made, not made here
-  bool m_bMadeRWChkpt = false;
-  bool m_bWroteMountInfo = false;
-  bool m_bMadeExport = false;
-  std::string m_sExportMoverId;   // mover of the export this map made
-  bool m_bRWChkptGone = false;    // unmap: found no longer there
-  bool m_bRemovedExport = false;  // unmap: this call removed the export
+  CelerraMountWork m_oMountWork;  // map and unmap: see CelerraMountWork.h
   CelerraError m_oKeptRefusal;
   bool m_bHasKeptRefusal = false;
 

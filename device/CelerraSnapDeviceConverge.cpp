@@ -1,8 +1,12 @@
 // What lets a map, unmap or delete be repeated until it succeeds: the one
 // query after a refusal that tells whether a checkpoint is there, and the
 // undo of a map that failed after it made something.
+#include <string.h>
+
+#include <cstdint>
 #include <list>
 #include <string>
+#include <vector>
 
 #include "device/CelerraSnapDevice.h"
 #include "host/EvDebug.h"
@@ -33,11 +37,27 @@ bool CelerraSnapDevice::FindChkpt(
   return true;
 }
 
+bool CelerraSnapDevice::ReadMountText(ZKSO::SnapInfo& oRecord,
+                                      std::string* psText) {
+  psText->clear();
+  std::vector<char> vBuffer(4097, '\0');
+  uint16_t nSize = 4096;
+  int nResult = oRecord.GetMetaData(SM_MDT_SNAP_MOUNT, vBuffer.data(), &nSize);
+  if (nResult == 2 && nSize > 0 && nSize < UINT16_MAX) {
+    vBuffer.assign(static_cast<size_t>(nSize) + 1, '\0');
+    nResult = oRecord.GetMetaData(SM_MDT_SNAP_MOUNT, vBuffer.data(), &nSize);
+  }
+  if (nResult != 0) return false;
+  psText->assign(vBuffer.data(), strnlen(vBuffer.data(), vBuffer.size()));
+  return true;
+}
+
 void CelerraSnapDevice::UndoMap(ManageCelerra& oClient, const char* pszTag) {
   if (m_pSnapInfo == nullptr) return;
-  if (m_bMadeExport) {
-    m_bMadeExport = false;
-    if (oClient.DeleteNFSShare(m_sRWChkptSharePath, m_sExportMoverId)) {
+  CelerraMountWork& oWork = m_oMountWork;
+  if (oWork.bMadeExport) {
+    oWork.bMadeExport = false;
+    if (oClient.DeleteNFSShare(m_sRWChkptSharePath, oWork.sExportMoverId)) {
       m_pSnapInfo->Log(2, pszTag, "Removed NFS share [%s] that this map made",
                        m_sRWChkptSharePath.c_str());
     } else {
@@ -48,8 +68,8 @@ void CelerraSnapDevice::UndoMap(ManageCelerra& oClient, const char* pszTag) {
     }
   }
   bool bRWChkptStays = false;
-  if (m_bMadeRWChkpt) {
-    m_bMadeRWChkpt = false;
+  if (oWork.bMadeRWChkpt) {
+    oWork.bMadeRWChkpt = false;
     if (oClient.DeleteChkPt(m_sRWChkptId, m_sBaselineChkptId, false)) {
       m_pSnapInfo->Log(2, pszTag,
                        "Deleted RW chkpt [%s] id [%s] that this map made",
@@ -62,11 +82,22 @@ void CelerraSnapDevice::UndoMap(ManageCelerra& oClient, const char* pszTag) {
                        m_sRWChkptName.c_str(), m_sRWChkptId.c_str());
     }
   }
-  if (m_bWroteMountInfo && !bRWChkptStays) {
-    m_bWroteMountInfo = false;
-    m_pSnapInfo->SetMetaData(SM_MDT_SNAP_MOUNT, nullptr);
-    m_pSnapInfo->Log(2, pszTag,
-                     "Removed SM_MDT_SNAP_MOUNT [%s|%s] that this map stored",
-                     m_sRWChkptName.c_str(), m_sRWChkptId.c_str());
+  if (oWork.bWroteMountInfo && !bRWChkptStays) {
+    oWork.bWroteMountInfo = false;
+    const std::string sStored = m_sRWChkptName + "|" + m_sRWChkptId;
+    if (oWork.bMountInfoBefore && !oWork.sMountInfoBefore.empty()) {
+      // The record goes back to what it held before this call.
+      m_pSnapInfo->SetMetaData(SM_MDT_SNAP_MOUNT,
+                               oWork.sMountInfoBefore.c_str());
+      m_pSnapInfo->Log(2, pszTag,
+                       "Put SM_MDT_SNAP_MOUNT [%s] back in place of [%s] that "
+                       "this map stored",
+                       oWork.sMountInfoBefore.c_str(), sStored.c_str());
+    } else {
+      m_pSnapInfo->SetMetaData(SM_MDT_SNAP_MOUNT, nullptr);
+      m_pSnapInfo->Log(2, pszTag,
+                       "Removed SM_MDT_SNAP_MOUNT [%s] that this map stored",
+                       sStored.c_str());
+    }
   }
 }

@@ -27,24 +27,6 @@ bool NamesAHost(const std::vector<std::string>& vHosts) {
   return false;
 }
 
-// Appends to vTo each non-empty host of vFrom it does not name yet, and
-// gives vFrom the result. True when a host was added.
-bool AddMissing(std::vector<std::string>& vTo,
-                std::vector<std::string>& vFrom) {
-  bool bAdded = false;
-  for (const std::string& sHost : vFrom) {
-    if (sHost.empty()) continue;
-    bool bNamed = false;
-    for (const std::string& sHad : vTo) bNamed |= sHad == sHost;
-    if (!bNamed) {
-      vTo.push_back(sHost);
-      bAdded = true;
-    }
-  }
-  vFrom = vTo;
-  return bAdded;
-}
-
 }  // namespace
 
 bool CelerraSnapDevice::CreateRWChkPtForMount(ManageCelerra& oClient,
@@ -71,9 +53,10 @@ bool CelerraSnapDevice::CreateRWChkPtForMount(ManageCelerra& oClient,
     SetJPR(JPR_MAP_FAILED, sText);
     return false;
   }
-  if (!m_sKnownRWChkptId.empty()) {
-    m_sRWChkptId = m_sKnownRWChkptId;
-    m_bRWChkptAdopted = true;
+  CelerraMountWork& oWork = m_oMountWork;
+  if (oWork.bKnownView) {
+    m_sRWChkptId = oWork.sKnownRWChkptId;
+    oWork.bRWChkptAdopted = true;
     m_pSnapInfo->Log(1, pszTag,
                      "Using RW chkpt [%s] id [%s] made for another device of "
                      "this request",
@@ -82,10 +65,11 @@ bool CelerraSnapDevice::CreateRWChkPtForMount(ManageCelerra& oClient,
                  m_oStorageResource.sPFSId, m_oStorageResource.eStorageType,
                  m_oStorageResource.sStorageExtra, m_sRWChkptName, false,
                  m_sChkptId, m_sRWChkptId)) {
-    m_bMadeRWChkpt = true;
+    oWork.bMadeRWChkpt = true;
   } else {
     // Another record of this snapshot made it, or a map whose reply was
     // lost: the file server allows one writable checkpoint per snapshot.
+    // Whether it may be shared is settled by its export (ExportToHosts).
     const CelerraError oCause = oClient.GetLastError();
     bool bPresent = false;
     CelerraChkPtInfo oFound;
@@ -98,7 +82,7 @@ bool CelerraSnapDevice::CreateRWChkPtForMount(ManageCelerra& oClient,
       return false;
     }
     m_sRWChkptId = oFound.sChkptId;
-    m_bRWChkptAdopted = true;
+    oWork.bRWChkptAdopted = true;
     m_pSnapInfo->Log(1, pszTag,
                      "RW chkpt [%s] id [%s] of chkpt [%s] is already on the "
                      "file server: using it",
@@ -113,26 +97,39 @@ bool CelerraSnapDevice::CreateRWChkPtForMount(ManageCelerra& oClient,
         "] holds the separator \"|\"";
     m_pSnapInfo->Log(2, pszTag, "%s", sText.c_str());
     SetJPR(JPR_MAP_FAILED, sText);
-    if (m_bMadeRWChkpt) {
+    if (oWork.bMadeRWChkpt) {
       oClient.DeleteChkPt(m_sRWChkptId, m_sBaselineChkptId, false);
-      m_bMadeRWChkpt = false;
+      oWork.bMadeRWChkpt = false;
     }
     return false;
   }
+  if (oWork.bRWChkptAdopted) {
+    // Written once its export is known to be this record's.
+    oWork.bMountInfoPending = true;
+    return true;
+  }
+  if (!WriteMountInfo(pszTag)) {
+    // Without its mount metadata no unmap would ever find the checkpoint:
+    // take it back so that the file server matches the record.
+    oClient.DeleteChkPt(m_sRWChkptId, m_sBaselineChkptId, false);
+    oWork.bMadeRWChkpt = false;
+    return false;
+  }
+  return true;
+}
+
+bool CelerraSnapDevice::WriteMountInfo(const char* pszTag) {
+  CelerraMountWork& oWork = m_oMountWork;
+  oWork.bMountInfoPending = false;
   try {
+    oWork.bMountInfoBefore = ReadMountText(*m_pSnapInfo, &oWork.sMountInfoBefore);
     const std::string sText = m_sRWChkptName + "|" + m_sRWChkptId;
     const std::string sLine = "Setting Metadata [" + sText + "] for device [" +
                               m_sSnapSourceDevice + "]";
     m_pSnapInfo->Log(1, pszTag, "%s", sLine.c_str());
     m_pSnapInfo->SetMetaData(SM_MDT_SNAP_MOUNT, sText.c_str());
-    m_bWroteMountInfo = true;
+    oWork.bWroteMountInfo = true;
   } catch (...) {
-    // Without its mount metadata no unmap would ever find the checkpoint:
-    // take it back so that the file server matches the record.
-    if (m_bMadeRWChkpt) {
-      oClient.DeleteChkPt(m_sRWChkptId, m_sBaselineChkptId, false);
-      m_bMadeRWChkpt = false;
-    }
     return false;
   }
   return true;
@@ -144,8 +141,13 @@ bool CelerraSnapDevice::MountHostLists(const std::string& sMountHost,
                                        std::vector<std::string>& vRootHosts) {
   if (m_pOSUtil == nullptr) return false;
   CelerraUtils oUtils(m_pOSUtil, m_bIsVMware);
-  return oUtils.GetMountHostIPsForNFSShare(vAccessHosts, vRWHosts, vRootHosts,
-                                           m_vVMKernelIPs, sMountHost);
+  const bool bFound = oUtils.GetMountHostIPsForNFSShare(
+      vAccessHosts, vRWHosts, vRootHosts, m_vVMKernelIPs, sMountHost);
+  // An entry of blanks names no host: the export would be refused for it.
+  CleanHostList(vAccessHosts);
+  CleanHostList(vRWHosts);
+  CleanHostList(vRootHosts);
+  return bFound;
 }
 
 bool CelerraSnapDevice::CloneIsOf(const std::string& sRWChkptName) {
@@ -185,9 +187,12 @@ bool CelerraSnapDevice::CheckMountHosts(const std::string& sMountHost) {
     SetJPR(JPR_MAP_FAILED, "Host Identifier is empty for VMWare source");
     return false;
   }
-  std::vector<std::string> vAccessHosts, vRWHosts, vRootHosts;
-  MountHostLists(sHost, vAccessHosts, vRWHosts, vRootHosts);
-  if (NamesAHost(vAccessHosts)) return true;
+  CelerraMountWork& oWork = m_oMountWork;
+  oWork.bHostLookupFailed =
+      !MountHostLists(sHost, oWork.oHosts.vAccessHosts, oWork.oHosts.vRWHosts,
+                      oWork.oHosts.vRootHosts);
+  oWork.bHostsKnown = true;
+  if (NamesAHost(oWork.oHosts.vAccessHosts)) return true;
   const std::string sText =
       "Error: No host to give access to the NFS share of RW checkpoint[" +
       m_sRWChkptName + "]: mount host [" + sHost +
@@ -219,13 +224,19 @@ bool CelerraSnapDevice::ExposeChkPtNFS(ManageCelerra& oClient,
     return false;
   }
 
-  std::vector<std::string> vAccessHosts, vRWHosts, vRootHosts;
-  if (!MountHostLists(sHost, vAccessHosts, vRWHosts, vRootHosts)) {
+  CelerraMountWork& oWork = m_oMountWork;
+  if (!oWork.bHostsKnown) {
+    oWork.bHostLookupFailed =
+        !MountHostLists(sHost, oWork.oHosts.vAccessHosts,
+                        oWork.oHosts.vRWHosts, oWork.oHosts.vRootHosts);
+    oWork.bHostsKnown = true;
+  }
+  if (oWork.bHostLookupFailed) {
     m_pSnapInfo->Log(2, kExposeTag, "%s",
                      "Warning! Unable to get the mount hosts for the NFS share "
                      "still goign ahead with the mount");
   }
-  if (!NamesAHost(vAccessHosts)) {
+  if (!NamesAHost(oWork.oHosts.vAccessHosts)) {
     const std::string sText =
         "Error: No host to give access to the NFS share [" +
         m_sRWChkptSharePath + "] of RW checkpoint[" + m_sRWChkptName +
@@ -235,9 +246,8 @@ bool CelerraSnapDevice::ExposeChkPtNFS(ManageCelerra& oClient,
     return false;
   }
 
-  if (!ExportToHosts(oClient, sMoverId, vAccessHosts, vRWHosts, vRootHosts)) {
-    return false;
-  }
+  _CelerraExportHosts oHosts = oWork.oHosts;
+  if (!ExportToHosts(oClient, sMoverId, oHosts)) return false;
   try {
     if (!FormSnapDevice(m_sRWChkptSharePath)) {
       m_pSnapInfo->Log(2, kExposeTag, "%s", "Failed to form snap clone device");
@@ -246,60 +256,101 @@ bool CelerraSnapDevice::ExposeChkPtNFS(ManageCelerra& oClient,
   } catch (...) {
     // No snap clone device will be recorded for this export, and an unmap
     // goes by that device: remove the export again.
-    if (m_bMadeExport) {
+    if (oWork.bMadeExport) {
       oClient.DeleteNFSShare(m_sRWChkptSharePath, sMoverId);
-      m_bMadeExport = false;
+      oWork.bMadeExport = false;
     }
     return false;
   }
   return true;
 }
 
+bool CelerraSnapDevice::QueryExport(ManageCelerra& oClient,
+                                    const std::string& sPath, bool* pbExists,
+                                    _CelerraViewExport* pExport) {
+  _CelerraViewExport oFound;
+  std::string sPFSId;
+  bool bOnVdm = false;
+  if (oClient.GetNFSInfo(sPath, sPFSId, bOnVdm, oFound.sMoverId,
+                         oFound.oHosts.vAccessHosts, oFound.oHosts.vRWHosts,
+                         oFound.oHosts.vRootHosts)) {
+    oFound.sSharePath = sPath;
+    *pExport = oFound;
+    *pbExists = true;
+    return true;
+  }
+  if (oClient.GetLastError().sMessageCode == kCelerraNoExportCode) {
+    *pbExists = false;
+    return true;
+  }
+  return false;
+}
+
+void CelerraSnapDevice::RefuseSharedView(const _CelerraViewExport& oTheirs,
+                                         const _CelerraViewExport& oOurs,
+                                         bool bMadeInCall) {
+  const std::string sText =
+      "Error: RW chkpt [" + m_sRWChkptName + "] id [" + m_sRWChkptId +
+      "] of chkpt [" + m_sChkptName + "] is in the way" +
+      (bMadeInCall ? " (mapped for another device of this request)" : "") +
+      ": its NFS share [" + oTheirs.sSharePath + "] on data mover [" +
+      oTheirs.sMoverId + "] is exported to " + DescribeHosts(oTheirs.oHosts) +
+      ", while this device needs [" + oOurs.sSharePath + "] on data mover [" +
+      oOurs.sMoverId + "] exported to " + DescribeHosts(oOurs.oHosts) +
+      ". The file server allows one RW checkpoint per checkpoint: unmap the "
+      "device that mapped it first";
+  m_pSnapInfo->Log(2, kExposeTag, "%s", sText.c_str());
+  SetJPR(JPR_MAP_FAILED, sText);
+}
+
 bool CelerraSnapDevice::ExportToHosts(ManageCelerra& oClient,
                                       const std::string& sMoverId,
-                                      std::vector<std::string>& vAccessHosts,
-                                      std::vector<std::string>& vRWHosts,
-                                      std::vector<std::string>& vRootHosts) {
-  if (m_bRWChkptAdopted) {
-    // The writable checkpoint is shared: so is its export. It names the
-    // hosts of every record that mapped it.
-    std::vector<std::string> vAccess, vRW, vRoot;
-    std::string sPFSId, sMover;
-    bool bOnVdm = false;
-    if (oClient.GetNFSInfo(m_sRWChkptSharePath, sPFSId, bOnVdm, sMover, vAccess,
-                           vRW, vRoot)) {
-      bool bAdded = AddMissing(vAccess, vAccessHosts);
-      bAdded = AddMissing(vRW, vRWHosts) || bAdded;
-      bAdded = AddMissing(vRoot, vRootHosts) || bAdded;
-      if (!bAdded) {
-        m_pSnapInfo->Log(1, kExposeTag,
-                         "NFS share [%s] of RW chkpt [%s] already exports it "
-                         "to these hosts",
-                         m_sRWChkptSharePath.c_str(), m_sRWChkptName.c_str());
-        return true;
-      }
-      if (!oClient.CreateNFSShare(m_sRWChkptSharePath, sMoverId, false, vAccess,
-                                  vRW, vRoot)) {
+                                      _CelerraExportHosts& oHosts) {
+  CelerraMountWork& oWork = m_oMountWork;
+  _CelerraViewExport oOurs;
+  oOurs.sSharePath = m_sRWChkptSharePath;
+  oOurs.sMoverId = sMoverId;
+  oOurs.oHosts = oHosts;
+  if (oWork.bRWChkptAdopted) {
+    // A writable view already there is shared only as it is exported.
+    bool bExists = false;
+    _CelerraViewExport oTheirs;
+    if (oWork.bKnownView) {
+      bExists = true;
+      oTheirs = oWork.oKnownExport;
+    } else if (!QueryExport(oClient, m_sRWChkptSharePath, &bExists,
+                            &oTheirs)) {
+      return false;  // the lookup's own failure is the reason
+    }
+    if (bExists) {
+      if (!SameExport(oTheirs, oOurs)) {
+        RefuseSharedView(oTheirs, oOurs, oWork.bKnownView);
         return false;
       }
+      if (!oWork.bKnownView) ForgetHandledRefusal(oClient);
+      if (oWork.bMountInfoPending && !WriteMountInfo(kExposeTag)) return false;
       m_pSnapInfo->Log(1, kExposeTag,
-                       "Added the mount hosts to NFS share [%s] of RW chkpt "
-                       "[%s]",
+                       "NFS share [%s] of RW chkpt [%s] already exports it "
+                       "to these hosts",
                        m_sRWChkptSharePath.c_str(), m_sRWChkptName.c_str());
+      oWork.oExport = oTheirs;
       return true;
     }
-    ForgetHandledRefusal(oClient);  // not exported yet
+    // Not exported yet (a map stopped before it exported): this map
+    // exports it, once the record names it.
+    ForgetHandledRefusal(oClient);
+    if (oWork.bMountInfoPending && !WriteMountInfo(kExposeTag)) return false;
   }
   if (!oClient.CreateNFSShare(m_sRWChkptSharePath, sMoverId, false,
-                              vAccessHosts, vRWHosts, vRootHosts)) {
-    // The export may have been made although its reply was lost.
+                              oHosts.vAccessHosts, oHosts.vRWHosts,
+                              oHosts.vRootHosts)) {
+    // The export may have been made although its reply was lost: it counts
+    // as made only when the file server shows exactly this one.
     const CelerraError oCause = oClient.GetLastError();
-    std::vector<std::string> vAccess, vRW, vRoot;
-    std::string sPFSId, sMover;
-    bool bOnVdm = false;
-    if (!oClient.GetNFSInfo(m_sRWChkptSharePath, sPFSId, bOnVdm, sMover,
-                            vAccess, vRW, vRoot) ||
-        AddMissing(vAccess, vAccessHosts)) {
+    bool bExists = false;
+    _CelerraViewExport oTheirs;
+    if (!QueryExport(oClient, m_sRWChkptSharePath, &bExists, &oTheirs) ||
+        !bExists || !SameExport(oTheirs, oOurs)) {
       KeepRefusal(oCause);
       return false;
     }
@@ -309,8 +360,9 @@ bool CelerraSnapDevice::ExportToHosts(ManageCelerra& oClient,
                      "creation was not confirmed",
                      m_sRWChkptSharePath.c_str());
   }
-  m_bMadeExport = true;
-  m_sExportMoverId = sMoverId;
+  oWork.bMadeExport = true;
+  oWork.sExportMoverId = sMoverId;
+  oWork.oExport = oOurs;
   m_pSnapInfo->Log(1, kExposeTag, "%s", "Successfully created NFS share.");
   return true;
 }
@@ -335,12 +387,18 @@ bool CelerraSnapDevice::UnExposeChkPtNFS(ManageCelerra& oClient,
   if (!Celerra_GetSnapDeviceNameWithManageCelerra(
           oClient, sSourcePath, m_oStorageResource.sPFSId, m_sRWChkptId,
           m_sRWChkptName, m_sRWChkptSharePath)) {
-    // A writable checkpoint that is gone (by id and by name) took its
-    // export with it.
+    // A writable checkpoint that is gone took its export with it. Gone is
+    // its id with its name: a checkpoint of that name made since (by a map
+    // after another record's unmap) belongs to the records that name it.
     const CelerraError oCause = oClient.GetLastError();
     bool bPresent = true;
+    std::string sNewerId;
     auto fnOurs = [&](const CelerraChkPtInfo& oChkpt) {
-      return oChkpt.sChkptId == m_sRWChkptId ||
+      if (oChkpt.sChkptName == m_sRWChkptName &&
+          oChkpt.sChkptId != m_sRWChkptId) {
+        sNewerId = oChkpt.sChkptId;
+      }
+      return oChkpt.sChkptId == m_sRWChkptId &&
              oChkpt.sChkptName == m_sRWChkptName;
     };
     // A snapshot with a baseline was exported by the host's snap name and
@@ -348,11 +406,21 @@ bool CelerraSnapDevice::UnExposeChkPtNFS(ManageCelerra& oClient,
     // does not say its export is gone.
     if (m_sBaselineChkptId.empty() && CloneIsOf(m_sRWChkptName) &&
         FindChkpt(oClient, fnOurs, &bPresent) && !bPresent) {
-      m_bRWChkptGone = true;
-      m_pSnapInfo->Log(1, kUnExposeTag,
-                       "RW chkpt [%s] id [%s] is no longer on the file "
-                       "server, nor its NFS share: nothing to remove",
-                       m_sRWChkptName.c_str(), m_sRWChkptId.c_str());
+      m_oMountWork.bRWChkptGone = true;
+      if (sNewerId.empty()) {
+        m_pSnapInfo->Log(1, kUnExposeTag,
+                         "RW chkpt [%s] id [%s] is no longer on the file "
+                         "server, nor its NFS share: nothing to remove",
+                         m_sRWChkptName.c_str(), m_sRWChkptId.c_str());
+      } else {
+        m_pSnapInfo->Log(1, kUnExposeTag,
+                         "RW chkpt [%s] id [%s] is no longer on the file "
+                         "server: nothing to remove; RW chkpt [%s] id [%s], "
+                         "made since, and its NFS share belong to the "
+                         "devices that name it and stay",
+                         m_sRWChkptName.c_str(), m_sRWChkptId.c_str(),
+                         m_sRWChkptName.c_str(), sNewerId.c_str());
+      }
       return true;
     }
     KeepRefusal(oCause);
@@ -363,12 +431,12 @@ bool CelerraSnapDevice::UnExposeChkPtNFS(ManageCelerra& oClient,
     return false;
   }
   if (!oClient.DeleteNFSShare(m_sRWChkptSharePath, sMoverId)) {
+    // Gone already only when the file server says there is no such export.
     const CelerraError oCause = oClient.GetLastError();
-    std::vector<std::string> vAccess, vRW, vRoot;
-    std::string sPFSId, sMover;
-    bool bOnVdm = false;
-    if (oClient.GetNFSInfo(m_sRWChkptSharePath, sPFSId, bOnVdm, sMover, vAccess,
-                           vRW, vRoot)) {
+    bool bExists = true;
+    _CelerraViewExport oFound;
+    if (!QueryExport(oClient, m_sRWChkptSharePath, &bExists, &oFound) ||
+        bExists) {
       KeepRefusal(oCause);
       return false;
     }
@@ -378,8 +446,8 @@ bool CelerraSnapDevice::UnExposeChkPtNFS(ManageCelerra& oClient,
                      m_sRWChkptSharePath.c_str());
     return true;
   }
-  m_bRemovedExport = true;
-  m_sExportMoverId = sMoverId;
+  m_oMountWork.bRemovedExport = true;
+  m_oMountWork.sExportMoverId = sMoverId;
   m_pSnapInfo->Log(1, kUnExposeTag, "%s", "Successfully deleted the NFS share");
   return true;
 }
@@ -406,15 +474,20 @@ bool CelerraSnapDevice::GetGUIMountShareName(bool& bFlag,
   return true;
 }
 
-bool CelerraSnapDevice::DeleteRWChkPtAfterUnmount(ManageCelerra& oClient,
-                                                  const char* pszTag) {
+bool CelerraSnapDevice::DeleteRWChkPtAfterUnmount(
+    ManageCelerra& oClient, const char* pszTag,
+    const std::string& sSourcePath) {
   if (m_pSnapInfo == nullptr) return false;
-  if (m_bRWChkptGone) return true;
+  CelerraMountWork& oWork = m_oMountWork;
+  if (oWork.bRWChkptGone) return true;
   if (m_sRWChkptId.empty()) {
     // No id means no writable checkpoint was recorded: a DeleteChkPt with
     // an empty id would only be refused by the file server.
     m_pSnapInfo->Log(1, pszTag, "No RW checkpoint to delete for chkpt:[%s]",
                      m_sChkptName.c_str());
+    if (m_sBaselineChkptId.empty() && !m_bMountInfoLoaded) {
+      RemoveUnexportedRWChkpt(oClient, sSourcePath, pszTag);
+    }
     return true;
   }
   if (oClient.DeleteChkPt(m_sRWChkptId, m_sBaselineChkptId, false)) {
@@ -435,14 +508,16 @@ bool CelerraSnapDevice::DeleteRWChkPtAfterUnmount(ManageCelerra& oClient,
   KeepRefusal(oCause);
   m_pSnapInfo->Log(2, pszTag, "Error:Failed to delete RW checkpoint:[%s]",
                    m_sRWChkptName.c_str());
-  if (m_bRemovedExport) {
-    // The writable checkpoint stays mapped: so does its export.
+  if (oWork.bRemovedExport) {
+    // The writable checkpoint stays mapped: so does its export, on the data
+    // mover it was removed from. Its hosts are those a map of this record
+    // gives it, which every record sharing the view needed too.
     std::vector<std::string> vAccessHosts, vRWHosts, vRootHosts;
     MountHostLists(m_bIsVMware ? m_sESXName : ZkLocalHostName(), vAccessHosts,
                    vRWHosts, vRootHosts);
     if (NamesAHost(vAccessHosts) &&
-        oClient.CreateNFSShare(m_sRWChkptSharePath, m_sExportMoverId, false,
-                               vAccessHosts, vRWHosts, vRootHosts)) {
+        oClient.CreateNFSShare(m_sRWChkptSharePath, oWork.sExportMoverId,
+                               false, vAccessHosts, vRWHosts, vRootHosts)) {
       m_pSnapInfo->Log(2, pszTag,
                        "Restored NFS share [%s] of RW checkpoint [%s], which "
                        "stays",
@@ -455,4 +530,65 @@ bool CelerraSnapDevice::DeleteRWChkPtAfterUnmount(ManageCelerra& oClient,
     }
   }
   return false;
+}
+
+void CelerraSnapDevice::RemoveUnexportedRWChkpt(ManageCelerra& oClient,
+                                                const std::string& sSourcePath,
+                                                const char* pszTag) {
+  const std::string sName = m_sChkptName + "_RW";
+  bool bPresent = false;
+  CelerraChkPtInfo oFound;
+  auto fnLeft = [&](const CelerraChkPtInfo& oChkpt) {
+    return oChkpt.sChkptName == sName &&
+           oChkpt.sBaselineChkptId == m_sChkptId && !m_sChkptId.empty() &&
+           !oChkpt.sChkptId.empty();
+  };
+  if (!FindChkpt(oClient, fnLeft, &bPresent, &oFound)) {
+    m_pSnapInfo->Log(2, pszTag,
+                     "Warning: Unable to list the checkpoints: a RW chkpt "
+                     "[%s] left by a map of chkpt [%s] is not looked for",
+                     sName.c_str(), m_sChkptName.c_str());
+    ForgetHandledRefusal(oClient);
+    return;
+  }
+  if (!bPresent) return;
+  std::string sSharePath;
+  bool bExported = true;
+  _CelerraViewExport oExport;
+  if (!Celerra_GetSnapDeviceNameWithManageCelerra(
+          oClient, sSourcePath, m_oStorageResource.sPFSId, oFound.sChkptId,
+          sName, sSharePath) ||
+      !QueryExport(oClient, sSharePath, &bExported, &oExport)) {
+    m_pSnapInfo->Log(2, pszTag,
+                     "Warning: RW chkpt [%s] id [%s] of chkpt [%s] is on the "
+                     "file server and its NFS share could not be looked up: "
+                     "left alone",
+                     sName.c_str(), oFound.sChkptId.c_str(),
+                     m_sChkptName.c_str());
+    ForgetHandledRefusal(oClient);
+    return;
+  }
+  ForgetHandledRefusal(oClient);
+  if (bExported) {
+    m_pSnapInfo->Log(1, pszTag,
+                     "RW chkpt [%s] id [%s] of chkpt [%s] is exported as NFS "
+                     "share [%s], which another device may use: left alone",
+                     sName.c_str(), oFound.sChkptId.c_str(),
+                     m_sChkptName.c_str(), sSharePath.c_str());
+    return;
+  }
+  if (oClient.DeleteChkPt(oFound.sChkptId, "", false)) {
+    m_pSnapInfo->Log(1, pszTag,
+                     "Deleted RW chkpt [%s] id [%s] of chkpt [%s], which a map "
+                     "left without an NFS share",
+                     sName.c_str(), oFound.sChkptId.c_str(),
+                     m_sChkptName.c_str());
+    return;
+  }
+  m_pSnapInfo->Log(2, pszTag,
+                   "Warning: Unable to delete RW chkpt [%s] id [%s] of chkpt "
+                   "[%s], which a map left without an NFS share",
+                   sName.c_str(), oFound.sChkptId.c_str(),
+                   m_sChkptName.c_str());
+  ForgetHandledRefusal(oClient);
 }

@@ -63,7 +63,7 @@ bool CelerraSnapDeviceNfs::ExposeChkPt(ManageCelerra& oClient,
 
 bool CelerraSnapDeviceNfs::UnExposeChkPt(ManageCelerra& oClient) {
   if (!UnExposeChkPtNFS(oClient, m_sShareName, m_sMoverId)) return false;
-  return DeleteRWChkPtAfterUnmount(oClient, kNfsUnExposeTag);
+  return DeleteRWChkPtAfterUnmount(oClient, kNfsUnExposeTag, m_sShareName);
 }
 
 // ---- NAS file system ----
@@ -98,28 +98,44 @@ bool CelerraSnapDeviceNAS::UnExposeChkPt(ManageCelerra& oClient) {
                      "Error:Failed to get snap device");
     return false;
   }
+  // The mount request source the host gives now; false when it cannot
+  // tell.
+  auto fnGUIMountNow = [&](bool* pbGUIMount) {
+    int nSource = 0;
+    if (m_pSnapInfo->GetIntValue(ZKSO::GET_VALUE_VOLSNAP_OP_SOURCE,
+                                 &nSource) == 1) {
+      return false;
+    }
+    *pbGUIMount = nSource != 2;
+    return true;
+  };
   if (sSnapDevice.empty()) {
     m_pSnapInfo->LogMessage(1, "Checkpoint not exposed. No need to unexpose");
-  } else {
-    // The map chose the export's source path by the mount request source;
-    // the clone identifier it wrote tells which (see FormSnapDevice).
-    _CelerraSnapDeviceIdentifier oClone;
-    CelerraUtils::ParseDeviceIdentifier(sSnapDevice, oClone);
-    bool bGUIMount = oClone.sExportPath != oClone.sLunUUID;
-    if (!bGUIMount && m_sPath != m_sMoverMountPath) {
-      // Without a part below the mount point both sources form the same
-      // clone: the host's mount request source tells which the map used.
-      int nSource = 0;
-      if (m_pSnapInfo->GetIntValue(ZKSO::GET_VALUE_VOLSNAP_OP_SOURCE,
-                                   &nSource) != 1) {
-        bGUIMount = nSource != 2;
-      }
+    bool bGUIMount = false;
+    if (m_sPath == m_sMoverMountPath || !fnGUIMountNow(&bGUIMount)) {
+      bGUIMount = false;
     }
-    const std::string& sSourcePath = bGUIMount ? m_sMoverMountPath : m_sPath;
-    const std::string sMover =
-        ExportingMover(oClient, m_pSnapInfo, kNASUnExposeTag, m_sVdmId,
-                       m_bIsVdm, ExportStep::kUnmount);
-    if (!UnExposeChkPtNFS(oClient, sSourcePath, sMover)) return false;
+    return DeleteRWChkPtAfterUnmount(
+        oClient, kNASUnExposeTag, bGUIMount ? m_sMoverMountPath : m_sPath);
   }
-  return DeleteRWChkPtAfterUnmount(oClient, kNASUnExposeTag);
+  // The map chose the export's source path by the mount request source; the
+  // clone identifier it wrote tells which (see FormSnapDevice): the mover
+  // mount path when the clone's identifier differs from its export path,
+  // this device's path otherwise. Only when there is no part below the
+  // mount point, and the two paths differ, do both sources form the same
+  // clone: then the host's mount request source tells which the map used.
+  _CelerraSnapDeviceIdentifier oClone;
+  CelerraUtils::ParseDeviceIdentifier(sSnapDevice, oClone);
+  bool bGUIMount = oClone.sExportPath != oClone.sLunUUID;
+  const bool bNothingBelow = m_sPath.size() <= m_sMoverMountPath.size();
+  if (!bGUIMount && bNothingBelow && m_sPath != m_sMoverMountPath) {
+    bool bNow = false;
+    if (fnGUIMountNow(&bNow)) bGUIMount = bNow;
+  }
+  const std::string& sSourcePath = bGUIMount ? m_sMoverMountPath : m_sPath;
+  const std::string sMover =
+      ExportingMover(oClient, m_pSnapInfo, kNASUnExposeTag, m_sVdmId, m_bIsVdm,
+                     ExportStep::kUnmount);
+  if (!UnExposeChkPtNFS(oClient, sSourcePath, sMover)) return false;
+  return DeleteRWChkPtAfterUnmount(oClient, kNASUnExposeTag, sSourcePath);
 }

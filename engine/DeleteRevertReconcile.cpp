@@ -88,17 +88,35 @@ class RevertOperation : public RecordOperation {
     oRecord.Log(1, m_oFrame.Tag(), "Reverting PFS:[%s] from chkpt:[%s]",
                 oDevice.GetStorageResource().sPFSId.c_str(),
                 oDevice.GetChkptName().c_str());
+    // Records of one snapshot share its checkpoint and file system: the
+    // file system is restored once per call, as delete deletes once.
+    const RestoreKey oKey{HostOf(oDevice), oDevice.GetStorageResource().sPFSId,
+                          oDevice.GetChkptId(), oDevice.GetBaselineChkptId()};
+    if (m_sRestored.count(oKey) != 0) {
+      oRecord.Log(1, m_oFrame.Tag(),
+                  "PFS [%s] was restored from chkpt [%s] id [%s] for another "
+                  "device of this request",
+                  oDevice.GetStorageResource().sPFSId.c_str(),
+                  oDevice.GetChkptName().c_str(), oDevice.GetChkptId().c_str());
+      return true;
+    }
     if (!oDevice.RevertFSFromChkPt(m_oClient)) {
       oRecord.Log(2, m_oFrame.Tag(), "%s",
                   "Error: Failed to revert FS from chkpt!");
       return false;
     }
+    m_sRestored.insert(oKey);
     return true;
   }
 
  private:
+  // Control host, file system, checkpoint id and baseline id of a restore.
+  using RestoreKey =
+      std::tuple<std::string, std::string, std::string, std::string>;
+
   OperationFrame& m_oFrame;
   ManageCelerra m_oClient;
+  std::set<RestoreKey> m_sRestored;  // in this call
 };
 
 class ReconcileOperation : public RecordOperation {

@@ -8,6 +8,7 @@
 #include <new>
 #include <set>
 #include <string>
+#include <tuple>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -22,26 +23,29 @@ namespace {
 // Length of the buffer the status print reads each snap device into.
 const uint16_t kSnapDeviceBufferLength = 4096;
 
-// A snapshot's writable view in one call: control host and checkpoint id.
-using ViewKey = std::pair<std::string, std::string>;
+// A snapshot's writable view in one call: control host, checkpoint id and
+// the writable checkpoint's name.
+using ViewKey = std::tuple<std::string, std::string, std::string>;
 
 ViewKey KeyOf(CelerraSnapDevice& oDevice) {
-  return ViewKey(HostOf(oDevice), oDevice.GetChkptId());
+  return ViewKey(HostOf(oDevice), oDevice.GetChkptId(),
+                 oDevice.GetRWChkptName());
 }
 
-// The record's mount metadata as stored, read without a trace in its job
-// log; empty when it has none or cannot be read.
+// The record's mount metadata as stored; empty when it has none or cannot
+// be read.
 std::string MountText(ZKSO::SnapInfo& oRecord) {
-  std::vector<char> vBuffer(kSnapDeviceBufferLength + 1, '\0');
-  uint16_t nSize = kSnapDeviceBufferLength;
-  int nResult = oRecord.GetMetaData(SM_MDT_SNAP_MOUNT, vBuffer.data(), &nSize);
-  if (nResult == 2 && nSize > 0 && nSize < UINT16_MAX) {
-    vBuffer.assign(static_cast<size_t>(nSize) + 1, '\0');
-    nResult = oRecord.GetMetaData(SM_MDT_SNAP_MOUNT, vBuffer.data(), &nSize);
-  }
-  if (nResult != 0) return std::string();
-  return std::string(vBuffer.data(), strnlen(vBuffer.data(), vBuffer.size()));
+  std::string sText;
+  CelerraSnapDevice::ReadMountText(oRecord, &sText);
+  return sText;
 }
+
+// A writable view made or taken over in this call, as the next record of
+// its snapshot may use it.
+struct KnownView {
+  std::string sRWChkptId;
+  _CelerraViewExport oExport;
+};
 
 // The file server refusal that stopped the record in hand, taken when the
 // step failed: an undo sent after it may fail too and replace the client's
@@ -87,12 +91,15 @@ class MapOperation : public RecordOperation {
     GiveCredentials(oDevice, m_oClient);
     // Nothing is made for an export that could name no host.
     if (!oDevice.CheckMountHosts(m_sClientName)) {
+      oRecord.Log(2, m_oFrame.Tag(), "%s", "Error: Failed to expose RW chkpt!");
       m_oCause.Keep(oDevice, m_oClient);
       return false;
     }
     const ViewKey oKey = KeyOf(oDevice);
     auto it = m_mViews.find(oKey);
-    if (it != m_mViews.end()) oDevice.SetKnownRWChkptId(it->second);
+    if (it != m_mViews.end()) {
+      oDevice.SetKnownView(it->second.sRWChkptId, it->second.oExport);
+    }
     try {
       if (!oDevice.CreateRWChkPt(m_oClient)) {
         oRecord.Log(2, m_oFrame.Tag(), "%s",
@@ -118,7 +125,8 @@ class MapOperation : public RecordOperation {
     }
     if (oDevice.GetBaselineChkptId().empty() &&
         !oDevice.GetRWChkptId().empty()) {
-      m_mViews[oKey] = oDevice.GetRWChkptId();
+      m_mViews[oKey] = KnownView{oDevice.GetRWChkptId(),
+                                 oDevice.MountWork().oExport};
     }
     return true;
   }
@@ -159,9 +167,10 @@ class MapOperation : public RecordOperation {
   std::string m_sClientName;
   std::string m_sChkptName;  // of the record last read; for the stop line
   StopCause m_oCause;
-  // Writable checkpoint of each snapshot mapped in this call, by control
-  // host and checkpoint id: the snapshot's other records share it.
-  std::map<ViewKey, std::string> m_mViews;
+  // Writable view of each snapshot mapped in this call, by control host,
+  // checkpoint id and writable checkpoint name: the snapshot's other
+  // records share it when they would export it alike.
+  std::map<ViewKey, KnownView> m_mViews;
 };
 
 class UnmapOperation : public RecordOperation {
@@ -210,7 +219,8 @@ class UnmapOperation : public RecordOperation {
     // A writable checkpoint shared by records of one snapshot goes once.
     const bool bShared =
         oDevice.GetBaselineChkptId().empty() && !oDevice.GetRWChkptId().empty();
-    const ViewKey oKey(HostOf(oDevice), oDevice.GetRWChkptId());
+    const ViewKey oKey(HostOf(oDevice), oDevice.GetRWChkptId(),
+                       oDevice.GetRWChkptName());
     if (bShared && m_sRemoved.count(oKey) != 0) {
       oRecord.Log(1, m_oFrame.Tag(),
                   "RW chkpt [%s] id [%s] and its NFS share were removed for "

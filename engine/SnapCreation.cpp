@@ -30,16 +30,33 @@ struct StopReport {
 // After a refused CreateROChkPt: the checkpoint may be there all the same
 // (a reply lost, or a snap run twice). One query; a read-only checkpoint of
 // the file system with exactly that name and no baseline is the group's.
+// After a refused CreateROChkPt: one listing of every checkpoint of the
+// file server. A read-only checkpoint of that name on the group's own file
+// system is the one a lost reply made, and is adopted (*psId). One of that
+// name that is not (another file system's, a writable one) is a collision:
+// *psCollision says so. The client must say which file system each
+// checkpoint belongs to; when it does not, nothing is adopted. False when
+// nothing is adopted.
 bool FindMadeChkpt(ManageCelerra& oClient, const std::string& sPFSId,
-                   const std::string& sName, std::string* psId) {
+                   const std::string& sName, const std::string& sControlHost,
+                   std::string* psId, std::string* psCollision) {
   std::list<CelerraChkPtInfo> lChkpts;
-  if (!oClient.GetChkPointsInfo(sPFSId, lChkpts)) return false;
+  if (!oClient.GetChkPointsInfo("", lChkpts)) return false;
   for (const CelerraChkPtInfo& oChkpt : lChkpts) {
-    if (oChkpt.sChkptName == sName && oChkpt.sBaselineChkptId.empty() &&
-        !oChkpt.sChkptId.empty()) {
+    if (oChkpt.sChkptName != sName || oChkpt.sChkptId.empty()) continue;
+    if (oChkpt.sPFSId.empty()) return false;
+    if (oChkpt.sPFSId == sPFSId && oChkpt.sBaselineChkptId.empty()) {
       *psId = oChkpt.sChkptId;
       return true;
     }
+    *psCollision = "Checkpoint name [" + sName + "] is in use on control host [" +
+                   sControlHost + "] by " +
+                   (oChkpt.sBaselineChkptId.empty() ? "checkpoint"
+                                                    : "RW checkpoint") +
+                   " id [" + oChkpt.sChkptId + "] of file system [" +
+                   oChkpt.sPFSId + "], not of file system [" + sPFSId +
+                   "] that this snap is for: no checkpoint is created";
+    return false;
   }
   return false;
 }
@@ -208,8 +225,11 @@ ZKSO::ResultCode RunSnapCreation(ZKSO::SnapInfo** ppSnapInfo, int16_t nCount,
                 oResource.sStorageExtra, sName, sChkptId)) {
           oReport.oError = oErrorClient.GetLastError();
           oReport.bKept = true;
+          std::string sCollision;
           if (!FindMadeChkpt(oErrorClient, oResource.sPFSId, sName,
-                             &sChkptId)) {
+                             oEntry.oArrayCredentials.sHostName, &sChkptId,
+                             &sCollision)) {
+            if (!sCollision.empty()) oReport.sOwnReason = sCollision;
             throw 0;
           }
           oReport.bKept = false;

@@ -69,6 +69,10 @@ struct CelerraMountPointsInfo_t {
   std::string sOptions;
 };
 
+// Message code of a GetNFSInfo or DeleteNFSShare refused because no export
+// has that path (as the file server answers it).
+constexpr char kCelerraNoExportCode[] = "13691322370";
+
 class ManageCelerra {
  public:
   ManageCelerra();
@@ -108,7 +112,9 @@ class ManageCelerra {
                         bool& bOnVdm, std::string& sMoverId,
                         std::string& sSharePath,
                         std::vector<std::string>& vCifsServers);
-  // The export whose path equals sExportPath exactly.
+  // The export whose path equals sExportPath exactly. When there is none
+  // the command fails with message code kCelerraNoExportCode, which tells
+  // it apart from a failure to ask.
   bool GetNFSInfo(std::string sExportPath, std::string& sPFSId, bool& bOnVdm,
                   std::string& sMoverId, std::vector<std::string>& vAccessHosts,
                   std::vector<std::string>& vRWHosts,
