@@ -122,7 +122,8 @@ bool CelerraSnapDevice::WriteMountInfo(const char* pszTag) {
   CelerraMountWork& oWork = m_oMountWork;
   oWork.bMountInfoPending = false;
   try {
-    oWork.bMountInfoBefore = ReadMountText(*m_pSnapInfo, &oWork.sMountInfoBefore);
+    oWork.bMountInfoBefore =
+        ReadMountText(*m_pSnapInfo, &oWork.sMountInfoBefore);
     const std::string sText = m_sRWChkptName + "|" + m_sRWChkptId;
     const std::string sLine = "Setting Metadata [" + sText + "] for device [" +
                               m_sSnapSourceDevice + "]";
@@ -227,8 +228,8 @@ bool CelerraSnapDevice::ExposeChkPtNFS(ManageCelerra& oClient,
   CelerraMountWork& oWork = m_oMountWork;
   if (!oWork.bHostsKnown) {
     oWork.bHostLookupFailed =
-        !MountHostLists(sHost, oWork.oHosts.vAccessHosts,
-                        oWork.oHosts.vRWHosts, oWork.oHosts.vRootHosts);
+        !MountHostLists(sHost, oWork.oHosts.vAccessHosts, oWork.oHosts.vRWHosts,
+                        oWork.oHosts.vRootHosts);
     oWork.bHostsKnown = true;
   }
   if (oWork.bHostLookupFailed) {
@@ -318,8 +319,7 @@ bool CelerraSnapDevice::ExportToHosts(ManageCelerra& oClient,
     if (oWork.bKnownView) {
       bExists = true;
       oTheirs = oWork.oKnownExport;
-    } else if (!QueryExport(oClient, m_sRWChkptSharePath, &bExists,
-                            &oTheirs)) {
+    } else if (!QueryExport(oClient, m_sRWChkptSharePath, &bExists, &oTheirs)) {
       return false;  // the lookup's own failure is the reason
     }
     if (bExists) {
@@ -516,8 +516,8 @@ bool CelerraSnapDevice::DeleteRWChkPtAfterUnmount(
     MountHostLists(m_bIsVMware ? m_sESXName : ZkLocalHostName(), vAccessHosts,
                    vRWHosts, vRootHosts);
     if (NamesAHost(vAccessHosts) &&
-        oClient.CreateNFSShare(m_sRWChkptSharePath, oWork.sExportMoverId,
-                               false, vAccessHosts, vRWHosts, vRootHosts)) {
+        oClient.CreateNFSShare(m_sRWChkptSharePath, oWork.sExportMoverId, false,
+                               vAccessHosts, vRWHosts, vRootHosts)) {
       m_pSnapInfo->Log(2, pszTag,
                        "Restored NFS share [%s] of RW checkpoint [%s], which "
                        "stays",

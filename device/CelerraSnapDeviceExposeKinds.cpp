@@ -102,8 +102,8 @@ bool CelerraSnapDeviceNAS::UnExposeChkPt(ManageCelerra& oClient) {
   // tell.
   auto fnGUIMountNow = [&](bool* pbGUIMount) {
     int nSource = 0;
-    if (m_pSnapInfo->GetIntValue(ZKSO::GET_VALUE_VOLSNAP_OP_SOURCE,
-                                 &nSource) == 1) {
+    if (m_pSnapInfo->GetIntValue(ZKSO::GET_VALUE_VOLSNAP_OP_SOURCE, &nSource) ==
+        1) {
       return false;
     }
     *pbGUIMount = nSource != 2;
@@ -115,8 +115,8 @@ bool CelerraSnapDeviceNAS::UnExposeChkPt(ManageCelerra& oClient) {
     if (m_sPath == m_sMoverMountPath || !fnGUIMountNow(&bGUIMount)) {
       bGUIMount = false;
     }
-    return DeleteRWChkPtAfterUnmount(
-        oClient, kNASUnExposeTag, bGUIMount ? m_sMoverMountPath : m_sPath);
+    return DeleteRWChkPtAfterUnmount(oClient, kNASUnExposeTag,
+                                     bGUIMount ? m_sMoverMountPath : m_sPath);
   }
   // The map chose the export's source path by the mount request source; the
   // clone identifier it wrote tells which (see FormSnapDevice): the mover
@@ -127,7 +127,7 @@ bool CelerraSnapDeviceNAS::UnExposeChkPt(ManageCelerra& oClient) {
   _CelerraSnapDeviceIdentifier oClone;
   CelerraUtils::ParseDeviceIdentifier(sSnapDevice, oClone);
   bool bGUIMount = oClone.sExportPath != oClone.sLunUUID;
-  const bool bNothingBelow = m_sPath.size() <= m_sMoverMountPath.size();
+  const bool bNothingBelow = RelativePath().empty();
   if (!bGUIMount && bNothingBelow && m_sPath != m_sMoverMountPath) {
     bool bNow = false;
     if (fnGUIMountNow(&bNow)) bGUIMount = bNow;

@@ -224,26 +224,28 @@ bool CelerraSnapDeviceNAS::FindMover(
   return false;
 }
 
-bool CelerraSnapDeviceNAS::FormSnapDevice(const std::string& sSharePath) {
-  // Exposure is always NFS (m_eExposeType 2).
-  m_oSnapDeviceIdentifier.sType = "nfs";
-  // The part of the path below the file system's mount point. A path on a
-  // VDM may name the mount point as the VDM sees it (/fs3/ds2 for
-  // /root_vdm_3/fs3): the clone then still reaches the same directory.
+std::string CelerraSnapDeviceNAS::RelativePath() const {
   auto Below = [this](const std::string& sMountPoint) {
     return m_sPath.size() > sMountPoint.size() &&
            m_sPath.compare(0, sMountPoint.size(), sMountPoint) == 0 &&
            m_sPath[sMountPoint.size()] == '/';
   };
-  std::string sRelative;
-  if (Below(m_sMoverMountPath)) {
-    sRelative = m_sPath.substr(m_sMoverMountPath.size());
-  } else if (!m_sMountPath.empty() && m_sMountPath != "/" &&
-             Below(m_sMountPath)) {
-    sRelative = m_sPath.substr(m_sMountPath.size());
-  } else if (m_sPath.size() > m_sMoverMountPath.size()) {
-    sRelative = m_sPath.substr(m_sMoverMountPath.size());
+  if (Below(m_sMoverMountPath)) return m_sPath.substr(m_sMoverMountPath.size());
+  if (!m_sMountPath.empty() && m_sMountPath != "/" && Below(m_sMountPath)) {
+    return m_sPath.substr(m_sMountPath.size());
   }
+  if (m_sPath.size() > m_sMoverMountPath.size()) {
+    return m_sPath.substr(m_sMoverMountPath.size());
+  }
+  return std::string();
+}
+
+bool CelerraSnapDeviceNAS::FormSnapDevice(const std::string& sSharePath) {
+  // Exposure is always NFS (m_eExposeType 2).
+  m_oSnapDeviceIdentifier.sType = "nfs";
+  // The clone still reaches the same directory, however the path names
+  // the mount point.
+  const std::string sRelative = RelativePath();
   m_oSnapDeviceIdentifier.sPath = "/" + m_sChkptName + sRelative;
   m_oSnapDeviceIdentifier.sLunUUID =
       m_bGUIMount ? sSharePath + sRelative : sSharePath;

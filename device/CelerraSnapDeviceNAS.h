@@ -30,6 +30,11 @@ class CelerraSnapDeviceNAS : public CelerraSnapDevice {
 
   // The stored file system fields, in order (base fields first).
   FieldList FSMetaDataFields() const;
+  // The part of the path below the file system's mount point, as the snap
+  // clone identifier carries it ("" at the mount point). A path on a VDM
+  // may name the mount point as the VDM sees it (/fs3/ds2 for
+  // /root_vdm_3/fs3).
+  std::string RelativePath() const;
 
  private:
   // PopulateDetails without its failure report: CIFS servers (cached), the

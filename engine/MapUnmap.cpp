@@ -125,8 +125,8 @@ class MapOperation : public RecordOperation {
     }
     if (oDevice.GetBaselineChkptId().empty() &&
         !oDevice.GetRWChkptId().empty()) {
-      m_mViews[oKey] = KnownView{oDevice.GetRWChkptId(),
-                                 oDevice.MountWork().oExport};
+      m_mViews[oKey] =
+          KnownView{oDevice.GetRWChkptId(), oDevice.MountWork().oExport};
     }
     return true;
   }

@@ -49,13 +49,13 @@ bool FindMadeChkpt(ManageCelerra& oClient, const std::string& sPFSId,
       *psId = oChkpt.sChkptId;
       return true;
     }
-    *psCollision = "Checkpoint name [" + sName + "] is in use on control host [" +
-                   sControlHost + "] by " +
-                   (oChkpt.sBaselineChkptId.empty() ? "checkpoint"
-                                                    : "RW checkpoint") +
-                   " id [" + oChkpt.sChkptId + "] of file system [" +
-                   oChkpt.sPFSId + "], not of file system [" + sPFSId +
-                   "] that this snap is for: no checkpoint is created";
+    *psCollision =
+        "Checkpoint name [" + sName + "] is in use on control host [" +
+        sControlHost + "] by " +
+        (oChkpt.sBaselineChkptId.empty() ? "checkpoint" : "RW checkpoint") +
+        " id [" + oChkpt.sChkptId + "] of file system [" + oChkpt.sPFSId +
+        "], not of file system [" + sPFSId +
+        "] that this snap is for: no checkpoint is created";
     return false;
   }
   return false;

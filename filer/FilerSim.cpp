@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <map>
 #include <stdexcept>
 
@@ -304,6 +305,16 @@ Status Journal(std::vector<JournalEntry>* out) {
 Status ResetJournal() {
   return WithStore([](FilerStore& store) { store.ClearJournal(); });
 }
+
+namespace {
+std::atomic<bool> g_chkpt_lists_without_fs{false};
+}  // namespace
+
+void SetChkptListsWithoutFs(bool without_fs) {
+  g_chkpt_lists_without_fs = without_fs;
+}
+
+bool ChkptListsWithoutFs() { return g_chkpt_lists_without_fs; }
 
 // --- Inspection ------------------------------------------------------------
 

@@ -114,6 +114,12 @@ Status GetLatency(std::chrono::milliseconds* out);
 Status Journal(std::vector<JournalEntry>* out);
 Status ResetJournal();
 
+// Makes this process's clients answer GetChkPointsInfo without saying which
+// file system each checkpoint belongs to (sPFSId left empty), as a client
+// library that does not fill it would. For tests; off by default.
+void SetChkptListsWithoutFs(bool without_fs);
+bool ChkptListsWithoutFs();
+
 // --- Inspection ------------------------------------------------------------
 
 // Checkpoints of one control host (every control host when empty), oldest

@@ -6,6 +6,7 @@
 #include "filer/FilerErrors.h"
 #include "filer/FilerModel.h"
 #include "filer/FilerRuntime.h"
+#include "filer/FilerSim.h"
 #include "filer/FilerText.h"
 
 using zkfiler::FilerStore;
@@ -151,6 +152,9 @@ bool ManageCelerra::GetChkPointsInfo(std::string sPFSId,
                    [&](FilerStore& store, const ServerRow& server) {
                      found = zkfiler::model::Checkpoints(store, server, sPFSId);
                    });
+    if (ok && zkfiler::ChkptListsWithoutFs()) {
+      for (CelerraChkPtInfo& oChkpt : found) oChkpt.sPFSId.clear();
+    }
     if (ok) lChkpts.swap(found);
     return ok;
   });
