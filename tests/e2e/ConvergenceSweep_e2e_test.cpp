@@ -6,6 +6,8 @@
 //   - taking effect with its reply lost once,
 //   - and as the last command of a host killed right after it: nothing sent
 //     later takes effect, and the host stores nothing of the call;
+//   - refused once while every query that could follow it (the checkpoint
+//     listing, the export lookup) is refused too, or loses its reply;
 // then the same operation is repeated without the fault on what the host
 // kept. Every record must end at success and tell the truth about the file
 // server after every call; unmapping and deleting everything must then
@@ -19,7 +21,17 @@
 namespace zke2e {
 namespace {
 
-enum class Fault { kRefused, kReplyLost, kKilledAfter };
+enum class Fault {
+  kRefused,
+  kReplyLost,
+  kKilledAfter,
+  kRefusedQueriesRefused,
+  kRefusedQueriesLost,
+};
+
+const Fault kAllFaults[] = {Fault::kRefused, Fault::kReplyLost,
+                            Fault::kKilledAfter, Fault::kRefusedQueriesRefused,
+                            Fault::kRefusedQueriesLost};
 
 const char* Name(Fault eFault) {
   switch (eFault) {
@@ -29,6 +41,10 @@ const char* Name(Fault eFault) {
       return "reply lost";
     case Fault::kKilledAfter:
       return "killed after";
+    case Fault::kRefusedQueriesRefused:
+      return "refused, queries refused";
+    case Fault::kRefusedQueriesLost:
+      return "refused, queries' replies lost";
   }
   return "?";
 }
@@ -52,9 +68,7 @@ std::vector<std::string> ServerState() {
   return v;
 }
 
-class ConvergenceSweepTest
-    : public SweepTest,
-      public ::testing::WithParamInterface<std::tuple<Op, int>> {
+class ConvergenceSweepBase : public SweepTest {
  protected:
   void ArmAt(Fault eFault, int64_t nPosition) {
     zkfiler::FaultRule oRule;
@@ -65,6 +79,17 @@ class ConvergenceSweepTest
     oRule.lost_reply = eFault == Fault::kReplyLost;
     const zkfiler::Status oStatus = zkfiler::ArmFault(oRule);
     ASSERT_TRUE(oStatus.ok()) << oStatus.ToString();
+    if (eFault != Fault::kRefusedQueriesRefused &&
+        eFault != Fault::kRefusedQueriesLost) {
+      return;
+    }
+    for (const char* pszQuery : {"GetChkPointsInfo", "GetNFSInfo"}) {
+      zkfiler::FaultRule oQuery;
+      oQuery.command = pszQuery;
+      oQuery.mode = zkfiler::FaultMode::kAlways;
+      oQuery.lost_reply = eFault == Fault::kRefusedQueriesLost;
+      ASSERT_TRUE(zkfiler::ArmFault(oQuery).ok());
+    }
   }
 
   // Runs eOp on the records, checks them, and carries them on.
@@ -79,7 +104,17 @@ class ConvergenceSweepTest
     CheckRun(eOp, eResult, v, vBefore);
     return CarryAll(v);
   }
+  // The commands a clean run of fnRun sends.
+  std::vector<zkfiler::JournalEntry> CleanJournal() {
+    std::vector<zkfiler::JournalEntry> vJournal;
+    EXPECT_TRUE(zkfiler::Journal(&vJournal).ok());
+    return vJournal;
+  }
 };
+
+class ConvergenceSweepTest
+    : public ConvergenceSweepBase,
+      public ::testing::WithParamInterface<std::tuple<Op, int>> {};
 
 TEST_P(ConvergenceSweepTest, EveryCommandFailingOnceThenRepeated) {
   const Op eOp = std::get<0>(GetParam());
@@ -97,8 +132,7 @@ TEST_P(ConvergenceSweepTest, EveryCommandFailingOnceThenRepeated) {
 
   int nRuns = 0;
   for (int64_t nPosition = 1; nPosition <= nCommands; ++nPosition) {
-    for (Fault eFault :
-         {Fault::kRefused, Fault::kReplyLost, Fault::kKilledAfter}) {
+    for (Fault eFault : kAllFaults) {
       SCOPED_TRACE(std::string(Name(eOp)) + ", " + std::to_string(m_nPerGroup) +
                    " per group: command " + std::to_string(nPosition) + " (" +
                    vJournal[nPosition - 1].command + ") " + Name(eFault));
@@ -129,8 +163,180 @@ TEST_P(ConvergenceSweepTest, EveryCommandFailingOnceThenRepeated) {
       if (HasFailure()) return;
     }
   }
-  EXPECT_EQ(3 * nCommands, nRuns);
+  EXPECT_EQ(5 * nCommands, nRuns);
   RecordProperty("runs", nRuns);
+}
+
+// An NFS record and a VMware record of one snapshot need its one writable
+// view exported to different hosts. Beside the groups of the sweep above
+// they are mapped in one call (the NFS record first), or the VMware record
+// alone after the others mapped. Whatever fails, and after the repeat, the
+// VMware record is refused and never changes the NFS record's view; the
+// full teardown leaves the file server as before prepare.
+class MixedHostsSweepTest
+    : public ConvergenceSweepBase,
+      public ::testing::WithParamInterface<std::tuple<bool, int>> {
+ protected:
+  // The request, prepared and snapped (and, for two calls, mapped but for
+  // the VMware record, which comes last).
+  std::vector<zkref::MemSnapInfo*> Ready(bool bOneCall) {
+    InstallFileServers();
+    SetNow(m_nNow + 200000);
+    std::vector<zkref::MemSnapInfo*> v = NewRequest();
+    v.push_back(VMware(NewRecord(NfsExportDevice("/fs1", kNas1, true), "g1")));
+    std::vector<Op> vSteps = {Op::kPrepare, Op::kSnap};
+    for (Op eStep : vSteps) {
+      EXPECT_EQ(ZKSO::RESULT_SUCCESS, RunOp(eStep, v)) << m_oSink.Dump();
+      v = CarryAll(v);
+    }
+    if (!bOneCall) {
+      std::vector<zkref::MemSnapInfo*> vOthers(v.begin(), v.end() - 1);
+      EXPECT_EQ(ZKSO::RESULT_SUCCESS, RunOp(Op::kMap, vOthers))
+          << m_oSink.Dump();
+      vOthers = CarryAll(vOthers);
+      vOthers.push_back(Carry(*v.back()));
+      v = vOthers;
+    }
+    EXPECT_TRUE(zkfiler::ResetJournal().ok());
+    return v;
+  }
+  static std::vector<zkref::MemSnapInfo*> Target(
+      const std::vector<zkref::MemSnapInfo*>& v, bool bOneCall) {
+    if (bOneCall) return v;
+    return {v.back()};
+  }
+};
+
+TEST_P(MixedHostsSweepTest, TheRecordForOtherHostsNeverTakesTheViewOver) {
+  const bool bOneCall = std::get<0>(GetParam());
+  m_nPerGroup = std::get<1>(GetParam());
+  InstallFileServers();
+  const std::vector<std::string> vBeforePrepare = ServerState();
+
+  std::vector<zkref::MemSnapInfo*> v = Ready(bOneCall);
+  RunOp(Op::kMap, Target(v, bOneCall));
+  const std::vector<zkfiler::JournalEntry> vJournal = CleanJournal();
+  const int64_t nCommands = static_cast<int64_t>(vJournal.size());
+  ASSERT_GT(nCommands, 0);
+
+  for (int64_t nPosition = 1; nPosition <= nCommands; ++nPosition) {
+    for (Fault eFault : kAllFaults) {
+      SCOPED_TRACE(std::string(bOneCall ? "one call" : "two calls") +
+                   ", command " + std::to_string(nPosition) + " (" +
+                   vJournal[nPosition - 1].command + ") " + Name(eFault));
+      v = Ready(bOneCall);
+      const std::vector<std::string> vBeforeMap = ServerState();
+      std::vector<zkref::MemSnapInfo*> vTarget = Target(v, bOneCall);
+      const std::vector<zkref::MemSnapInfo*> vKept = CarryAll(vTarget);
+      m_oSink.Clear();
+      ArmAt(eFault, nPosition);
+      std::vector<zkref::MemSnapInfo*> vNext;
+      if (eFault == Fault::kKilledAfter) {
+        RunOp(Op::kMap, vTarget);
+        vNext = vKept;
+      } else {
+        vNext = RunChecked(Op::kMap, vTarget, false);
+      }
+      ASSERT_TRUE(zkfiler::ClearFaults().ok());
+      // The VMware record's own map changes nothing.
+      if (!bOneCall) {
+        EXPECT_EQ(vBeforeMap, ServerState());
+      }
+
+      const std::vector<zkref::MemSnapInfo*> vRepeat = vNext;
+      vNext = RunChecked(Op::kMap, vRepeat, false);
+      const zkref::MemSnapInfo& oVMware = *vRepeat.back();
+      EXPECT_EQ(ZKSO::MAP_FAILED, oVMware.nStatus);
+      EXPECT_NE(std::string::npos, oVMware.sJPRText.find("is in the way"))
+          << oVMware.sJPRText;
+      EXPECT_EQ(0u, oVMware.mMetaData.count(SM_MDT_SNAP_MOUNT));
+      for (size_t i = 0; i + 1 < vRepeat.size(); ++i) {
+        EXPECT_EQ(ZKSO::MAP_SUCCESS, vRepeat[i]->nStatus)
+            << vRepeat[i]->sSourceDevice;
+      }
+      if (!bOneCall) {
+        EXPECT_EQ(vBeforeMap, ServerState());
+      }
+
+      // Everything taken down, the VMware record with the rest.
+      std::vector<zkref::MemSnapInfo*> vAll;
+      if (bOneCall) {
+        vAll = vNext;
+      } else {
+        vAll =
+            CarryAll(std::vector<zkref::MemSnapInfo*>(v.begin(), v.end() - 1));
+        vAll.push_back(vNext.back());
+      }
+      vAll = RunChecked(Op::kUnmap, vAll, true);
+      vAll = RunChecked(Op::kDelete, vAll, true);
+      EXPECT_EQ(vBeforePrepare, ServerState());
+      if (HasFailure()) return;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Calls, MixedHostsSweepTest,
+    ::testing::Combine(::testing::Bool(), ::testing::Values(1, 2)),
+    [](const ::testing::TestParamInfo<std::tuple<bool, int>>& oInfo) {
+      return std::string(std::get<0>(oInfo.param) ? "one_call" : "two_calls") +
+             "_" + std::to_string(std::get<1>(oInfo.param)) + "_per_group";
+    });
+
+// Two file systems of one control host whose groups ask for one checkpoint
+// name: whatever fails, and after the repeat, the second group never holds
+// the first one's checkpoint; deleting the first leaves the file server as
+// before prepare.
+TEST_F(ConvergenceSweepBase, SnapOfTwoFileSystemsAskingOneNameNeverCrosses) {
+  InstallFileServers();
+  const std::vector<std::string> vBeforePrepare = ServerState();
+  auto fnReady = [&]() {
+    InstallFileServers();
+    SetNow(m_nNow + 200000);
+    std::vector<zkref::MemSnapInfo*> v = {
+        NewRecord(NfsExportDevice("/fs1", kNas1, false), "night"),
+        WithMountSource(NewRecord(NasDevice("/fs2/ds1", kNas1, false), "night"),
+                        1)};
+    EXPECT_EQ(ZKSO::RESULT_SUCCESS, RunOp(Op::kPrepare, v)) << m_oSink.Dump();
+    v = CarryAll(v);
+    EXPECT_EQ(v[0]->sSnapName, v[1]->sSnapName);
+    EXPECT_TRUE(zkfiler::ResetJournal().ok());
+    return v;
+  };
+  std::vector<zkref::MemSnapInfo*> v = fnReady();
+  RunOp(Op::kSnap, v);
+  const std::vector<zkfiler::JournalEntry> vJournal = CleanJournal();
+  const int64_t nCommands = static_cast<int64_t>(vJournal.size());
+
+  for (int64_t nPosition = 1; nPosition <= nCommands; ++nPosition) {
+    for (Fault eFault : kAllFaults) {
+      SCOPED_TRACE("command " + std::to_string(nPosition) + " (" +
+                   vJournal[nPosition - 1].command + ") " + Name(eFault));
+      v = fnReady();
+      const std::vector<zkref::MemSnapInfo*> vKept = CarryAll(v);
+      m_oSink.Clear();
+      ArmAt(eFault, nPosition);
+      std::vector<zkref::MemSnapInfo*> vNext;
+      if (eFault == Fault::kKilledAfter) {
+        RunOp(Op::kSnap, v);
+        vNext = vKept;
+      } else {
+        vNext = RunChecked(Op::kSnap, v, false);
+      }
+      ASSERT_TRUE(zkfiler::ClearFaults().ok());
+      const std::vector<zkref::MemSnapInfo*> vRepeat = vNext;
+      vNext = RunChecked(Op::kSnap, vRepeat, false);
+      EXPECT_NE(std::string::npos, vRepeat[1]->sJPRText.find("is in use"))
+          << vRepeat[1]->sJPRText;
+      EXPECT_EQ(ZKSO::SNAP_SUCCESS, vNext[0]->nStatus);
+      EXPECT_NE(ZKSO::SNAP_SUCCESS, vNext[1]->nStatus);
+      EXPECT_EQ(0u, vNext[1]->mMetaData.count(SM_MDT_SNAP_UUID));
+      std::vector<zkref::MemSnapInfo*> vFirst = {vNext[0]};
+      RunChecked(Op::kDelete, vFirst, true);
+      EXPECT_EQ(vBeforePrepare, ServerState());
+      if (HasFailure()) return;
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(

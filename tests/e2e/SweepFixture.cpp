@@ -179,6 +179,25 @@ bool SweepTest::CheckpointExists(const std::string& sHost,
   }
   return false;
 }
+std::string SweepTest::MountAddressOf(const zkref::MemSnapInfo& oRecord) {
+  _CelerraSnapDeviceIdentifier oSource;
+  CelerraUtils::ParseDeviceIdentifier(oRecord.sSourceDevice, oSource);
+  const bool bVMware =
+      oSource.sKemType == "vmware" && !oRecord.sHostIdentifier.empty();
+  return bVMware ? "10.11.20.9" : "10.11.30.5";  // ESX host, this host
+}
+
+bool SweepTest::ExportNames(const std::string& sHost, const std::string& sPath,
+                            const std::string& sAddress) {
+  for (const auto& oExport : Exports(sHost)) {
+    if (oExport.path != sPath) continue;
+    for (const std::string& sAccess : oExport.access_hosts) {
+      if (sAccess == sAddress) return true;
+    }
+  }
+  return false;
+}
+
 bool SweepTest::ExportExists(const std::string& sHost,
                              const std::string& sPath) {
   for (const auto& oExport : Exports(sHost)) {
@@ -230,6 +249,10 @@ void SweepTest::CheckRun(Op eOp, ZKSO::ResultCode eResult,
         const std::string sExport =
             oClone.sExportPath.empty() ? oClone.sLunUUID : oClone.sExportPath;
         EXPECT_TRUE(ExportExists(sHost, sExport)) << sExport;
+        // The export is the record's own: it names the record's mount host
+        // (never only another record's).
+        EXPECT_TRUE(ExportNames(sHost, sExport, MountAddressOf(oRecord)))
+            << sExport << " does not name " << MountAddressOf(oRecord);
         break;
       }
       case ZKSO::UNMAP_SUCCESS:

@@ -60,6 +60,12 @@ class SweepTest : public LifecycleTest {
   bool CheckpointExists(const std::string& sHost, const std::string& sId,
                         const std::string& sName = "");
   bool ExportExists(const std::string& sHost, const std::string& sPath);
+  // Whether the export at sPath gives sAddress access.
+  bool ExportNames(const std::string& sHost, const std::string& sPath,
+                   const std::string& sAddress);
+  // The address a record's export must name: its ESX host for a VMware
+  // record, this host otherwise.
+  static std::string MountAddressOf(const zkref::MemSnapInfo& oRecord);
 
   // Every check of one run: each record's status against the file server,
   // the result code against the records, the report of a failed run, and
