@@ -63,9 +63,10 @@ class SweepTest : public LifecycleTest {
   // Whether the export at sPath gives sAddress access.
   bool ExportNames(const std::string& sHost, const std::string& sPath,
                    const std::string& sAddress);
-  // The address a record's export must name: its ESX host for a VMware
-  // record, this host otherwise.
-  static std::string MountAddressOf(const zkref::MemSnapInfo& oRecord);
+  // The addresses a record's export is for: its ESX host and VMkernel
+  // addresses for a VMware record, this host otherwise.
+  static std::vector<std::string> MountAddressesOf(
+      const zkref::MemSnapInfo& oRecord);
 
   // Every check of one run: each record's status against the file server,
   // the result code against the records, the report of a failed run, and
