@@ -104,7 +104,25 @@ class ConvergenceSweepBase : public SweepTest {
     CheckRun(eOp, eResult, v, vBefore);
     return CarryAll(v);
   }
-  // The commands a clean run of fnRun sends.
+  // Runs eOp on the records with eFault armed at nPosition, checks them
+  // (unless the host was killed) and returns what the host then keeps.
+  std::vector<zkref::MemSnapInfo*> RunFaulted(
+      Op eOp, const std::vector<zkref::MemSnapInfo*>& v, Fault eFault,
+      int64_t nPosition) {
+    const std::vector<zkref::MemSnapInfo*> vKept = CarryAll(v);
+    m_oSink.Clear();
+    ArmAt(eFault, nPosition);
+    std::vector<zkref::MemSnapInfo*> vNext;
+    if (eFault == Fault::kKilledAfter) {
+      RunOp(eOp, v);
+      vNext = vKept;  // the host stored nothing of the call
+    } else {
+      vNext = RunChecked(eOp, v, false);
+    }
+    EXPECT_TRUE(zkfiler::ClearFaults().ok());
+    return vNext;
+  }
+  // The commands a clean run sends.
   std::vector<zkfiler::JournalEntry> CleanJournal() {
     std::vector<zkfiler::JournalEntry> vJournal;
     EXPECT_TRUE(zkfiler::Journal(&vJournal).ok());
@@ -136,18 +154,8 @@ TEST_P(ConvergenceSweepTest, EveryCommandFailingOnceThenRepeated) {
       SCOPED_TRACE(std::string(Name(eOp)) + ", " + std::to_string(m_nPerGroup) +
                    " per group: command " + std::to_string(nPosition) + " (" +
                    vJournal[nPosition - 1].command + ") " + Name(eFault));
-      std::vector<zkref::MemSnapInfo*> v = ReadyFor(eOp);
-      const std::vector<zkref::MemSnapInfo*> vKept = CarryAll(v);
-      m_oSink.Clear();
-      ArmAt(eFault, nPosition);
-      std::vector<zkref::MemSnapInfo*> vNext;
-      if (eFault == Fault::kKilledAfter) {
-        RunOp(eOp, v);
-        vNext = vKept;  // the host stored nothing of the call
-      } else {
-        vNext = RunChecked(eOp, v, false);
-      }
-      ASSERT_TRUE(zkfiler::ClearFaults().ok());
+      std::vector<zkref::MemSnapInfo*> vNext =
+          RunFaulted(eOp, ReadyFor(eOp), eFault, nPosition);
 
       // The same operation again: every record reaches success.
       vNext = RunChecked(eOp, vNext, true);
@@ -226,18 +234,8 @@ TEST_P(MixedHostsSweepTest, TheRecordForOtherHostsNeverTakesTheViewOver) {
                    vJournal[nPosition - 1].command + ") " + Name(eFault));
       v = Ready(bOneCall);
       const std::vector<std::string> vBeforeMap = ServerState();
-      std::vector<zkref::MemSnapInfo*> vTarget = Target(v, bOneCall);
-      const std::vector<zkref::MemSnapInfo*> vKept = CarryAll(vTarget);
-      m_oSink.Clear();
-      ArmAt(eFault, nPosition);
-      std::vector<zkref::MemSnapInfo*> vNext;
-      if (eFault == Fault::kKilledAfter) {
-        RunOp(Op::kMap, vTarget);
-        vNext = vKept;
-      } else {
-        vNext = RunChecked(Op::kMap, vTarget, false);
-      }
-      ASSERT_TRUE(zkfiler::ClearFaults().ok());
+      std::vector<zkref::MemSnapInfo*> vNext =
+          RunFaulted(Op::kMap, Target(v, bOneCall), eFault, nPosition);
       // The VMware record's own map changes nothing.
       if (!bOneCall) {
         EXPECT_EQ(vBeforeMap, ServerState());
@@ -312,18 +310,8 @@ TEST_F(ConvergenceSweepBase, SnapOfTwoFileSystemsAskingOneNameNeverCrosses) {
     for (Fault eFault : kAllFaults) {
       SCOPED_TRACE("command " + std::to_string(nPosition) + " (" +
                    vJournal[nPosition - 1].command + ") " + Name(eFault));
-      v = fnReady();
-      const std::vector<zkref::MemSnapInfo*> vKept = CarryAll(v);
-      m_oSink.Clear();
-      ArmAt(eFault, nPosition);
-      std::vector<zkref::MemSnapInfo*> vNext;
-      if (eFault == Fault::kKilledAfter) {
-        RunOp(Op::kSnap, v);
-        vNext = vKept;
-      } else {
-        vNext = RunChecked(Op::kSnap, v, false);
-      }
-      ASSERT_TRUE(zkfiler::ClearFaults().ok());
+      std::vector<zkref::MemSnapInfo*> vNext =
+          RunFaulted(Op::kSnap, fnReady(), eFault, nPosition);
       const std::vector<zkref::MemSnapInfo*> vRepeat = vNext;
       vNext = RunChecked(Op::kSnap, vRepeat, false);
       EXPECT_NE(std::string::npos, vRepeat[1]->sJPRText.find("is in use"))
