@@ -53,8 +53,14 @@ struct KnownView {
 class StopCause {
  public:
   void Clear() { m_bKept = false; }
+  // A reason the device posted itself says more than the client's last
+  // error, which may be left from a command whose failure was harmless (a
+  // data mover lookup, say) or from an earlier record of the call.
   void Keep(CelerraSnapDevice& oDevice, ManageCelerra& oClient) {
-    if (!oDevice.GetKeptRefusal(&m_oError)) m_oError = oClient.GetLastError();
+    if (!oDevice.GetKeptRefusal(&m_oError)) {
+      m_oError = oDevice.GetLastReason().empty() ? oClient.GetLastError()
+                                                 : CelerraError();
+    }
     m_bKept = true;
   }
   CelerraError Of(ManageCelerra& oClient) const {

@@ -168,6 +168,29 @@ TEST_F(SharedViewTest, RecordsMappedAlikeShareTheViewAcrossCalls) {
   TearDownTo(vBefore, {vA[0], vB[0]});
 }
 
+// Records of one snapshot whose exports would sit on two data movers (the
+// second cannot learn the mover hosting its VDM, and so names the VDM): the
+// second is refused, and the view stays as the first made it.
+TEST_F(SharedViewTest, AViewIsNotSharedAcrossDataMovers) {
+  const std::vector<std::string> vBefore = State();
+  std::vector<zkref::MemSnapInfo*> v = Snapped(
+      {WithMountSource(NewRecord(NasDevice("/fs3/ds2", kNas1Vdm, false), "vdm"),
+                       2),
+       WithMountSource(NewRecord(NasDevice("/fs3/ds2", kNas1Vdm, false), "vdm"),
+                       2)});
+  ArmFault("GetMoverForVdm", zkfiler::FaultMode::kNth, 2);
+  ResetJournal();
+  EXPECT_EQ(ZKSO::RESULT_PARTIAL_SUCCESS, Map(v));
+  ASSERT_TRUE(zkfiler::ClearFaults().ok());
+  EXPECT_EQ(ZKSO::MAP_SUCCESS, v[0]->nStatus);
+  EXPECT_EQ(ZKSO::MAP_FAILED, v[1]->nStatus);
+  EXPECT_TRUE(Holds(v[1]->sJPRText, "on data mover [2]")) << v[1]->sJPRText;
+  EXPECT_TRUE(Holds(v[1]->sJPRText, "on data mover [3]")) << v[1]->sJPRText;
+  EXPECT_EQ(1, CommandCounts()["CreateNFSShare"]);
+  EXPECT_TRUE(Holds(ExportAt("/" + v[0]->sSnapName + "_RW"), "mover=2 "));
+  TearDownTo(vBefore, v);
+}
+
 // Two file systems whose groups ask for one checkpoint name: the second
 // never ends holding the first one's checkpoint, whether the client says
 // which file system a checkpoint belongs to or not.
