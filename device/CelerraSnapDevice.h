@@ -105,7 +105,8 @@ class CelerraSnapDevice {
   virtual bool FormSnapDevice(const std::string& sSharePath) = 0;
   virtual ~CelerraSnapDevice();
   // Map: makes the writable checkpoint of the snapshot and stores its mount
-  // metadata. The client is logged into the device's file server.
+  // metadata (for one already there, once ExposeChkPt finds its export is
+  // this record's). The client is logged into the device's file server.
   virtual bool CreateRWChkPt(ManageCelerra& oClient) = 0;
   // Map: exports the writable checkpoint to the mount hosts (sMountHost,
   // or the ESX host of a VMware device) and forms the snap clone
