@@ -298,8 +298,8 @@ void CelerraSnapDevice::RefuseSharedView(const _CelerraViewExport& oTheirs,
       oTheirs.sMoverId + "] is exported to " + DescribeHosts(oTheirs.oHosts) +
       ", while this device needs [" + oOurs.sSharePath + "] on data mover [" +
       oOurs.sMoverId + "] exported to " + DescribeHosts(oOurs.oHosts) +
-      ". The file server allows one RW checkpoint per checkpoint: unmap the "
-      "device that mapped it first";
+      ". The file server allows one writable view (RW checkpoint) per "
+      "snapshot: unmap the device that mapped it first, then map this one";
   m_pSnapInfo->Log(2, kExposeTag, "%s", sText.c_str());
   SetJPR(JPR_MAP_FAILED, sText);
 }

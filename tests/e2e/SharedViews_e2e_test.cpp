@@ -105,7 +105,7 @@ TEST_F(SharedViewTest, AViewExportedToOtherHostsIsNotTakenOverInALaterCall) {
   EXPECT_TRUE(Holds(sReason, v[0]->sSnapName + "_RW")) << sReason;
   EXPECT_TRUE(Holds(sReason, "access [10.11.30.5]")) << sReason;
   EXPECT_TRUE(Holds(sReason, "10.11.20.9, 10.11.20.1, 10.11.20.2")) << sReason;
-  EXPECT_TRUE(Holds(sReason, "one RW checkpoint per checkpoint")) << sReason;
+  EXPECT_TRUE(Holds(sReason, "one writable view (RW checkpoint) per snapshot")) << sReason;
   EXPECT_EQ(1u, JobLines(*vV[0], 2, "Error: Failed to expose RW chkpt!"));
   // Nothing changed: the first record's export keeps its hosts.
   EXPECT_EQ(vMapped, State());
