@@ -98,7 +98,11 @@ int CmdConfigList(Context& z);
 
 // ---- the simulated file server ----------------------------------------------
 int CmdFilerShow(Context& z);
-int CmdFilerLoad(Context& z, const std::string& sLayoutFile);
+// Refuses a layout that replaces a file server records still hold
+// something on, unless bForce, which loads it and marks those records with
+// what they still hold. A load that fails changes nothing.
+int CmdFilerLoad(Context& z, const std::string& sLayoutFile,
+                 bool bForce = false);
 int CmdOrphans(Context& z);
 
 // ---- shared helpers ---------------------------------------------------------

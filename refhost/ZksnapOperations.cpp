@@ -1,8 +1,12 @@
 // zksnap operation commands: run one plug-in operation over chosen records
 // in one catalog transaction, and the support check.
+#include <algorithm>
 #include <cstring>
 #include <ctime>
+#include <set>
+#include <utility>
 
+#include "filer/FilerSim.h"
 #include "refhost/CatalogHost.h"
 #include "refhost/KeyValueText.h"
 #include "refhost/PluginErrors.h"
@@ -62,38 +66,156 @@ void CheckKeepsTrack(const std::string& sOperation, const RecordRow& r) {
   }
 }
 
-// Warnings for an unmap of some of the records that share one writable
-// checkpoint: the plug-in removes the checkpoint and its export with the
-// first of them, so the records left out lose their export too and go on
-// saying they are mapped until they are unmapped themselves.
-std::vector<std::string> SharedUnmapWarnings(Catalog& c,
-                                             const std::vector<RecordRow>& v) {
-  std::vector<std::string> vWarnings;
+// What a delete or an unmap removes that records outside the call hold too.
+// The records of one snapshot on one file system share its checkpoint (same
+// control host, checkpoint name and id) and its writable checkpoint with the
+// export (same control host, name and id); the plug-in removes them with
+// the first record of the call that names them.
+struct Shared {
+  bool bMount = false;  // the writable checkpoint and its export
+  std::string sHost, sName, sId;
+  std::vector<std::string> vChosen;   // records of the call naming it
+  std::vector<std::string> vLeftOut;  // records outside it that hold it
+};
+
+std::string Joined(const std::vector<std::string>& v) {
+  std::string s;
+  for (const std::string& x : v) s += (s.empty() ? "" : " ") + x;
+  return s;
+}
+
+std::vector<Shared> SharedWithLeftOut(Catalog& c, const std::string& sOp,
+                                      const std::vector<RecordRow>& v) {
+  std::vector<Shared> vShared;
+  if (sOp != "delete" && sOp != "unmap") return vShared;
+  const bool bMount = sOp == "unmap";
+  std::set<std::string> oChosen;
+  for (const RecordRow& r : v) oChosen.insert(r.sName);
+  // What a record holds that the operation removes: (name, id), or empty.
+  auto Removed =
+      [&](const RecordRow& r) -> std::pair<std::string, std::string> {
+    const Holding h = HoldingOf(r);
+    if (bMount) {
+      // A writable checkpoint the map found (the record names a baseline)
+      // is not the map's, and unmap leaves it.
+      if (!h.bMount || !h.sBaselineId.empty()) return {};
+      return {h.sMountName, h.sMountId};
+    }
+    if (!h.bCheckpoint) return {};
+    return {h.sCheckpointName, h.sCheckpointId};
+  };
   const std::vector<RecordRow> vAll = c.Records();
   for (const RecordRow& r : v) {
-    const Holding h = HoldingOf(r);
-    if (!h.bMount || !h.sBaselineId.empty()) continue;
+    const auto oKey = Removed(r);
+    if (oKey.first.empty() && oKey.second.empty()) continue;
     const std::string sHost = ControlHostOf(c, r);
-    std::string sOthers;
-    for (const RecordRow& o : vAll) {
-      bool bChosen = false;
-      for (const RecordRow& x : v) bChosen |= x.sName == o.sName;
-      if (bChosen) continue;
-      const Holding ho = HoldingOf(o);
-      if (ho.bMount && ho.sMountId == h.sMountId &&
-          ho.sMountName == h.sMountName && ControlHostOf(c, o) == sHost) {
-        sOthers += (sOthers.empty() ? "" : " ") + o.sName;
+    Shared* p = nullptr;
+    for (Shared& o : vShared) {
+      if (o.sHost == sHost && o.sName == oKey.first && o.sId == oKey.second) {
+        p = &o;
       }
     }
-    if (sOthers.empty()) continue;
-    vWarnings.push_back(
-        "record " + r.sName + " shares writable checkpoint " + h.sMountName +
-        " (" + h.sMountId + ") and its export with " + sOthers +
-        ": unmapping it removes their export too; they still say they are "
-        "mapped until you unmap them ('zksnap unmap " +
-        sOthers + "')");
+    if (p != nullptr) {
+      p->vChosen.push_back(r.sName);
+      continue;
+    }
+    Shared o;
+    o.bMount = bMount;
+    o.sHost = sHost;
+    o.sName = oKey.first;
+    o.sId = oKey.second;
+    o.vChosen.push_back(r.sName);
+    for (const RecordRow& x : vAll) {
+      if (oChosen.count(x.sName) != 0) continue;
+      const Holding hx = HoldingOf(x);
+      const bool bHolds = bMount ? hx.bMount : hx.bCheckpoint;
+      const std::string sName = bMount ? hx.sMountName : hx.sCheckpointName;
+      const std::string sId = bMount ? hx.sMountId : hx.sCheckpointId;
+      if (bHolds && sName == o.sName && sId == o.sId &&
+          ControlHostOf(c, x) == sHost) {
+        o.vLeftOut.push_back(x.sName);
+      }
+    }
+    vShared.push_back(std::move(o));
   }
-  return vWarnings;
+  std::vector<Shared> vLeft;
+  for (Shared& o : vShared) {
+    if (!o.vLeftOut.empty()) vLeft.push_back(std::move(o));
+  }
+  return vLeft;
+}
+
+std::string WhatOf(const Shared& o) {
+  return std::string(o.bMount ? "writable checkpoint " : "checkpoint ") +
+         o.sName + " (" + o.sId + ")" + (o.bMount ? " and its export" : "");
+}
+
+// The refusal of a delete or an unmap that would take away what records
+// outside it hold, naming them and the command that takes them together.
+void CheckSharedWithLeftOut(const std::string& sOp,
+                            const std::vector<Shared>& vShared) {
+  if (vShared.empty()) return;
+  std::string sText;
+  for (const Shared& o : vShared) {
+    std::vector<std::string> vTogether = o.vChosen;
+    vTogether.insert(vTogether.end(), o.vLeftOut.begin(), o.vLeftOut.end());
+    std::sort(vTogether.begin(), vTogether.end());
+    sText += (sText.empty() ? "" : "; ") + std::string("record") +
+             (o.vChosen.size() > 1 ? "s " : " ") + Joined(o.vChosen) +
+             " share" + (o.vChosen.size() > 1 ? " " : "s ") + WhatOf(o) +
+             " with " + Joined(o.vLeftOut) + ", which the " + sOp +
+             " leaves out: it would take it from them too; " + sOp +
+             " them together ('zksnap " + sOp + " " + Joined(vTogether) + "')";
+  }
+  throw HostError(sText +
+                  ", or use --force (the records left out are then "
+                  "marked with what they still hold)");
+}
+
+// After a forced delete or unmap: the records left out are marked with what
+// now holds on the file server, each with a job log line saying why.
+struct LeftOutMark {
+  RecordRow oRow;
+  std::string sText;
+};
+
+std::vector<LeftOutMark> MarkLeftOut(Catalog& c, const std::string& sOp,
+                                     const std::vector<Shared>& vShared,
+                                     uint64_t nJobId) {
+  std::vector<LeftOutMark> vMarks;
+  for (const Shared& o : vShared) {
+    std::vector<zkfiler::CheckpointView> vCheckpoints;
+    const zkfiler::Status oStatus =
+        zkfiler::ListCheckpoints(o.sHost, &vCheckpoints);
+    if (!oStatus.ok()) throw HostError(oStatus.message());
+    bool bStill = false;
+    for (const auto& k : vCheckpoints) {
+      bStill |= k.id == o.sId && (o.sName.empty() || k.name == o.sName);
+    }
+    if (bStill) continue;  // the call did not remove it
+    for (const std::string& sRecord : o.vLeftOut) {
+      std::optional<RecordRow> oRow = c.FindRecord(sRecord);
+      if (!oRow) continue;
+      RecordRow& r = *oRow;
+      std::string sText = WhatOf(o) + " went with " + Joined(o.vChosen) +
+                          " in job " + std::to_string(nJobId) + " ('zksnap " +
+                          sOp + " --force'), which left this record out: ";
+      if (o.bMount) {
+        r.mMetaData.erase(SM_MDT_SNAP_MOUNT);
+        r.sSnapDevice.clear();
+        r.nStatus = ZKSO::UNMAP_SUCCESS;
+        sText += "it is no longer mapped (UNMAP_SUCCESS)";
+      } else {
+        r.nStatus = ZKSO::SNAP_NOT_FOUND;
+        sText += "it no longer holds the checkpoint (SNAP_NOT_FOUND)";
+      }
+      r.nJPRId = 0;
+      r.sJPRText.clear();
+      c.UpdateRecord(r);
+      vMarks.push_back({r, sText});
+    }
+  }
+  return vMarks;
 }
 
 }  // namespace
@@ -117,11 +239,8 @@ int CmdOperation(Context& z, const std::string& sOperation,
   if (!s.bForce) {
     for (const RecordRow& r : vRows) CheckKeepsTrack(sOperation, r);
   }
-  if (sOperation == "unmap") {
-    for (const std::string& sWarning : SharedUnmapWarnings(c, vRows)) {
-      z.Err("zksnap: warning: " + sWarning + "\n");
-    }
-  }
+  const std::vector<Shared> vShared = SharedWithLeftOut(c, sOperation, vRows);
+  if (!s.bForce) CheckSharedWithLeftOut(sOperation, vShared);
   CatalogHost oHost(&c);
   for (RecordRow& r : vRows) {
     // A new snapshot starts from the snap name the host asks for; the
@@ -165,6 +284,19 @@ int CmdOperation(Context& z, const std::string& sOperation,
     }
   }
   const int64_t nNow = static_cast<int64_t>(std::time(nullptr));
+  const std::vector<LeftOutMark> vMarks =
+      MarkLeftOut(c, sOperation, vShared, oHost.JobId());
+  for (const LeftOutMark& m : vMarks) {
+    JobLogRow oRow;
+    oRow.nJobId = oHost.JobId();
+    oRow.sRecord = m.oRow.sName;
+    oRow.sOperation = sOperation;
+    oRow.nLevel = 1;
+    oRow.sTag = "zksnap";
+    oRow.sText = m.sText;
+    oRow.nTime = nNow;
+    c.AppendJobLog(oRow);
+  }
   for (ErrorLine& e : vErrors) {
     e.sText = oHost.Leaks().Screen(e.sText);
     JobLogRow oRow;
@@ -205,6 +337,16 @@ int CmdOperation(Context& z, const std::string& sOperation,
                        .Set("text", e.sText));
     }
     o.Set("errors", oErrors);
+    if (!vMarks.empty()) {
+      Json oLeft = Json::Array();
+      for (const LeftOutMark& m : vMarks) {
+        oLeft.Push(Json::Object()
+                       .Set("record", m.oRow.sName)
+                       .Set("status", StatusName(m.oRow.nStatus))
+                       .Set("text", m.sText));
+      }
+      o.Set("left_out", oLeft);
+    }
     z.Out(o.Dump() + "\n");
   } else {
     z.Out(sOperation + ": " + ResultName(eResult) + " (job " +
@@ -215,6 +357,14 @@ int CmdOperation(Context& z, const std::string& sOperation,
       Table t({"RECORD", "ERROR"});
       for (const ErrorLine& e : vErrors) t.AddRow({e.sRecord, e.sText});
       z.Out("\nErrors (kept in 'zksnap log')\n" + t.Render());
+    }
+    if (!vMarks.empty()) {
+      Table t({"RECORD", "STATUS", "LEFT OUT"});
+      for (const LeftOutMark& m : vMarks) {
+        t.AddRow({m.oRow.sName, StatusName(m.oRow.nStatus), m.sText});
+      }
+      z.Out("\nRecords left out, marked by zksnap (kept in 'zksnap log')\n" +
+            t.Render());
     }
   }
   return ExitForResult(eResult);

@@ -247,10 +247,12 @@ int main(int argc, char** argv) {
     auto* p = app.add_subcommand(o.pszName, o.pszHelp);
     Selected(p, &oSelection);
     const std::string sOp = o.pszName;
-    if (sOp == "prepare" || sOp == "unprepare" || sOp == "delete") {
+    if (sOp == "prepare" || sOp == "unprepare" || sOp == "delete" ||
+        sOp == "unmap" || sOp == "snap") {
       p->add_flag("--force", oSelection.bForce,
                   "even when a record still holds a checkpoint this would "
-                  "lose track of");
+                  "lose track of, records left out share what this removes, "
+                  "or (snap) the records already hold their checkpoint");
     }
 
     const std::string sName = o.pszName;
@@ -293,8 +295,12 @@ int main(int argc, char** argv) {
   std::string sLayout;
   auto* pFilerLoad = pFiler->add_subcommand("load", "install a layout file");
   pFilerLoad->add_option("layout", sLayout, "layout file")->required();
-  pFilerLoad->callback(
-      [&] { fnRun = [&](Context& z) { return CmdFilerLoad(z, sLayout); }; });
+  bool bFilerForce = false;
+  pFilerLoad->add_flag("--force", bFilerForce,
+                       "even over a file server that records still use");
+  pFilerLoad->callback([&] {
+    fnRun = [&](Context& z) { return CmdFilerLoad(z, sLayout, bFilerForce); };
+  });
 
   app.add_subcommand("orphans", "checkpoints and exports that no record names")
       ->callback([&] { fnRun = [](Context& z) { return CmdOrphans(z); }; });
