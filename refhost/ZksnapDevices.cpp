@@ -216,15 +216,27 @@ std::vector<RecordRow> SelectRecords(Catalog& c, const Selection& s) {
   return v;
 }
 
-Json StatusJson(const std::vector<RecordRow>& vRows) {
+Json StatusJson(const std::vector<RecordRow>& vRows, const Notes* pNotes) {
   Json oList = Json::Array();
-  for (const RecordRow& r : vRows) oList.Push(RecordJson(r));
+  for (const RecordRow& r : vRows) {
+    Json o = RecordJson(r);
+    if (pNotes != nullptr) {
+      auto it = pNotes->find(r.sName);
+      if (it != pNotes->end()) {
+        o.Set("not_reached", Json::Object()
+                                 .Set("stopped_at", it->second.sStoppedAt)
+                                 .Set("text", it->second.sText));
+      }
+    }
+    oList.Push(o);
+  }
   return oList;
 }
 
-void PrintStatus(Context& z, const std::vector<RecordRow>& vRows) {
+void PrintStatus(Context& z, const std::vector<RecordRow>& vRows,
+                 const Notes* pNotes) {
   if (z.Json()) {
-    z.Out(StatusJson(vRows).Dump() + "\n");
+    z.Out(StatusJson(vRows, pNotes).Dump() + "\n");
     return;
   }
   Table t(
@@ -234,6 +246,9 @@ void PrintStatus(Context& z, const std::vector<RecordRow>& vRows) {
     if (r.nJPRId != 0) {
       sReason = std::to_string(r.nJPRId) + ": " +
                 (sReason.empty() ? "(no text; see 'zksnap log')" : sReason);
+    }
+    if (pNotes != nullptr && pNotes->count(r.sName) != 0) {
+      sReason = pNotes->at(r.sName).sText;
     }
     t.AddRow({r.sName, StatusName(r.nStatus), r.sSnapName, CheckpointOf(r),
               SnapDeviceShort(r), sReason});

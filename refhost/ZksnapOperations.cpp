@@ -218,6 +218,75 @@ std::vector<LeftOutMark> MarkLeftOut(Catalog& c, const std::string& sOp,
   return vMarks;
 }
 
+// Prepare, snap, map and revert stop at the first record that fails; the
+// records it did not get to keep what the operation wrote (a failure status, or
+// the status they had) without a reason of their own. zksnap names the record
+// where the call stopped and its reason for each of them; a record of the
+// same file system failed with it rather than never being reached.
+Notes NotReachedRecords(const std::string& sOp, ZKSO::ResultCode eResult,
+                        const std::vector<RecordRow>& vWritten) {
+  Notes mNotes;
+  int nSuccess;
+  if (sOp == "prepare") {
+    nSuccess = ZKSO::READY_FOR_SNAP;
+  } else if (sOp == "snap") {
+    nSuccess = ZKSO::SNAP_SUCCESS;
+  } else if (sOp == "map") {
+    nSuccess = ZKSO::MAP_SUCCESS;
+  } else if (sOp == "revert") {
+    nSuccess = ZKSO::REVERT_SUCCESS;
+  } else {
+    return mNotes;
+  }
+  if (eResult == ZKSO::RESULT_SUCCESS) return mNotes;
+  auto HasReason = [](const RecordRow& r) {
+    return r.nJPRId != 0 || !r.sJPRText.empty();
+  };
+  size_t nStop = 0;
+  while (nStop < vWritten.size() &&
+         (!HasReason(vWritten[nStop]) || vWritten[nStop].nStatus == nSuccess)) {
+    ++nStop;
+  }
+  // A failed preparation sets no reason: the call stopped at the first
+  // record with a failure status.
+  if (nStop == vWritten.size()) {
+    nStop = 0;
+    while (nStop < vWritten.size() &&
+           !IsFailureStatus(vWritten[nStop].nStatus)) {
+      ++nStop;
+    }
+  }
+  if (nStop == vWritten.size()) return mNotes;
+  const RecordRow& oStop = vWritten[nStop];
+  const std::string sReason =
+      HasReason(oStop)
+          ? std::to_string(oStop.nJPRId) + ": " +
+                (oStop.sJPRText.empty() ? "(no text)" : oStop.sJPRText)
+          : StatusName(oStop.nStatus) + " (its errors: 'zksnap log " +
+                oStop.sName + "')";
+  auto FsOf = [](const RecordRow& r) {
+    auto it = r.mMetaData.find(SM_MDT_FS_INFO);
+    return it == r.mMetaData.end() ? std::string() : it->second;
+  };
+  // The plug-in orders the records its own way (by file server and file
+  // system), so the records it never reached may come before that one.
+  for (const RecordRow& r : vWritten) {
+    if (&r == &oStop || HasReason(r) || r.nStatus == nSuccess) continue;
+    NotReached o;
+    o.sStoppedAt = oStop.sName;
+    if (!FsOf(r).empty() && FsOf(r) == FsOf(oStop)) {
+      o.sText = "failed with record " + oStop.sName +
+                " (same file system), where the " + sOp +
+                " stopped: " + sReason;
+    } else {
+      o.sText = "not reached: the " + sOp + " stopped at record " +
+                oStop.sName + ": " + sReason;
+    }
+    mNotes[r.sName] = o;
+  }
+  return mNotes;
+}
+
 }  // namespace
 
 int CmdOperation(Context& z, const std::string& sOperation,
@@ -284,6 +353,19 @@ int CmdOperation(Context& z, const std::string& sOperation,
     }
   }
   const int64_t nNow = static_cast<int64_t>(std::time(nullptr));
+  Notes mNotes = NotReachedRecords(sOperation, eResult, vWritten);
+  for (auto& oNote : mNotes) {
+    oNote.second.sText = oHost.Leaks().Screen(oNote.second.sText);
+    JobLogRow oRow;
+    oRow.nJobId = oHost.JobId();
+    oRow.sRecord = oNote.first;
+    oRow.sOperation = sOperation;
+    oRow.nLevel = 2;
+    oRow.sTag = "zksnap";
+    oRow.sText = oNote.second.sText;
+    oRow.nTime = nNow;
+    c.AppendJobLog(oRow);
+  }
   const std::vector<LeftOutMark> vMarks =
       MarkLeftOut(c, sOperation, vShared, oHost.JobId());
   for (const LeftOutMark& m : vMarks) {
@@ -328,7 +410,7 @@ int CmdOperation(Context& z, const std::string& sOperation,
         .Set("job", Json::Int(static_cast<int64_t>(oHost.JobId())))
         .Set("result", ResultName(eResult))
         .Set("result_code", Json::Int(eResult))
-        .Set("records", StatusJson(vWritten));
+        .Set("records", StatusJson(vWritten, &mNotes));
     Json oErrors = Json::Array();
     for (const ErrorLine& e : vErrors) {
       oErrors.Push(Json::Object()
@@ -352,7 +434,7 @@ int CmdOperation(Context& z, const std::string& sOperation,
     z.Out(sOperation + ": " + ResultName(eResult) + " (job " +
           std::to_string(oHost.JobId()) + ", " +
           std::to_string(vWritten.size()) + " record(s))\n");
-    PrintStatus(z, vWritten);
+    PrintStatus(z, vWritten, &mNotes);
     if (!vErrors.empty()) {
       Table t({"RECORD", "ERROR"});
       for (const ErrorLine& e : vErrors) t.AddRow({e.sRecord, e.sText});
