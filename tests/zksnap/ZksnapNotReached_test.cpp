@@ -86,6 +86,10 @@ INSTANTIATE_TEST_SUITE_P(
              {"prepare", "snap"},
              "CreateRWChkPt",
              "refused for the test"},
+        Stop{"revert",
+             {"prepare", "snap"},
+             "RestorePFSFromChkPt",
+             "refused for the test"},
         // A failed preparation sets no reason: the notes name its status.
         Stop{
             "prepare", {}, "GetPFSInfo", "READY_FOR_SNAP_FAILED (its errors"}));
