@@ -66,6 +66,37 @@ void CheckKeepsTrack(const std::string& sOperation, const RecordRow& r) {
   }
 }
 
+// A snap of records that already hold the checkpoint their preparation
+// named takes no new snapshot: the plug-in adopts the checkpoint of that
+// name, as a retry after a failed or interrupted snap must. A new point in
+// time needs a new preparation. Refused when every record of the call
+// holds it; a call with a record still without its checkpoint is a retry.
+void CheckNewPointInTime(const std::vector<RecordRow>& v) {
+  std::string sRecords, sCheckpoints;
+  for (const RecordRow& r : v) {
+    const Holding h = HoldingOf(r);
+    if (!h.bCheckpoint || r.sSnapName.empty() ||
+        h.sCheckpointName != r.sSnapName) {
+      // A record still waiting for its checkpoint: a retry, in which the
+      // others adopt theirs again.
+      return;
+    }
+    sRecords += (sRecords.empty() ? "" : " ") + r.sName;
+    const std::string sCheckpoint =
+        h.sCheckpointName + " (" + h.sCheckpointId + ")";
+    if (sCheckpoints.find(sCheckpoint) == std::string::npos) {
+      sCheckpoints += (sCheckpoints.empty() ? "" : ", ") + sCheckpoint;
+    }
+  }
+  if (sRecords.empty()) return;
+  throw HostError("record(s) " + sRecords +
+                  " already hold the checkpoint their preparation named (" +
+                  sCheckpoints +
+                  "): a snap would take no new snapshot; a new point in time "
+                  "needs 'zksnap prepare' first, or use --force to snap "
+                  "anyway (the records keep that checkpoint)");
+}
+
 // What a delete or an unmap removes that records outside the call hold too.
 // The records of one snapshot on one file system share its checkpoint (same
 // control host, checkpoint name and id) and its writable checkpoint with the
@@ -307,6 +338,7 @@ int CmdOperation(Context& z, const std::string& sOperation,
   }
   if (!s.bForce) {
     for (const RecordRow& r : vRows) CheckKeepsTrack(sOperation, r);
+    if (sOperation == "snap") CheckNewPointInTime(vRows);
   }
   const std::vector<Shared> vShared = SharedWithLeftOut(c, sOperation, vRows);
   if (!s.bForce) CheckSharedWithLeftOut(sOperation, vShared);
