@@ -377,10 +377,11 @@ int main(int argc, char** argv) {
   try {
     nExit = fnRun(oContext);
   } catch (const HostError& e) {
-    oContext.Err(std::string("zksnap: ") + e.what() + "\n");
+    oContext.Err("zksnap: " + EscapeControls(e.what()) + "\n");
     nExit = e.ExitCode();
   } catch (const std::exception& e) {
-    oContext.Err(std::string("zksnap: unexpected error: ") + e.what() + "\n");
+    oContext.Err("zksnap: unexpected error: " + EscapeControls(e.what()) +
+                 "\n");
     nExit = kExitError;
   }
   ZkSetLogSink(nullptr);
