@@ -169,7 +169,8 @@ Json RecordJson(const RecordRow& r) {
 }  // namespace
 
 void CheckName(const std::string& sWhat, const std::string& sName) {
-  // Checkpoint names GROUP_RECORD_TIME must stay within 240 characters.
+  // Checkpoint names GROUP_RECORD_TIME must stay within 240 characters
+  // (prepare checks the escaped snap name again).
   bool bOk = !sName.empty() && sName.size() <= 100 && sName[0] != '-';
   for (char c : sName) {
     if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '_' ||

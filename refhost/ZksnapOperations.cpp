@@ -30,6 +30,28 @@ int ExitForResult(int nResult) {
 
 namespace {
 
+// The snap name a record asks for: GROUP_RECORD, with "-" written "--" and
+// "_" written "-u" in both names, so that the one bare "_" separates them
+// and no two records ever ask for the same name (group a_b with record c,
+// and group a with record b_c, would otherwise both ask for a_b_c). Names
+// without "-" and "_" keep the plain GROUP_RECORD form.
+std::string SnapNameFor(const std::string& sGroup, const std::string& sRecord) {
+  auto Escape = [](const std::string& s) {
+    std::string sOut;
+    for (char c : s) {
+      if (c == '-') {
+        sOut += "--";
+      } else if (c == '_') {
+        sOut += "-u";
+      } else {
+        sOut += c;
+      }
+    }
+    return sOut;
+  };
+  return Escape(sGroup) + "_" + Escape(sRecord);
+}
+
 // Refuses an operation that would make the catalog lose track of what a
 // record holds on the file server: a new preparation (a failed one leaves
 // the record marked as never snapped, and its checkpoint can then no longer
@@ -348,9 +370,18 @@ int CmdOperation(Context& z, const std::string& sOperation,
     // plug-in names the checkpoint after it (adding the time) and stores
     // that name back. Checkpoint names are unique per file server, and one
     // group may span several file systems of one server, so each record
-    // asks for its own name: GROUP_RECORD.
+    // asks for its own name (SnapNameFor).
     if (sOperation == "prepare") {
-      r.sSnapName = r.sGroup + "_" + r.sName;
+      r.sSnapName = SnapNameFor(r.sGroup, r.sName);
+      // The plug-in adds "_" and ten digits of time; the file server takes
+      // checkpoint names of up to 240 characters.
+      if (r.sSnapName.size() + 11 > 240) {
+        throw HostError("record " + r.sName + ": the snap name " + r.sSnapName +
+                        " is " + std::to_string(r.sSnapName.size()) +
+                        " characters; with the time the checkpoint name "
+                        "would be longer than 240 (shorten the record or "
+                        "group name, or use fewer '-' and '_')");
+      }
       // What an earlier snapshot left in a record that holds nothing any
       // more is history (kept in the job log); the new one starts clean.
       const Holding h = HoldingOf(r);

@@ -12,7 +12,8 @@
 namespace zktest {
 namespace {
 
-// The host asks for the snap name GROUP_RECORD; the plug-in adds the time.
+// The host asks for the snap name GROUP_RECORD (with "-" and "_" escaped);
+// the plug-in adds the time.
 std::string CheckpointOf(const std::string& sRecord) {
   return "g1_" + sRecord + "_1700000000";
 }
