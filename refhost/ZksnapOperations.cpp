@@ -410,7 +410,7 @@ int CmdOperation(Context& z, const std::string& sOperation,
     if (sOperation != "prepare" && sOperation != "snap" &&
         sOperation != "unprepare" && IsFailureStatus(vWritten[i].nStatus) &&
         !HoldingOf(vRows[i]).bCheckpoint) {
-      vErrors.push_back({vRows[i].sName, "zksnap",
+      vErrors.push_back({vRows[i].sName, vRows[i].sName, "zksnap",
                          "the record held no checkpoint when " + sOperation +
                              " started (snap it first)"});
     }
@@ -446,7 +446,7 @@ int CmdOperation(Context& z, const std::string& sOperation,
     e.sText = oHost.Leaks().Screen(e.sText);
     JobLogRow oRow;
     oRow.nJobId = oHost.JobId();
-    oRow.sRecord = e.sRecord;
+    oRow.sRecord = e.sLogRecord;
     oRow.sOperation = sOperation;
     oRow.nLevel = 2;
     if (e.sTag.empty()) {
@@ -500,7 +500,9 @@ int CmdOperation(Context& z, const std::string& sOperation,
     PrintStatus(z, vWritten, &mNotes);
     if (!vErrors.empty()) {
       Table t({"RECORD", "ERROR"});
-      for (const ErrorLine& e : vErrors) t.AddRow({e.sRecord, e.sText});
+      for (const ErrorLine& e : vErrors) {
+        t.AddRow({e.sRecord.empty() ? "(the call)" : e.sRecord, e.sText});
+      }
       z.Out("\nErrors (kept in 'zksnap log')\n" + t.Render());
     }
     if (!vMarks.empty()) {

@@ -58,7 +58,7 @@ INSTANTIATE_TEST_SUITE_P(
         Value{kRoot, "h1,,h2", "entry 2 (\"\") names no host"},
         Value{kAccess, "h1,", "entry 2 (\"\") names no host"},
         Value{kAccess, "h1, h2", "entry 2 (\" h2\") has blanks around"},
-        Value{kAccess, "h1\t,h2", "entry 1 (\"h1\t\") has blanks"}));
+        Value{kAccess, "h1\t,h2", "entry 1 (\"h1\\x09\") has blanks"}));
 
 }  // namespace
 }  // namespace zktest
