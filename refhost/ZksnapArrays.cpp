@@ -143,7 +143,7 @@ int CmdArrayAdd(Context& z, const ArrayAddArgs& a) {
 }
 
 int CmdArrayList(Context& z) {
-  Catalog& c = z.OpenCatalog();
+  Catalog& c = z.OpenCatalog(false, true);
   c.Begin(Catalog::Txn::kRead);
   const std::vector<ArrayRow> vArrays = c.Arrays();
   std::vector<int> vBound;
@@ -335,7 +335,7 @@ int CmdConfigSet(Context& z, const std::string& sSection,
 
 int CmdConfigGet(Context& z, const std::string& sSection,
                  const std::string& sKey) {
-  Catalog& c = z.OpenCatalog();
+  Catalog& c = z.OpenCatalog(false, true);
   c.Begin(Catalog::Txn::kRead);
   std::optional<std::string> oValue = c.GetConfig(sSection, sKey);
   c.Rollback();
@@ -366,7 +366,7 @@ int CmdConfigUnset(Context& z, const std::string& sSection,
 }
 
 int CmdConfigList(Context& z) {
-  Catalog& c = z.OpenCatalog();
+  Catalog& c = z.OpenCatalog(false, true);
   c.Begin(Catalog::Txn::kRead);
   const std::vector<ConfigRow> v = c.Config();
   c.Rollback();

@@ -306,7 +306,7 @@ int CmdDeviceAdd(Context& z, const DeviceAddArgs& a) {
 }
 
 int CmdDeviceList(Context& z) {
-  Catalog& c = z.OpenCatalog();
+  Catalog& c = z.OpenCatalog(false, true);
   c.Begin(Catalog::Txn::kRead);
   const std::vector<RecordRow> v = c.Records();
   c.Rollback();
@@ -332,7 +332,7 @@ int CmdDeviceList(Context& z) {
 }
 
 int CmdDeviceShow(Context& z, const std::string& sName) {
-  Catalog& c = z.OpenCatalog();
+  Catalog& c = z.OpenCatalog(false, true);
   c.Begin(Catalog::Txn::kRead);
   std::optional<RecordRow> o = c.FindRecord(sName);
   c.Rollback();
@@ -382,7 +382,7 @@ int CmdDeviceRemove(Context& z, const std::string& sName, bool bForce) {
 }
 
 int CmdStatus(Context& z, const Selection& s) {
-  Catalog& c = z.OpenCatalog();
+  Catalog& c = z.OpenCatalog(false, true);
   c.Begin(Catalog::Txn::kRead);
   std::vector<RecordRow> v;
   if (s.vRecords.empty() && s.sSnapName.empty()) {
@@ -400,7 +400,7 @@ int CmdStatus(Context& z, const Selection& s) {
 }
 
 int CmdLog(Context& z, const std::string& sRecord, uint64_t nJobId) {
-  Catalog& c = z.OpenCatalog();
+  Catalog& c = z.OpenCatalog(false, true);
   c.Begin(Catalog::Txn::kRead);
   if (!sRecord.empty() && !c.FindRecord(sRecord)) {
     throw HostError("no record named " + sRecord);
