@@ -371,9 +371,8 @@ int CmdDeviceRemove(Context& z, const std::string& sName, bool bForce) {
   const Holding h = HoldingOf(*o);
   if (!h.Empty() && !bForce) {
     throw HostError("record " + sName + " still holds " + h.Describe() +
-                    "; remove it first (" +
-                    (h.bMount ? "'zksnap unmap " + sName + "' and " : "") +
-                    "'zksnap delete " + sName + "') or use --force");
+                    "; remove it first (" + RemoveCommands(c, *o) +
+                    ") or use --force");
   }
   c.RemoveRecord(sName);
   c.Commit();

@@ -58,14 +58,13 @@ std::string SnapNameFor(const std::string& sGroup, const std::string& sRecord) {
 // be deleted), an unpreparation (delete needs the file system facts it
 // drops), and a delete of a record whose preparation failed (the plug-in
 // marks it deleted without a command).
-void CheckKeepsTrack(const std::string& sOperation, const RecordRow& r) {
+void CheckKeepsTrack(Catalog& c, const std::string& sOperation,
+                     const RecordRow& r) {
   const Holding h = HoldingOf(r);
   if (h.Empty()) return;
   const std::string sHolds =
       "record " + r.sName + " still holds " + h.Describe() + "; ";
-  const std::string sRemove =
-      std::string(h.bMount ? "'zksnap unmap " + r.sName + "' and " : "") +
-      "'zksnap delete " + r.sName + "'";
+  const std::string sRemove = RemoveCommands(c, r);
   if (sOperation == "prepare") {
     throw HostError(sHolds +
                     "a new preparation that fails would lose track "
@@ -359,7 +358,7 @@ int CmdOperation(Context& z, const std::string& sOperation,
                     std::to_string(vRows.size()) + "; at most 32767)");
   }
   if (!s.bForce) {
-    for (const RecordRow& r : vRows) CheckKeepsTrack(sOperation, r);
+    for (const RecordRow& r : vRows) CheckKeepsTrack(c, sOperation, r);
     if (sOperation == "snap") CheckNewPointInTime(vRows);
   }
   const std::vector<Shared> vShared = SharedWithLeftOut(c, sOperation, vRows);

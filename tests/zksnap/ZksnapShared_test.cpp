@@ -71,22 +71,36 @@ TEST_P(PartialCallTest, IsRefusedNamingTheOthers) {
 
 INSTANTIATE_TEST_SUITE_P(
     Calls, PartialCallTest,
-    ::testing::Values(PartialCall{{"delete", "s1"},
-                                  false,
-                                  "with s2 s3, which the delete",
-                                  "'zksnap delete s1 s2 s3'"},
-                      PartialCall{{"delete", "s1", "s3"},
-                                  false,
-                                  "with s2, which the delete",
-                                  "'zksnap delete s1 s2 s3'"},
-                      PartialCall{{"unmap", "s2"},
-                                  true,
-                                  "record s2 shares writable checkpoint",
-                                  "'zksnap unmap s1 s2 s3'"},
-                      PartialCall{{"unmap", "s3"},
-                                  true,
-                                  "and its export with s1 s2",
-                                  "'zksnap unmap s1 s2 s3'"}));
+    ::testing::Values(
+        PartialCall{{"delete", "s1"},
+                    false,
+                    "with s2 s3, which the delete",
+                    "'zksnap delete s1 s2 s3'"},
+        PartialCall{{"delete", "s1", "s3"},
+                    false,
+                    "with s2, which the delete",
+                    "'zksnap delete s1 s2 s3'"},
+        PartialCall{{"unmap", "s2"},
+                    true,
+                    "record s2 shares writable checkpoint",
+                    "'zksnap unmap s1 s2 s3'"},
+        PartialCall{{"unmap", "s3"},
+                    true,
+                    "and its export with s1 s2",
+                    "'zksnap unmap s1 s2 s3'"},
+        // The other refusals advise the commands that take them together.
+        PartialCall{{"prepare", "s1"},
+                    true,
+                    "record s1 still holds",
+                    "('zksnap unmap s1 s2 s3' and 'zksnap delete s1 s2 s3')"},
+        PartialCall{{"unprepare", "s2"},
+                    false,
+                    "record s2 still holds",
+                    "('zksnap delete s1 s2 s3')"},
+        PartialCall{{"device", "remove", "s3"},
+                    true,
+                    "record s3 still holds",
+                    "('zksnap unmap s1 s2 s3' and 'zksnap delete s1 s2 s3')"}));
 
 // The records taken together: no refusal.
 TEST_F(SharedTest, TogetherGoesThrough) {
