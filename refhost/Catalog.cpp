@@ -144,7 +144,8 @@ class Stmt {
 // mode bits still say the owner meant it read-only.)
 bool IsReadOnly(const std::string& sPath, const struct stat& oStat) {
   if ((oStat.st_mode & 0222) == 0) return true;
-  return access(sPath.c_str(), W_OK) != 0 && errno == EACCES;
+  return access(sPath.c_str(), W_OK) != 0 &&
+         (errno == EACCES || errno == EROFS);
 }
 
 void MakeDirectories(const std::string& sDir) {
@@ -164,7 +165,8 @@ void MakeDirectories(const std::string& sDir) {
 }  // namespace
 
 std::unique_ptr<Catalog> Catalog::Open(const std::string& sStateDir,
-                                       bool bCreate, int nBusyTimeoutMs) {
+                                       bool bCreate, int nBusyTimeoutMs,
+                                       bool bReading) {
   if (sStateDir.empty()) throw HostError("the state directory is empty");
   struct stat oStat;
   if (stat(sStateDir.c_str(), &oStat) != 0) {
@@ -185,8 +187,14 @@ std::unique_ptr<Catalog> Catalog::Open(const std::string& sStateDir,
   if (!S_ISDIR(oStat.st_mode)) {
     throw HostError("state directory " + sStateDir + " is not a directory");
   }
+  // A reading command works on a read-only state directory (or catalog):
+  // it opens the file immutable, so SQLite writes nothing beside it.
+  bool bImmutable = false;
   if (IsReadOnly(sStateDir, oStat)) {
-    throw HostError("state directory " + sStateDir + " is read-only");
+    if (!bReading) {
+      throw HostError("state directory " + sStateDir + " is read-only");
+    }
+    bImmutable = true;
   }
   const std::string sPath = sStateDir + "/" + kFileName;
   const bool bExists = stat(sPath.c_str(), &oStat) == 0;
@@ -198,14 +206,31 @@ std::unique_ptr<Catalog> Catalog::Open(const std::string& sStateDir,
     throw HostError("catalog " + sPath + " is not a regular file");
   }
   if (bExists && IsReadOnly(sPath, oStat)) {
-    throw HostError("catalog " + sPath + " is read-only");
+    if (!bReading) throw HostError("catalog " + sPath + " is read-only");
+    bImmutable = true;
   }
 
   sqlite3* pDb = nullptr;
-  const int nFlags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX |
-                     (bCreate ? SQLITE_OPEN_CREATE : 0);
+  int nFlags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX |
+               (bCreate ? SQLITE_OPEN_CREATE : 0);
+  std::string sOpen = sPath;
+  if (bImmutable) {
+    nFlags = SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_URI;
+    sOpen = "file:";
+    static const char kHex[] = "0123456789ABCDEF";
+    for (unsigned char c : sPath) {
+      if (c == '%' || c == '?' || c == '#' || c < 0x20 || c >= 0x7f) {
+        sOpen += '%';
+        sOpen += kHex[c >> 4];
+        sOpen += kHex[c & 0xf];
+      } else {
+        sOpen += static_cast<char>(c);
+      }
+    }
+    sOpen += "?immutable=1";
+  }
   const mode_t nOldMask = umask(077);  // the file holds passwords
-  int rc = sqlite3_open_v2(sPath.c_str(), &pDb, nFlags, nullptr);
+  int rc = sqlite3_open_v2(sOpen.c_str(), &pDb, nFlags, nullptr);
   umask(nOldMask);
   if (rc != SQLITE_OK) {
     std::string sWhy = pDb != nullptr ? sqlite3_errmsg(pDb) : "out of memory";
@@ -240,7 +265,7 @@ std::unique_ptr<Catalog> Catalog::Open(const std::string& sStateDir,
     }
     pCatalog->CreateSchema();
   }
-  pCatalog->Exec("PRAGMA foreign_keys = ON");
+  if (!bImmutable) pCatalog->Exec("PRAGMA foreign_keys = ON");
   return pCatalog;
 }
 

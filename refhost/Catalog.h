@@ -94,10 +94,12 @@ class Catalog {
 
   // Opens STATE/catalog.db. With bCreate the state directory and an empty
   // catalog are made when missing (an existing catalog is kept). Refuses a
-  // missing directory or catalog (without bCreate), a read-only directory
-  // or file, a damaged file and a newer schema.
+  // missing directory or catalog (without bCreate), a damaged file, a newer
+  // schema, and a read-only directory or file unless bReading: a reading
+  // command opens such a catalog immutable (read transactions only).
   static std::unique_ptr<Catalog> Open(const std::string& sStateDir,
-                                       bool bCreate, int nBusyTimeoutMs);
+                                       bool bCreate, int nBusyTimeoutMs,
+                                       bool bReading = false);
   ~Catalog();
   Catalog(const Catalog&) = delete;
   Catalog& operator=(const Catalog&) = delete;

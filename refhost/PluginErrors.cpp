@@ -1,5 +1,7 @@
 #include "refhost/PluginErrors.h"
 
+#include <set>
+
 #include "host/ZKSnapTypes.h"
 #include "refhost/KeyValueText.h"
 #include "refhost/RecordHolding.h"
@@ -107,28 +109,30 @@ bool Names(const std::string& sText, const std::vector<std::string>& vNames) {
 std::vector<ErrorLine> AttachErrorLines(const std::vector<ZkLogLine>& vLines,
                                         const std::vector<RecordRow>& vRows) {
   std::vector<std::vector<std::string>> vNames;
-  std::vector<const RecordRow*> vFailed;
+  std::string sCallRecord;  // where a line of the call is kept
   for (const RecordRow& r : vRows) {
     vNames.push_back(NamesOf(r));
-    if (IsFailureStatus(r.nStatus)) vFailed.push_back(&r);
+    if (sCallRecord.empty() && IsFailureStatus(r.nStatus)) {
+      sCallRecord = r.sName;
+    }
   }
-  if (vFailed.empty()) {
-    for (const RecordRow& r : vRows) vFailed.push_back(&r);
-  }
+  if (sCallRecord.empty() && !vRows.empty()) sCallRecord = vRows[0].sName;
   std::vector<ErrorLine> vOut;
+  std::set<std::vector<std::string>> oSeen;
   for (const ZkLogLine& o : vLines) {
     if (CarriesNothing(o.sText)) continue;
-    bool bNamed = false;
+    ErrorLine e;
+    e.sTag = o.sTag;
+    e.sText = o.sText;
     for (size_t i = 0; i < vRows.size(); ++i) {
-      if (Names(o.sText, vNames[i])) {
-        vOut.push_back({vRows[i].sName, o.sTag, o.sText});
-        bNamed = true;
-      }
+      if (!Names(o.sText, vNames[i])) continue;
+      e.sRecord += (e.sRecord.empty() ? "" : " ") + vRows[i].sName;
+      if (e.sLogRecord.empty()) e.sLogRecord = vRows[i].sName;
     }
-    if (bNamed) continue;
-    for (const RecordRow* p : vFailed) {
-      vOut.push_back({p->sName, o.sTag, o.sText});
-    }
+    if (e.sLogRecord.empty()) e.sLogRecord = sCallRecord;
+    // The plug-in logs some lines once per record: each is kept once.
+    if (!oSeen.insert({e.sRecord, e.sTag, e.sText}).second) continue;
+    vOut.push_back(std::move(e));
   }
   return vOut;
 }

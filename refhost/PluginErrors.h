@@ -36,17 +36,22 @@ class PluginErrorCapture : public ZkLogSink {
   std::vector<ZkLogLine> m_vLines;
 };
 
-// An error line kept with one record.
+// An error line of one call.
 struct ErrorLine {
+  // The records the line names (by source path, snap name or checkpoint
+  // name), separated by blanks; "" for a line of the call as a whole.
   std::string sRecord;
+  // The record whose job log keeps it: the first it names, else the first
+  // record that failed in the call, else the first record of the call.
+  std::string sLogRecord;
   std::string sTag;
   std::string sText;
 };
 
-// Each line goes to the records it names (by source path, snap name or
-// checkpoint name); a line that names none goes to the records that failed
-// in this call, or to every record when none did. Lines that carry nothing
-// (a status report with every field empty) are dropped.
+// Each line once, with the records it names; a line that names none
+// belongs to the call. A line the plug-in logged more than once in the call
+// is kept once. Lines that carry nothing (a status report with every field
+// empty) are dropped.
 std::vector<ErrorLine> AttachErrorLines(const std::vector<ZkLogLine>& vLines,
                                         const std::vector<RecordRow>& vRows);
 

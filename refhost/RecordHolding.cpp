@@ -87,4 +87,32 @@ std::string ControlHostOf(Catalog& c, const RecordRow& r) {
   return oArray ? oArray->sControlHost : std::string();
 }
 
+std::string RemoveCommands(Catalog& c, const RecordRow& r) {
+  const Holding h = HoldingOf(r);
+  const std::string sHost = ControlHostOf(c, r);
+  std::string sMountSharers, sCheckpointSharers;
+  for (const RecordRow& o : c.Records()) {
+    const Holding ho = HoldingOf(o);
+    const bool bHost = o.sName == r.sName || ControlHostOf(c, o) == sHost;
+    if (h.bMount && ho.bMount && bHost && ho.sMountName == h.sMountName &&
+        ho.sMountId == h.sMountId) {
+      sMountSharers += " " + o.sName;
+    }
+    if (h.bCheckpoint && ho.bCheckpoint && bHost &&
+        ho.sCheckpointName == h.sCheckpointName &&
+        ho.sCheckpointId == h.sCheckpointId) {
+      sCheckpointSharers += " " + o.sName;
+    }
+  }
+  if (sMountSharers.empty()) sMountSharers = " " + r.sName;
+  if (sCheckpointSharers.empty()) sCheckpointSharers = " " + r.sName;
+  std::string s;
+  if (h.bMount) s = "'zksnap unmap" + sMountSharers + "'";
+  if (h.bCheckpoint) {
+    s += (s.empty() ? "" : " and ") + std::string("'zksnap delete") +
+         sCheckpointSharers + "'";
+  }
+  return s;
+}
+
 }  // namespace zkref

@@ -44,6 +44,12 @@ std::string HeldSnapDevice(const RecordRow& r);
 // REQUIRES: a transaction open.
 std::string ControlHostOf(Catalog& c, const RecordRow& r);
 
+// The commands that remove what a record holds: 'zksnap unmap ...' and/or
+// 'zksnap delete ...', each naming every record that shares it (same
+// control host, name and id), which they take together. REQUIRES: a
+// transaction open.
+std::string RemoveCommands(Catalog& c, const RecordRow& r);
+
 }  // namespace zkref
 
 #endif  // ZK_REFHOST_RECORDHOLDING_H_

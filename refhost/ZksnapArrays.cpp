@@ -143,7 +143,7 @@ int CmdArrayAdd(Context& z, const ArrayAddArgs& a) {
 }
 
 int CmdArrayList(Context& z) {
-  Catalog& c = z.OpenCatalog();
+  Catalog& c = z.OpenCatalog(false, true);
   c.Begin(Catalog::Txn::kRead);
   const std::vector<ArrayRow> vArrays = c.Arrays();
   std::vector<int> vBound;
@@ -208,24 +208,69 @@ int CmdArrayRemove(Context& z, const std::string& sName, bool bForce) {
 
 namespace {
 
+bool IsBlank(char c) {
+  return std::isspace(static_cast<unsigned char>(c)) != 0;
+}
+
+// Values are checked as the plug-in reads them:
+// - nClearCelerraArrayMapSecs through the host's GetConfigInt (strtol):
+//   blanks before the number are skipped, anything after it is refused; a
+//   number of seconds from 0 to 2147483647;
+// - the host lists split on ',' as they stand: an entry that is empty or
+//   made only of blanks names no host, and one with blanks around the name
+//   would reach the file server with them; both are refused, naming the
+//   entry. An empty value is an empty list.
 void CheckConfigValue(const std::string& sKey, const std::string& sValue) {
   if (sKey.empty()) throw HostError("empty configuration key", kExitUsage);
-  // Integer keys of the plug-in start with "n".
-  if (sKey == "nClearCelerraArrayMapSecs") {
-    char* pEnd = nullptr;
-    errno = 0;
-    long n = std::strtol(sValue.c_str(), &pEnd, 10);
-    if (sValue.empty() || *pEnd != '\0' || errno != 0 || n < INT32_MIN ||
-        n > INT32_MAX) {
-      throw HostError(
-          sKey + " takes a whole number of seconds, not \"" + sValue + "\"",
-          kExitUsage);
-    }
-  }
   if (sValue.size() >= 1024) {
     throw HostError("the value of " + sKey +
                         " is longer than the 1023 characters the plug-in reads",
                     kExitUsage);
+  }
+  if (sKey == "nClearCelerraArrayMapSecs") {
+    char* pEnd = nullptr;
+    errno = 0;
+    const long long n = std::strtoll(sValue.c_str(), &pEnd, 10);
+    if (sValue.empty() || pEnd == sValue.c_str() || *pEnd != '\0' ||
+        IsBlank(pEnd[-1])) {
+      throw HostError(sKey +
+                          " takes a whole number of seconds (blanks only "
+                          "before it), not \"" +
+                          sValue + "\"",
+                      kExitUsage);
+    }
+    if (errno == ERANGE || n < 0 || n > INT32_MAX) {
+      throw HostError(sKey + " is out of range: \"" + sValue +
+                          "\" (0 to 2147483647 seconds)",
+                      kExitUsage);
+    }
+  }
+  if (sKey.rfind("sCelerraCommaSeparated", 0) == 0 && !sValue.empty()) {
+    size_t nStart = 0;
+    for (int nEntry = 1;; ++nEntry) {
+      const size_t nComma = sValue.find(',', nStart);
+      const std::string sEntry =
+          sValue.substr(nStart, nComma == std::string::npos ? std::string::npos
+                                                            : nComma - nStart);
+      bool bBlank = true;
+      for (char c : sEntry) bBlank &= IsBlank(c);
+      if (bBlank) {
+        throw HostError(sKey + ": entry " + std::to_string(nEntry) + " (\"" +
+                            sEntry +
+                            "\") names no host; give host names or "
+                            "addresses separated by ','",
+                        kExitUsage);
+      }
+      if (IsBlank(sEntry.front()) || IsBlank(sEntry.back())) {
+        throw HostError(sKey + ": entry " + std::to_string(nEntry) + " (\"" +
+                            sEntry +
+                            "\") has blanks around the host name, which the "
+                            "plug-in hands on as they stand; leave them out",
+                        kExitUsage);
+      }
+      if (nComma == std::string::npos) break;
+      nStart = nComma + 1;
+    }
   }
 }
 
@@ -290,7 +335,7 @@ int CmdConfigSet(Context& z, const std::string& sSection,
 
 int CmdConfigGet(Context& z, const std::string& sSection,
                  const std::string& sKey) {
-  Catalog& c = z.OpenCatalog();
+  Catalog& c = z.OpenCatalog(false, true);
   c.Begin(Catalog::Txn::kRead);
   std::optional<std::string> oValue = c.GetConfig(sSection, sKey);
   c.Rollback();
@@ -321,7 +366,7 @@ int CmdConfigUnset(Context& z, const std::string& sSection,
 }
 
 int CmdConfigList(Context& z) {
-  Catalog& c = z.OpenCatalog();
+  Catalog& c = z.OpenCatalog(false, true);
   c.Begin(Catalog::Txn::kRead);
   const std::vector<ConfigRow> v = c.Config();
   c.Rollback();

@@ -8,6 +8,7 @@
 #ifndef ZK_REFHOST_ZKSNAPCOMMANDS_H_
 #define ZK_REFHOST_ZKSNAPCOMMANDS_H_
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -98,7 +99,11 @@ int CmdConfigList(Context& z);
 
 // ---- the simulated file server ----------------------------------------------
 int CmdFilerShow(Context& z);
-int CmdFilerLoad(Context& z, const std::string& sLayoutFile);
+// Refuses a layout that replaces a file server records still hold
+// something on, unless bForce, which loads it and marks those records with
+// what they still hold. A load that fails changes nothing.
+int CmdFilerLoad(Context& z, const std::string& sLayoutFile,
+                 bool bForce = false);
 int CmdOrphans(Context& z);
 
 // ---- shared helpers ---------------------------------------------------------
@@ -107,10 +112,20 @@ int ExitForResult(int nResult);
 // The records a selection names, in name order; HostError for an unknown
 // name or an empty selection. REQUIRES: a transaction open.
 std::vector<RecordRow> SelectRecords(Catalog& c, const Selection& s);
-// Prints the status table (or JSON array) of the rows.
-void PrintStatus(Context& z, const std::vector<RecordRow>& vRows);
-// The rows as 'zksnap status --json' prints them.
-Json StatusJson(const std::vector<RecordRow>& vRows);
+// What zksnap says of a record an operation never reached: where the call
+// stopped, and the text (naming that record and its reason).
+struct NotReached {
+  std::string sStoppedAt;
+  std::string sText;
+};
+using Notes = std::map<std::string, NotReached>;  // by record name
+// Prints the status table (or JSON array) of the rows; a record with a note
+// shows it as its reason (JSON: "not_reached").
+void PrintStatus(Context& z, const std::vector<RecordRow>& vRows,
+                 const Notes* pNotes = nullptr);
+// The rows as 'zksnap status --json' prints them (with the notes).
+Json StatusJson(const std::vector<RecordRow>& vRows,
+                const Notes* pNotes = nullptr);
 // Letters, digits, ".", "_" and "-", not starting with "-": names of records
 // and snap groups.
 void CheckName(const std::string& sWhat, const std::string& sName);

@@ -26,14 +26,15 @@ Context::Context(GlobalOptions oOptions, std::FILE* pOut, std::FILE* pErr)
 
 Context::~Context() = default;
 
-Catalog& Context::OpenCatalog(bool bCreate) {
+Catalog& Context::OpenCatalog(bool bCreate, bool bReading) {
   if (!m_pCatalog) {
     const int nWaitMs = m_oOptions.nWaitSeconds < 0
                             ? 0
                             : (m_oOptions.nWaitSeconds > 86400
                                    ? 86400 * 1000
                                    : m_oOptions.nWaitSeconds * 1000);
-    m_pCatalog = Catalog::Open(m_oOptions.sStateDir, bCreate, nWaitMs);
+    m_pCatalog =
+        Catalog::Open(m_oOptions.sStateDir, bCreate, nWaitMs, bReading);
     for (const ArrayRow& oArray : m_pCatalog->Arrays()) {
       AddArrayTexts(oArray, &m_oLeaks);
     }

@@ -46,7 +46,9 @@ class Context {
 
   // Opens the catalog once (see Catalog::Open); points ZK_HOSTS_FILE at the
   // state directory's hosts file when that exists and nothing else is set.
-  Catalog& OpenCatalog(bool bCreate = false);
+  // bReading: the command only reads, and works on a read-only state
+  // directory too.
+  Catalog& OpenCatalog(bool bCreate = false, bool bReading = false);
   // The simulated file server's state file: ZK_FILER_DB or STATE/filer.db.
   std::string FilerDbPath() const;
   std::string HostsFilePath() const;

@@ -169,7 +169,8 @@ Json RecordJson(const RecordRow& r) {
 }  // namespace
 
 void CheckName(const std::string& sWhat, const std::string& sName) {
-  // Checkpoint names GROUP_RECORD_TIME must stay within 240 characters.
+  // Checkpoint names GROUP_RECORD_TIME must stay within 240 characters
+  // (prepare checks the escaped snap name again).
   bool bOk = !sName.empty() && sName.size() <= 100 && sName[0] != '-';
   for (char c : sName) {
     if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '_' ||
@@ -216,15 +217,27 @@ std::vector<RecordRow> SelectRecords(Catalog& c, const Selection& s) {
   return v;
 }
 
-Json StatusJson(const std::vector<RecordRow>& vRows) {
+Json StatusJson(const std::vector<RecordRow>& vRows, const Notes* pNotes) {
   Json oList = Json::Array();
-  for (const RecordRow& r : vRows) oList.Push(RecordJson(r));
+  for (const RecordRow& r : vRows) {
+    Json o = RecordJson(r);
+    if (pNotes != nullptr) {
+      auto it = pNotes->find(r.sName);
+      if (it != pNotes->end()) {
+        o.Set("not_reached", Json::Object()
+                                 .Set("stopped_at", it->second.sStoppedAt)
+                                 .Set("text", it->second.sText));
+      }
+    }
+    oList.Push(o);
+  }
   return oList;
 }
 
-void PrintStatus(Context& z, const std::vector<RecordRow>& vRows) {
+void PrintStatus(Context& z, const std::vector<RecordRow>& vRows,
+                 const Notes* pNotes) {
   if (z.Json()) {
-    z.Out(StatusJson(vRows).Dump() + "\n");
+    z.Out(StatusJson(vRows, pNotes).Dump() + "\n");
     return;
   }
   Table t(
@@ -234,6 +247,9 @@ void PrintStatus(Context& z, const std::vector<RecordRow>& vRows) {
     if (r.nJPRId != 0) {
       sReason = std::to_string(r.nJPRId) + ": " +
                 (sReason.empty() ? "(no text; see 'zksnap log')" : sReason);
+    }
+    if (pNotes != nullptr && pNotes->count(r.sName) != 0) {
+      sReason = pNotes->at(r.sName).sText;
     }
     t.AddRow({r.sName, StatusName(r.nStatus), r.sSnapName, CheckpointOf(r),
               SnapDeviceShort(r), sReason});
@@ -290,7 +306,7 @@ int CmdDeviceAdd(Context& z, const DeviceAddArgs& a) {
 }
 
 int CmdDeviceList(Context& z) {
-  Catalog& c = z.OpenCatalog();
+  Catalog& c = z.OpenCatalog(false, true);
   c.Begin(Catalog::Txn::kRead);
   const std::vector<RecordRow> v = c.Records();
   c.Rollback();
@@ -316,7 +332,7 @@ int CmdDeviceList(Context& z) {
 }
 
 int CmdDeviceShow(Context& z, const std::string& sName) {
-  Catalog& c = z.OpenCatalog();
+  Catalog& c = z.OpenCatalog(false, true);
   c.Begin(Catalog::Txn::kRead);
   std::optional<RecordRow> o = c.FindRecord(sName);
   c.Rollback();
@@ -355,9 +371,8 @@ int CmdDeviceRemove(Context& z, const std::string& sName, bool bForce) {
   const Holding h = HoldingOf(*o);
   if (!h.Empty() && !bForce) {
     throw HostError("record " + sName + " still holds " + h.Describe() +
-                    "; remove it first (" +
-                    (h.bMount ? "'zksnap unmap " + sName + "' and " : "") +
-                    "'zksnap delete " + sName + "') or use --force");
+                    "; remove it first (" + RemoveCommands(c, *o) +
+                    ") or use --force");
   }
   c.RemoveRecord(sName);
   c.Commit();
@@ -366,7 +381,7 @@ int CmdDeviceRemove(Context& z, const std::string& sName, bool bForce) {
 }
 
 int CmdStatus(Context& z, const Selection& s) {
-  Catalog& c = z.OpenCatalog();
+  Catalog& c = z.OpenCatalog(false, true);
   c.Begin(Catalog::Txn::kRead);
   std::vector<RecordRow> v;
   if (s.vRecords.empty() && s.sSnapName.empty()) {
@@ -384,7 +399,7 @@ int CmdStatus(Context& z, const Selection& s) {
 }
 
 int CmdLog(Context& z, const std::string& sRecord, uint64_t nJobId) {
-  Catalog& c = z.OpenCatalog();
+  Catalog& c = z.OpenCatalog(false, true);
   c.Begin(Catalog::Txn::kRead);
   if (!sRecord.empty() && !c.FindRecord(sRecord)) {
     throw HostError("no record named " + sRecord);

@@ -1,10 +1,13 @@
 // zksnap filer and orphans commands: the simulated file server as the
 // catalog sees it.
+#include <ctime>
+#include <filesystem>
 #include <map>
 #include <set>
 #include <utility>
 
 #include "filer/FilerSim.h"
+#include "filer/LayoutFile.h"
 #include "refhost/KeyValueText.h"
 #include "refhost/RecordHolding.h"
 #include "refhost/ZksnapCommands.h"
@@ -134,10 +137,125 @@ int CmdFilerShow(Context& z) {
   return kExitSuccess;
 }
 
-int CmdFilerLoad(Context& z, const std::string& sLayoutFile) {
-  z.UseFilerStore(true);
-  Check(zkfiler::LoadLayoutFile(sLayoutFile));
-  z.Out("loaded " + sLayoutFile + " into " + z.FilerDbPath() + "\n");
+namespace {
+
+bool PathExists(const std::string& sPath) {
+  std::error_code oError;
+  return std::filesystem::exists(sPath, oError);
+}
+
+// A checkpoint of the control host with that id (and name, when known).
+bool HasCheckpoint(const std::vector<zkfiler::CheckpointView>& v,
+                   const std::string& sName, const std::string& sId) {
+  for (const auto& k : v) {
+    if (k.id == sId && (sName.empty() || k.name == sName)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+int CmdFilerLoad(Context& z, const std::string& sLayoutFile, bool bForce) {
+  const std::string sDb = z.FilerDbPath();
+  const size_t nSlash = sDb.rfind('/');
+  const std::string sDir =
+      nSlash == std::string::npos ? "." : sDb.substr(0, nSlash + 1);
+  if (!PathExists(sDir)) {
+    throw HostError("no directory " + sDir + " for the file server state " +
+                    sDb + " (run 'zksnap init' first, or give --state)");
+  }
+  std::vector<zkfiler::ServerLayout> vLayout;
+  Check(zkfiler::ReadLayoutFile(sLayoutFile, &vLayout));
+
+  // The records that still hold something on a file server the layout
+  // replaces (its checkpoints and exports go with it).
+  Catalog* pCatalog = nullptr;
+  if (PathExists(z.Options().sStateDir + "/" + Catalog::kFileName)) {
+    pCatalog = &z.OpenCatalog();
+    pCatalog->Begin(Catalog::Txn::kWrite);
+  }
+  std::vector<std::pair<RecordRow, std::string>> vUsers;  // record, host
+  if (pCatalog != nullptr && PathExists(sDb)) {
+    z.UseFilerStore(false);
+    std::vector<zkfiler::ServerLayout> vInstalled;
+    Check(zkfiler::ListServers(&vInstalled));
+    std::set<std::string> oReplaced;
+    for (const auto& l : vLayout) {
+      for (const auto& i : vInstalled) {
+        if (i.control_host == l.control_host) oReplaced.insert(l.control_host);
+      }
+    }
+    for (const RecordRow& r : pCatalog->Records()) {
+      if (HoldingOf(r).Empty()) continue;
+      const std::string sHost = ControlHostOf(*pCatalog, r);
+      if (oReplaced.count(sHost) != 0) vUsers.push_back({r, sHost});
+    }
+  }
+  if (!vUsers.empty() && !bForce) {
+    std::string sText;
+    for (const auto& u : vUsers) {
+      sText += (sText.empty() ? "" : ", ") + u.first.sName + " (" +
+               HoldingOf(u.first).Describe() + " on " + u.second + ")";
+    }
+    throw HostError(sLayoutFile +
+                    " replaces file servers that records still use, with "
+                    "their checkpoints and exports: " +
+                    sText +
+                    "; remove those first ('zksnap unmap', 'zksnap delete'), "
+                    "or use --force (the records are then marked with what "
+                    "they still hold)");
+  }
+  // All or nothing: a failed load leaves an existing state file as it was
+  // and creates no new one.
+  Check(zkfiler::LoadStateFile(sDb, sLayoutFile, false));
+
+  std::vector<std::pair<std::string, std::string>> vMarked;  // record, text
+  if (!vUsers.empty()) {
+    const uint64_t nJobId = pCatalog->NextJobId();
+    const int64_t nNow = static_cast<int64_t>(std::time(nullptr));
+    for (auto& u : vUsers) {
+      RecordRow& r = u.first;
+      std::vector<zkfiler::CheckpointView> vCheckpoints;
+      Check(zkfiler::ListCheckpoints(u.second, &vCheckpoints));
+      const Holding h = HoldingOf(r);
+      std::string sText;
+      if (h.bMount && !HasCheckpoint(vCheckpoints, h.sMountName, h.sMountId)) {
+        r.mMetaData.erase(SM_MDT_SNAP_MOUNT);
+        r.sSnapDevice.clear();
+        r.nStatus = ZKSO::UNMAP_SUCCESS;
+        sText = "writable checkpoint " + h.sMountName + " (" + h.sMountId +
+                ") and its export are gone";
+      }
+      if (h.bCheckpoint &&
+          !HasCheckpoint(vCheckpoints, h.sCheckpointName, h.sCheckpointId)) {
+        r.nStatus = ZKSO::SNAP_NOT_FOUND;
+        sText += (sText.empty() ? "" : "; ") + std::string("checkpoint ") +
+                 h.sCheckpointName + " (" + h.sCheckpointId + ") is gone";
+      }
+      if (sText.empty()) continue;
+      sText += " after 'zksnap filer load --force " + sLayoutFile +
+               "' replaced file server " + u.second + ": the record is now " +
+               StatusName(r.nStatus);
+      r.nJPRId = 0;
+      r.sJPRText.clear();
+      pCatalog->UpdateRecord(r);
+      JobLogRow oRow;
+      oRow.nJobId = nJobId;
+      oRow.sRecord = r.sName;
+      oRow.sOperation = "filer load";
+      oRow.nLevel = 1;
+      oRow.sTag = "zksnap";
+      oRow.sText = sText;
+      oRow.nTime = nNow;
+      pCatalog->AppendJobLog(oRow);
+      vMarked.push_back({r.sName, sText});
+    }
+  }
+  if (pCatalog != nullptr) pCatalog->Commit();
+  z.Out("loaded " + sLayoutFile + " into " + sDb + "\n");
+  for (const auto& m : vMarked) {
+    z.Out("marked record " + m.first + ": " + m.second + "\n");
+  }
   return kExitSuccess;
 }
 

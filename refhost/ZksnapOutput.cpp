@@ -6,8 +6,34 @@
 
 namespace zkref {
 
+std::string EscapeControls(const std::string& s) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string sOut;
+  sOut.reserve(s.size());
+  for (size_t i = 0; i < s.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c < 0x20 || c == 0x7f) {
+      sOut += "\\x";
+      sOut += kHex[c >> 4];
+      sOut += kHex[c & 0xf];
+    } else if (c == 0xc2 && i + 1 < s.size() &&
+               static_cast<unsigned char>(s[i + 1]) >= 0x80 &&
+               static_cast<unsigned char>(s[i + 1]) <= 0x9f) {
+      // U+0080..U+009F: the C1 control characters (CSI among them).
+      const unsigned char d = static_cast<unsigned char>(s[++i]);
+      sOut += "\\u00";
+      sOut += kHex[d >> 4];
+      sOut += kHex[d & 0xf];
+    } else {
+      sOut += s[i];
+    }
+  }
+  return sOut;
+}
+
 void Table::AddRow(std::vector<std::string> vCells) {
   vCells.resize(m_vHeaders.size());
+  for (std::string& s : vCells) s = EscapeControls(s);
   m_vRows.push_back(std::move(vCells));
 }
 

@@ -12,8 +12,15 @@
 
 namespace zkref {
 
+// The text with every control character written as an escape, so that a
+// text from the file server or the plug-in can neither break a line nor
+// reach the terminal as a control sequence: a C0 character or DEL as
+// "\xHH", a C1 character (U+0080..U+009F) as "\u00HH". Everything else,
+// backslashes included, stays as it is.
+std::string EscapeControls(const std::string& s);
+
 // A text table: one header row, then rows of the same width. Empty cells
-// print as "-".
+// print as "-"; control characters in cells are escaped (EscapeControls).
 class Table {
  public:
   explicit Table(std::vector<std::string> vHeaders)

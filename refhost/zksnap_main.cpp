@@ -41,19 +41,56 @@ class StderrSink : public ZkLogSink {
   zkref::Context* m_pContext;
 };
 
+// Flushes standard output; a write that failed is "cannot write the
+// output" on stderr and exit 1, whatever the command did.
+int FinishOutput(int nExit) {
+  errno = 0;
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    const int nError = errno != 0 ? errno : EIO;
+    std::fprintf(stderr, "zksnap: cannot write the output: %s\n",
+                 std::strerror(nError));
+    return nExit == zkref::kExitSuccess ? zkref::kExitError : nExit;
+  }
+  return nExit;
+}
+
 // zksnap's version, and that of the plug-in it loads by default (or the
-// one --plugin names, when it comes first).
-int PrintVersion(const std::string& sPluginPath) {
+// one --plugin names, when it comes first). A plug-in that does not load is
+// an error (exit 1), after zksnap's own version.
+int PrintVersion(const std::string& sPluginPath, bool bJson) {
   const std::string sPath =
       sPluginPath.empty() ? zkref::Context::DefaultPluginPath() : sPluginPath;
-  std::printf("zksnap %s\n", kZksnapVersion);
+  std::unique_ptr<zkref::SnapPlugin> p;
+  std::string sError;
   try {
-    std::unique_ptr<zkref::SnapPlugin> p = zkref::SnapPlugin::Load(sPath);
-    std::printf("plug-in %s %s\n", p->Path().c_str(), p->Version().c_str());
+    p = zkref::SnapPlugin::Load(sPath);
   } catch (const zkref::HostError& e) {
-    std::printf("plug-in: %s\n", e.what());
+    sError = e.what();
   }
-  return std::fflush(stdout) == 0 ? zkref::kExitSuccess : zkref::kExitError;
+  if (bJson) {
+    zkref::Json o = zkref::Json::Object();
+    o.Set("zksnap", kZksnapVersion);
+    if (p) {
+      o.Set("plugin", zkref::Json::Object()
+                          .Set("path", p->Path())
+                          .Set("version", p->Version()));
+    } else {
+      o.Set("plugin", zkref::Json());
+    }
+    std::printf("%s\n", o.Dump().c_str());
+  } else {
+    std::printf("zksnap %s\n", kZksnapVersion);
+    if (p)
+      std::printf("plug-in %s %s\n", p->Path().c_str(), p->Version().c_str());
+  }
+  int nExit = zkref::kExitSuccess;
+  if (!p) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "zksnap: cannot load the plug-in: %s\n",
+                 zkref::EscapeControls(sError).c_str());
+    nExit = zkref::kExitError;
+  }
+  return FinishOutput(nExit);
 }
 
 extern "C" void OnSignal(int nSignal) {
@@ -71,6 +108,9 @@ extern "C" void OnSignal(int nSignal) {
 
 int main(int argc, char** argv) {
   for (int nSignal : {SIGINT, SIGTERM, SIGHUP}) std::signal(nSignal, OnSignal);
+  // A closed pipe is a failed write ("cannot write the output", exit 1),
+  // never a silent death after the work was kept.
+  std::signal(SIGPIPE, SIG_IGN);
 
   using namespace zkref;
   GlobalOptions oGlobal;
@@ -247,10 +287,12 @@ int main(int argc, char** argv) {
     auto* p = app.add_subcommand(o.pszName, o.pszHelp);
     Selected(p, &oSelection);
     const std::string sOp = o.pszName;
-    if (sOp == "prepare" || sOp == "unprepare" || sOp == "delete") {
+    if (sOp == "prepare" || sOp == "unprepare" || sOp == "delete" ||
+        sOp == "unmap" || sOp == "snap") {
       p->add_flag("--force", oSelection.bForce,
                   "even when a record still holds a checkpoint this would "
-                  "lose track of");
+                  "lose track of, records left out share what this removes, "
+                  "or (snap) the records already hold their checkpoint");
     }
 
     const std::string sName = o.pszName;
@@ -293,8 +335,12 @@ int main(int argc, char** argv) {
   std::string sLayout;
   auto* pFilerLoad = pFiler->add_subcommand("load", "install a layout file");
   pFilerLoad->add_option("layout", sLayout, "layout file")->required();
-  pFilerLoad->callback(
-      [&] { fnRun = [&](Context& z) { return CmdFilerLoad(z, sLayout); }; });
+  bool bFilerForce = false;
+  pFilerLoad->add_flag("--force", bFilerForce,
+                       "even over a file server that records still use");
+  pFilerLoad->callback([&] {
+    fnRun = [&](Context& z) { return CmdFilerLoad(z, sLayout, bFilerForce); };
+  });
 
   app.add_subcommand("orphans", "checkpoints and exports that no record names")
       ->callback([&] { fnRun = [](Context& z) { return CmdOrphans(z); }; });
@@ -331,6 +377,7 @@ int main(int argc, char** argv) {
   });
 
   // CLI11 would only say that a subcommand is required; name the word.
+  bool bJsonFirst = false;  // --json before --version
   for (int i = 1; i < argc; ++i) {
     const std::string sArg = argv[i];
     if (sArg == "--state" || sArg == "--plugin" || sArg == "--wait") {
@@ -338,7 +385,10 @@ int main(int argc, char** argv) {
       ++i;
       continue;
     }
-    if (sArg == "--version") return PrintVersion(oGlobal.sPluginPath);
+    if (sArg == "--json") bJsonFirst = true;
+    if (sArg == "--version") {
+      return PrintVersion(oGlobal.sPluginPath, bJsonFirst);
+    }
     if (sArg.empty() || sArg[0] == '-') continue;
     bool bKnown = false;
     for (const CLI::App* p :
@@ -358,7 +408,7 @@ int main(int argc, char** argv) {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     const int nCode = app.exit(e);
-    return nCode == 0 ? kExitSuccess : kExitUsage;
+    return FinishOutput(nCode == 0 ? kExitSuccess : kExitUsage);
   }
 
   int nLevel =
@@ -371,10 +421,11 @@ int main(int argc, char** argv) {
   try {
     nExit = fnRun(oContext);
   } catch (const HostError& e) {
-    oContext.Err(std::string("zksnap: ") + e.what() + "\n");
+    oContext.Err("zksnap: " + EscapeControls(e.what()) + "\n");
     nExit = e.ExitCode();
   } catch (const std::exception& e) {
-    oContext.Err(std::string("zksnap: unexpected error: ") + e.what() + "\n");
+    oContext.Err("zksnap: unexpected error: " + EscapeControls(e.what()) +
+                 "\n");
     nExit = kExitError;
   }
   ZkSetLogSink(nullptr);

@@ -281,6 +281,48 @@ TEST_F(ZksnapTest, ReadOnlyCatalogFileIsRefused) {
   EXPECT_TRUE(Has(r.sErr, "catalog " + sCatalog + " is read-only")) << r.sErr;
 }
 
+// On a read-only state directory the reading commands work and show what
+// the catalog holds; commands that must write say the directory is
+// read-only and change nothing.
+TEST_F(ZksnapTest, ReadingCommandsWorkOnAReadOnlyStateDirectory) {
+  InitWithFileServer();
+  AddDevices();
+  ASSERT_EQ(0, Z({"prepare", "nfs1"}).nExit);
+  ASSERT_EQ(0, Z({"config", "set", "nClearCelerraArrayMapSecs", "60"}).nExit);
+  const std::string sBefore = Dump();
+  ASSERT_EQ(0, chmod(m_sState.c_str(), 0555));
+  struct Reading {
+    std::vector<std::string> vArgs;
+    const char* pszShows;
+  };
+  const Reading aReading[] = {
+      {{"status"}, "READY_FOR_SNAP"},
+      {{"log", "nfs1"}, "prepare"},
+      {{"device", "list"}, "nfs1"},
+      {{"device", "show", "vm1"}, "vm1"},
+      {{"array", "list"}, kFiler},
+      {{"config", "list"}, "nClearCelerraArrayMapSecs"},
+      {{"config", "get", "nClearCelerraArrayMapSecs"}, "60"}};
+  std::vector<RunResult> vResults;
+  for (const Reading& o : aReading) vResults.push_back(Z(o.vArgs));
+  const RunResult oWrite = Z({"prepare", "vm1"});
+  const RunResult oAdd =
+      Z({"device", "add", "x", "--nfs", "/fs_nfs", "--filer", kFiler});
+  chmod(m_sState.c_str(), 0700);
+  for (size_t i = 0; i < vResults.size(); ++i) {
+    EXPECT_EQ(0, vResults[i].nExit)
+        << aReading[i].vArgs[0] << ": " << vResults[i].sErr;
+    EXPECT_TRUE(Has(vResults[i].sOut, aReading[i].pszShows))
+        << aReading[i].vArgs[0] << ": " << vResults[i].sOut;
+  }
+  for (const RunResult& r : {oWrite, oAdd}) {
+    EXPECT_EQ(1, r.nExit) << r.sOut << r.sErr;
+    EXPECT_TRUE(Has(r.sErr, "state directory " + m_sState + " is read-only"))
+        << r.sErr;
+  }
+  EXPECT_EQ(sBefore, Dump());
+}
+
 // The password comes from a file, standard input or the environment, and is
 // never printed, listed or put into a reason; the catalog file is private.
 TEST_F(ZksnapTest, PasswordSourcesAndSecrecy) {

@@ -137,6 +137,38 @@ TEST_F(CrashTest, KilledSnapLeavesAnOrphanThatOrphansFinds) {
   EXPECT_FALSE(Has(r.sOut, "g_r0_1700000100")) << r.sOut;
 }
 
+// The retry of a killed snap, without a new prepare, is not refused as a
+// snap of records that already hold their checkpoint: it adopts the one
+// the killed snap made.
+TEST_F(CrashTest, RetryOfAKilledSnapAdoptsItsCheckpoint) {
+  SetUpSlowRecords(0);
+  RunResult r = Z({"prepare", "--all"});
+  ASSERT_EQ(0, r.nExit) << r.sOut << r.sErr;
+  ASSERT_TRUE(zkfiler::SetLatency(std::chrono::milliseconds(300)).ok());
+  Spawned o = Spawn({"--state", m_sState, "snap", "--all"});
+  std::vector<zkfiler::CheckpointView> v;
+  for (int i = 0; i < 200 && v.empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    ASSERT_TRUE(zkfiler::ListCheckpoints(kControlHost, &v).ok());
+  }
+  kill(o.nPid, SIGKILL);
+  r = Wait(o);
+  ASSERT_EQ(1u, v.size());
+  ASSERT_EQ(128 + SIGKILL, r.nExit) << "the snap finished before the kill";
+  ASSERT_TRUE(zkfiler::SetLatency(std::chrono::milliseconds(0)).ok());
+
+  r = Z({"snap", "--all"});
+  EXPECT_EQ(0, r.nExit) << r.sOut << r.sErr;
+  EXPECT_TRUE(Has(r.sOut, v[0].name + " (" + v[0].id + ")")) << r.sOut;
+  std::vector<zkfiler::CheckpointView> vAfter;
+  ASSERT_TRUE(zkfiler::ListCheckpoints(kControlHost, &vAfter).ok());
+  EXPECT_EQ(1u, vAfter.size());
+  // Now the records hold it: a further snap needs a new prepare.
+  r = Z({"snap", "--all"});
+  EXPECT_EQ(1, r.nExit) << r.sOut << r.sErr;
+  EXPECT_TRUE(Has(r.sErr, "needs 'zksnap prepare' first")) << r.sErr;
+}
+
 // SIGTERM (a person's Ctrl-C or a service stop): one line that says the
 // catalog is as before, exit 128 + 15, the catalog unchanged.
 TEST_F(CrashTest, InterruptedCommandSaysSoAndChangesNothing) {

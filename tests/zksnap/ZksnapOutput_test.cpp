@@ -2,8 +2,10 @@
 // so nothing in it is rewritten, whatever the password is; a failed write of
 // the output is an error; the state files that hold a login are private;
 // JSON stays valid UTF-8 whatever bytes a text holds.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -91,7 +93,9 @@ TEST_F(ZksnapTest, StateFilesWithALoginArePrivate) {
 // Output that cannot be written is an error, said on stderr.
 TEST_F(ZksnapTest, AFailedWriteOfTheOutputIsAnError) {
   ASSERT_EQ(0, Z({"init"}).nExit);
-  for (const char* pszArgs : {"--json status", "status", "config list"}) {
+  for (const char* pszArgs :
+       {"--json status", "status", "config list", "--help", "status --help",
+        "--version", "--json --version"}) {
     const std::string sCommand = std::string(ZKSNAP_PATH) + " --state " +
                                  m_sState + " " + pszArgs + " >/dev/full 2>" +
                                  m_sTmp + "/err";
@@ -102,6 +106,54 @@ TEST_F(ZksnapTest, AFailedWriteOfTheOutputIsAnError) {
                     "zksnap: cannot write the output: No space left"))
         << pszArgs;
   }
+}
+
+// A closed pipe is a failed write too, never a silent death by SIGPIPE;
+// the command's work was kept.
+TEST_F(ZksnapTest, AClosedPipeIsAFailedWrite) {
+  InitWithFileServer();
+  AddDevices();
+  for (const char* pszCommand : {"prepare", "log"}) {
+    int aPipe[2];
+    ASSERT_EQ(0, pipe(aPipe));
+    close(aPipe[0]);  // nobody reads
+    const std::string sErr = m_sTmp + "/err";
+    const pid_t nPid = fork();
+    ASSERT_NE(-1, nPid);
+    if (nPid == 0) {
+      dup2(aPipe[1], 1);
+      const int nErr = open(sErr.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      dup2(nErr, 2);
+      const bool bAll = std::string(pszCommand) == "prepare";
+      execl(ZKSNAP_PATH, ZKSNAP_PATH, "--state", m_sState.c_str(), pszCommand,
+            bAll ? "--all" : static_cast<char*>(nullptr),
+            static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(aPipe[1]);
+    int nStatus = 0;
+    ASSERT_EQ(nPid, waitpid(nPid, &nStatus, 0));
+    ASSERT_TRUE(WIFEXITED(nStatus)) << pszCommand << " " << nStatus;
+    EXPECT_EQ(1, WEXITSTATUS(nStatus)) << pszCommand;
+    EXPECT_TRUE(
+        Has(ReadFile(sErr), "zksnap: cannot write the output: Broken pipe"))
+        << ReadFile(sErr);
+  }
+  EXPECT_TRUE(Has(StatusJson("nfs1"), "\"status\": \"READY_FOR_SNAP\""));
+}
+
+// --version names a plug-in that does not load as an error; --json gives
+// JSON.
+TEST_F(ZksnapTest, VersionSaysWhenThePlugInDoesNotLoad) {
+  RunResult r = Raw({"--plugin", m_sTmp + "/nope.so", "--version"});
+  EXPECT_EQ(1, r.nExit) << r.sOut << r.sErr;
+  EXPECT_TRUE(Has(r.sOut, "zksnap 1.0.0")) << r.sOut;
+  EXPECT_TRUE(Has(r.sErr, "zksnap: cannot load the plug-in: ")) << r.sErr;
+  EXPECT_EQ(1, LineCount(r.sErr)) << r.sErr;
+  r = Raw({"--json", "--version"});
+  EXPECT_EQ(0, r.nExit) << r.sOut << r.sErr;
+  EXPECT_TRUE(Has(r.sOut, "\"zksnap\": \"1.0.0\"")) << r.sOut;
+  EXPECT_TRUE(Has(r.sOut, "\"version\": \"1.")) << r.sOut;
 }
 
 // A record's texts are UTF-8: other bytes are refused before they could
