@@ -217,9 +217,10 @@ bool IsBlank(char c) {
 //   blanks before the number are skipped, anything after it is refused; a
 //   number of seconds from 0 to 2147483647;
 // - the host lists split on ',' as they stand: an entry that is empty or
-//   made only of blanks names no host, and one with blanks around the name
-//   would reach the file server with them; both are refused, naming the
-//   entry. An empty value is an empty list.
+//   made only of blanks names no host (the plug-in drops it), and one with
+//   blanks around the name is written without them; both are refused,
+//   naming the entry, so that the stored value says what is used. An empty
+//   value is an empty list.
 void CheckConfigValue(const std::string& sKey, const std::string& sValue) {
   if (sKey.empty()) throw HostError("empty configuration key", kExitUsage);
   if (sValue.size() >= 1024) {
@@ -264,8 +265,8 @@ void CheckConfigValue(const std::string& sKey, const std::string& sValue) {
       if (IsBlank(sEntry.front()) || IsBlank(sEntry.back())) {
         throw HostError(sKey + ": entry " + std::to_string(nEntry) + " (\"" +
                             sEntry +
-                            "\") has blanks around the host name, which the "
-                            "plug-in hands on as they stand; leave them out",
+                            "\") has blanks around the host name; leave them "
+                            "out",
                         kExitUsage);
       }
       if (nComma == std::string::npos) break;
