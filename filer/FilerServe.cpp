@@ -277,6 +277,7 @@ int Serve(const ServeOptions& options) {
   const std::string recov = run_dir + "/recovery";
   ::mkdir(recov.c_str(), 0700);
   std::map<std::string, int> ids;
+  std::set<std::string> warned;  // each warning is printed once
   const auto make_config = [&](const std::vector<ServedExport>& list) {
     std::vector<std::string> warnings;
     for (const ServedExport& e : list) {
@@ -292,7 +293,9 @@ int Serve(const ServeOptions& options) {
     std::string text =
         GaneshaConfig(options.port, plugins, recov, list, &ids, &warnings);
     for (const std::string& w : warnings) {
-      std::fprintf(stderr, "zkfiler serve: %s\n", w.c_str());
+      if (warned.insert(w).second) {
+        std::fprintf(stderr, "zkfiler serve: %s\n", w.c_str());
+      }
     }
     return text;
   };
