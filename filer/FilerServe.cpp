@@ -29,6 +29,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+constexpr const char kGanesha[] = "/usr/bin/ganesha.nfsd";
+
 volatile sig_atomic_t g_stop = 0;
 
 void OnStop(int) { g_stop = 1; }
@@ -242,24 +244,28 @@ std::string GaneshaConfig(int port, const std::string& plugins_dir,
   return c.str();
 }
 
+std::string ServeCannotRun() {
+  if (::geteuid() != 0) {
+    return "needs root: nfs-ganesha's VFS backend opens files by handle and "
+           "switches credentials per request; run it as root (without root, "
+           "'zkfiler data' reads the files)";
+  }
+  if (::access(kGanesha, X_OK) != 0 || FindPluginsDir().empty()) {
+    return "nfs-ganesha is not installed: install the Debian packages "
+           "nfs-ganesha and nfs-ganesha-vfs (scripts/install-deps.sh does)";
+  }
+  return "";
+}
+
 int Serve(const ServeOptions& options) {
   const auto fail = [](const std::string& message) {
     std::fprintf(stderr, "zkfiler serve: %s\n", message.c_str());
     return 1;
   };
-  if (::geteuid() != 0) {
-    return fail(
-        "needs root: nfs-ganesha's VFS backend opens files by handle and "
-        "switches credentials per request; run it as root (or use 'zkfiler "
-        "data' to read the files without NFS)");
-  }
-  const char* ganesha = "/usr/bin/ganesha.nfsd";
+  const std::string why = ServeCannotRun();
+  if (!why.empty()) return fail(why);
+  const char* ganesha = kGanesha;
   const std::string plugins = FindPluginsDir();
-  if (::access(ganesha, X_OK) != 0 || plugins.empty()) {
-    return fail(
-        "nfs-ganesha is not installed: install the Debian packages "
-        "nfs-ganesha and nfs-ganesha-vfs (scripts/install-deps.sh does)");
-  }
   const std::string root = DataRoot();
   if (root.empty()) return fail("needs a state file (--db or ZK_FILER_DB)");
   std::vector<ServedExport> exports;

@@ -45,6 +45,10 @@ std::string GaneshaConfig(int port, const std::string& plugins_dir,
                           std::map<std::string, int>* ids,
                           std::vector<std::string>* warnings);
 
+// Empty when `serve` can run here; else why not (not root, nfs-ganesha
+// missing), in words for the user.
+std::string ServeCannotRun();
+
 // Runs the server until SIGINT or SIGTERM; returns the exit status (0, or
 // 1 with a message on stderr: not root, ganesha missing, no state file, the
 // server failed to start or died).

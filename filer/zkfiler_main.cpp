@@ -210,6 +210,10 @@ int main(int argc, char** argv) {
     return Fail("no state file: use --db FILE or set ZK_FILER_DB", kExitUsage);
   }
 
+  if (serve->parsed()) {
+    const std::string why = zkfiler::ServeCannotRun();
+    if (!why.empty()) return Fail("serve: " + why, kExitRefused);
+  }
   zkfiler::Status s;
   if (load->parsed()) {
     s = zkfiler::LoadStateFile(db, layout, reset);
