@@ -290,6 +290,27 @@ TEST_F(DataTest, WhatAKilledProcessLeftGoesAtTheNextStart) {
   EXPECT_EQ(ReadBytes(Ckpt(ro) + "/doc.txt"), "text");
 }
 
+TEST_F(DataTest, ServeWithoutRootSaysItNeedsRootAndStartsNothing) {
+  // As root, the command runs as the unprivileged user "nobody".
+  std::string prefix;
+  if (::geteuid() == 0) {
+    if (Shell("command -v setpriv").status != 0) {
+      GTEST_SKIP() << "setpriv (util-linux) is needed to drop root";
+    }
+    ASSERT_EQ(Shell("chmod 755 " + Quote(dir_) + " && chmod 644 " + Quote(db_))
+                  .status,
+              0);
+    prefix = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+  }
+  const Outcome run = Shell(prefix + ZKFILER_BIN + " --db " + Quote(db_) +
+                            " serve --port 20499");
+  EXPECT_EQ(run.status, 1) << run.output;
+  EXPECT_NE(run.output.find("serve: needs root"), std::string::npos)
+      << run.output;
+  EXPECT_EQ(Entries(dir_),
+            (std::set<std::string>{"layout.txt", "state.db", "state.db.data"}));
+}
+
 TEST(DataInMemoryTest, TheInMemoryStoreKeepsNoFiles) {
   ASSERT_TRUE(zkfiler::UseInMemoryStore().ok());
   ASSERT_TRUE(zkfiler::LoadLayoutText(kLayout).ok());
