@@ -9,6 +9,7 @@
 #include <optional>
 #include <thread>
 
+#include "filer/FilerData.h"
 #include "filer/FilerErrors.h"
 
 namespace zkfiler {
@@ -24,6 +25,20 @@ Runtime& TheRuntime() {
   return *runtime;
 }
 
+// Removes data left by killed processes. Best effort: a state file that
+// cannot be written (or is busy) keeps them until a later start.
+void TidyDataOf(FilerDb& db, bool make_dirs = false) {
+  const std::string root = data::RootFor(db.name());
+  if (root.empty()) return;
+  try {
+    InTransaction(db, [&] {
+      FilerStore store(&db);
+      data::Tidy(store, root, make_dirs);
+    });
+  } catch (...) {
+  }
+}
+
 // REQUIRES: runtime.mu held.
 FilerDb& OpenLocked(Runtime& runtime) {
   if (runtime.db == nullptr) {
@@ -37,6 +52,7 @@ FilerDb& OpenLocked(Runtime& runtime) {
     InTransaction(
         *db, [&] { FilerStore(db.get()).EnsureSchema(false); },
         /*read_only=*/true);
+    TidyDataOf(*db);
     runtime.db = std::move(db);
   }
   return *runtime.db;
@@ -97,6 +113,12 @@ std::string SelectedStoreName() {
   return runtime.db == nullptr ? std::string() : runtime.db->name();
 }
 
+void TidyData(bool make_dirs) {
+  Runtime& runtime = TheRuntime();
+  std::lock_guard<std::mutex> lock(runtime.mu);
+  if (runtime.db != nullptr) TidyDataOf(*runtime.db, make_dirs);
+}
+
 Status WithStore(const std::function<void(FilerStore&)>& fn, bool read_only) {
   Runtime& runtime = TheRuntime();
   try {
@@ -128,6 +150,9 @@ bool RunCommand(
     std::lock_guard<std::mutex> lock(runtime.mu);
     FilerDb& db = OpenLocked(runtime);
     FilerStore store(&db);
+    // Data changes of the body are undone unless its transaction commits.
+    data::DataChanges changes(data::RootFor(db.name()));
+    data::ActiveScope active(changes.root().empty() ? nullptr : &changes);
     InTransaction(db, [&] {
       latency_ms = store.LatencyMs();
       std::optional<Fired> fault;
@@ -165,6 +190,11 @@ bool RunCommand(
       if (!ok) entry.message_code = error.sMessageCode;
       store.AppendJournal(entry);
     });
+    if (ok) {
+      changes.Committed();
+    } else {
+      changes.Undo();
+    }
   } catch (const StoreError& e) {
     ok = false;
     reply_lost = false;

@@ -25,6 +25,12 @@ void SelectStore(std::unique_ptr<FilerDb> db);
 // Name of the open store (":memory:" or the state file); empty when none.
 std::string SelectedStoreName();
 
+// Removes data directories no row of the open store names and temporary
+// ones left by killed processes; with `make_dirs`, makes the missing
+// directories of file systems and checkpoints. Best effort; nothing for a
+// store that keeps no data.
+void TidyData(bool make_dirs);
+
 // Runs fn in one transaction on the current store (opening the ZK_FILER_DB
 // state file first when no store was chosen). Any exception becomes the
 // returned Status; a failure rolls the transaction back. A `read_only`

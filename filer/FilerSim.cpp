@@ -40,10 +40,16 @@ void InstallParsed(FilerStore& store, const std::vector<ServerLayout>& layouts,
   }
 }
 
+// After a load: the data directories of what it installed.
+Status WithDataDirs(Status s) {
+  if (s.ok()) TidyData(/*make_dirs=*/true);
+  return s;
+}
+
 Status InstallAll(const std::vector<ServerLayout>& layouts,
                   const std::vector<LayoutSource>& sources) {
-  return WithStore(
-      [&](FilerStore& store) { InstallParsed(store, layouts, sources); });
+  return WithDataDirs(WithStore(
+      [&](FilerStore& store) { InstallParsed(store, layouts, sources); }));
 }
 
 bool Exists(const std::string& path) {
@@ -120,7 +126,9 @@ Status UseInMemoryStore() {
 }
 
 Status UseStateFile(const std::string& path) {
-  return Select([&] { return FilerDb::OpenFile(path); }, false);
+  Status s = Select([&] { return FilerDb::OpenFile(path); }, false);
+  if (s.ok()) TidyData(/*make_dirs=*/false);
+  return s;
 }
 
 Status CreateStateFile(const std::string& path) {
@@ -148,23 +156,23 @@ Status LoadStateFile(const std::string& db_path, const std::string& layout_path,
           store.EnsureSchema(true);
           InstallParsed(store, layouts, sources);
         })) {
-      return UseStateFile(db_path);
+      return WithDataDirs(UseStateFile(db_path));
     }
   } catch (const std::exception& e) {
     return Status::Error(e.what());
   }
   s = UseStateFile(db_path);
   if (!s.ok()) return s;
-  return WithStore([&](FilerStore& store) {
+  return WithDataDirs(WithStore([&](FilerStore& store) {
     if (reset) store.Clear();
     InstallParsed(store, layouts, sources);
-  });
+  }));
 }
 
 std::string CurrentStoreName() { return SelectedStoreName(); }
 
 Status Reset() {
-  return WithStore([](FilerStore& store) { store.Clear(); });
+  return WithDataDirs(WithStore([](FilerStore& store) { store.Clear(); }));
 }
 
 Status DescribeState(std::string* out) {
@@ -176,7 +184,8 @@ Status DescribeState(std::string* out) {
 // --- File servers ----------------------------------------------------------
 
 Status Install(const ServerLayout& layout) {
-  return WithStore([&](FilerStore& store) { InstallLayout(store, layout); });
+  return WithDataDirs(
+      WithStore([&](FilerStore& store) { InstallLayout(store, layout); }));
 }
 
 Status LoadLayoutText(const std::string& text, const std::string& origin) {

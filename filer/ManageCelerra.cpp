@@ -3,12 +3,14 @@
 // the command succeeds (GetMoverForVdm always empties its out first).
 #include "host/ManageCelerra.h"
 
+#include "filer/FilerData.h"
 #include "filer/FilerErrors.h"
 #include "filer/FilerModel.h"
 #include "filer/FilerRuntime.h"
 #include "filer/FilerSim.h"
 #include "filer/FilerText.h"
 
+namespace data = zkfiler::data;
 using zkfiler::FilerStore;
 using zkfiler::RunCommand;
 using zkfiler::ServerRow;
@@ -86,6 +88,10 @@ bool ManageCelerra::CreateROChkPt(std::string sPFSId,
         [&](FilerStore& store, const ServerRow& server) {
           id = zkfiler::model::CreateReadOnly(
               store, server, sPFSId, eStorageType, sStorageExtra, sChkptName);
+          if (data::DataChanges* d = data::Active()) {
+            d->CreateCopy(data::FsDir(d->root(), server.host, sPFSId),
+                          data::CheckpointDir(d->root(), server.host, id));
+          }
         });
     if (ok) sChkptId = id;
     return ok;
@@ -101,15 +107,19 @@ bool ManageCelerra::CreateRWChkPt(std::string sPFSId,
   return Guarded(*this, [&]() -> bool {
     std::string id;
     const std::string baseline = sBaselineChkptId;
-    const bool ok =
-        RunCommand(*this, "CreateRWChkPt",
-                   Args({Arg("fs", sPFSId), Arg("name", sRWChkptName),
-                         Arg("baseline", baseline)}),
-                   [&](FilerStore& store, const ServerRow& server) {
-                     id = zkfiler::model::CreateWritable(
-                         store, server, sPFSId, eStorageType, sStorageExtra,
-                         sRWChkptName, baseline);
-                   });
+    const bool ok = RunCommand(
+        *this, "CreateRWChkPt",
+        Args({Arg("fs", sPFSId), Arg("name", sRWChkptName),
+              Arg("baseline", baseline)}),
+        [&](FilerStore& store, const ServerRow& server) {
+          id = zkfiler::model::CreateWritable(store, server, sPFSId,
+                                              eStorageType, sStorageExtra,
+                                              sRWChkptName, baseline);
+          if (data::DataChanges* d = data::Active()) {
+            d->CreateCopy(data::CheckpointDir(d->root(), server.host, baseline),
+                          data::CheckpointDir(d->root(), server.host, id));
+          }
+        });
     if (ok) sRWChkptId = id;
     return ok;
   });
@@ -126,6 +136,14 @@ bool ManageCelerra::DeleteChkPt(std::string sChkptId,
         [&](FilerStore& store, const ServerRow& server) {
           zkfiler::model::DeleteCheckpoint(store, server, sChkptId,
                                            sBaselineChkptId, bDeleteBaseline);
+          if (data::DataChanges* d = data::Active()) {
+            d->RemoveAfterCommit(
+                data::CheckpointDir(d->root(), server.host, sChkptId));
+            if (bDeleteBaseline) {
+              d->RemoveAfterCommit(data::CheckpointDir(d->root(), server.host,
+                                                       sBaselineChkptId));
+            }
+          }
         });
   });
 }
@@ -139,6 +157,11 @@ bool ManageCelerra::RestorePFSFromChkPt(std::string sChkptName,
         Args({Arg("name", sChkptName), Arg("id", sChkptId), Arg("fs", sPFSId)}),
         [&](FilerStore& store, const ServerRow& server) {
           zkfiler::model::Restore(store, server, sChkptName, sChkptId, sPFSId);
+          if (data::DataChanges* d = data::Active()) {
+            d->ReplaceWithCopy(
+                data::FsDir(d->root(), server.host, sPFSId),
+                data::CheckpointDir(d->root(), server.host, sChkptId));
+          }
         });
   });
 }

@@ -8,11 +8,15 @@
 // usage error (the command line itself is wrong, a number out of range
 // included). Messages go to stderr.
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
+#include "filer/FilerFiles.h"
+#include "filer/FilerServe.h"
 #include "filer/FilerSim.h"
 #include "filer/StateText.h"
 
@@ -63,6 +67,21 @@ zkfiler::Status PrintJournal() {
     std::printf("%s\n", zkfiler::JournalLine(e).c_str());
   }
   return s;
+}
+
+zkfiler::Status ReadWholeFile(const std::string& path, std::string* out) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) {
+    return zkfiler::Status::Error("cannot read '" + path +
+                                  "': " + std::strerror(errno));
+  }
+  char buf[1 << 16];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out->append(buf, n);
+  const bool failed = std::ferror(f) != 0;
+  std::fclose(f);
+  if (failed) return zkfiler::Status::Error("cannot read '" + path + "'");
+  return zkfiler::Status::OK();
 }
 
 int Fail(const std::string& message, int status) {
@@ -128,7 +147,41 @@ int main(int argc, char** argv) {
       "latency", "Add a fixed latency to every command (0 turns it off)");
   latency->add_option("MS", latency_text, "Milliseconds")->required();
 
-  for (CLI::App* sub : {load, show, fail, clear, journal, latency}) {
+  CLI::App* data = app.add_subcommand(
+      "data",
+      "Files of a file system or checkpoint (FS: its name or id; PATH: "
+      "absolute inside it; needs a state file)");
+  data->require_subcommand(1);
+  std::string data_host, data_fs, data_path, data_text, data_from;
+  CLI::App* put = data->add_subcommand(
+      "put", "Write a file (mode 0644; directories on the way 0755)");
+  CLI::App* get = data->add_subcommand("get", "Print a file");
+  CLI::App* ls = data->add_subcommand("ls", "List a directory");
+  CLI::App* rm =
+      data->add_subcommand("rm", "Remove a file or a directory tree");
+  for (CLI::App* sub : {put, get, ls, rm}) {
+    sub->add_option("--host", data_host,
+                    "Control host (needed when FS names more than one)");
+    sub->add_option("FS", data_fs, "File system or checkpoint")->required();
+    sub->add_option("PATH", data_path, "Path inside it, e.g. /a/b.txt")
+        ->required();
+    sub->footer(kExitHelp);
+  }
+  CLI::Option* text_opt = put->add_option("TEXT", data_text, "Content");
+  CLI::Option* from_opt_put =
+      put->add_option("--from", data_from, "Take the content from FILE");
+  text_opt->excludes(from_opt_put);
+
+  zkfiler::ServeOptions serve_opts;
+  CLI::App* serve = app.add_subcommand(
+      "serve",
+      "Serve every export over NFSv4 on 127.0.0.1 with nfs-ganesha until "
+      "stopped (SIGINT/SIGTERM); needs root");
+  serve->add_option("--port", serve_opts.port, "TCP port (default 2049)")
+      ->check(CLI::Range(1, 65535));
+
+  for (CLI::App* sub :
+       {load, show, fail, clear, journal, latency, data, serve}) {
     sub->footer(kExitHelp);
   }
 
@@ -157,6 +210,10 @@ int main(int argc, char** argv) {
     return Fail("no state file: use --db FILE or set ZK_FILER_DB", kExitUsage);
   }
 
+  if (serve->parsed()) {
+    const std::string why = zkfiler::ServeCannotRun();
+    if (!why.empty()) return Fail("serve: " + why, kExitRefused);
+  }
   zkfiler::Status s;
   if (load->parsed()) {
     s = zkfiler::LoadStateFile(db, layout, reset);
@@ -174,6 +231,38 @@ int main(int argc, char** argv) {
       s = zkfiler::SetLatency(std::chrono::milliseconds(
           ParseNumber(latency_text, "MS", 0, zkfiler::kMaxLatency.count())));
     }
+  }
+  if (s.ok() && data->parsed()) {
+    if (put->parsed()) {
+      std::string content = data_text;
+      if (from_opt_put->count() > 0) {
+        content.clear();
+        s = ReadWholeFile(data_from, &content);
+      } else if (text_opt->count() == 0) {
+        return Fail("data put: give TEXT or --from FILE", kExitUsage);
+      }
+      if (s.ok()) s = zkfiler::PutData(data_host, data_fs, data_path, content);
+    } else if (get->parsed()) {
+      std::string content;
+      s = zkfiler::GetData(data_host, data_fs, data_path, &content);
+      if (s.ok()) std::fwrite(content.data(), 1, content.size(), stdout);
+    } else if (ls->parsed()) {
+      std::vector<zkfiler::DataEntry> entries;
+      s = zkfiler::ListData(data_host, data_fs, data_path, &entries);
+      for (const zkfiler::DataEntry& e : entries) {
+        std::printf("%s %12lld %s%s\n",
+                    e.is_dir    ? "d"
+                    : e.is_link ? "l"
+                                : "-",
+                    static_cast<long long>(e.size), e.name.c_str(),
+                    e.is_dir ? "/" : "");
+      }
+    } else if (rm->parsed()) {
+      s = zkfiler::RemoveData(data_host, data_fs, data_path);
+    }
+  }
+  if (s.ok() && serve->parsed()) {
+    return zkfiler::Serve(serve_opts);
   }
   if (!s.ok()) return Fail(s.message(), kExitRefused);
   return 0;

@@ -7,9 +7,11 @@ set -euo pipefail
 build_pkgs=(cmake ninja-build g++ pkg-config libsqlite3-dev libcli11-dev
             binutils)
 # Tests and benchmarks; the Debian packages (CPack's dependency list needs
-# dpkg-shlibdeps and file), their manual pages, lintian and man to read them.
+# dpkg-shlibdeps and file), their manual pages, lintian and man to read them;
+# the NFS server `zkfiler serve` runs and the NFS client library the
+# end-to-end data tests read through (and its command-line tools).
 test_pkgs=(libgtest-dev libgmock-dev libbenchmark-dev help2man dpkg-dev file
-           lintian man-db)
+           lintian man-db nfs-ganesha nfs-ganesha-vfs libnfs-dev libnfs-utils)
 case "${1:-}" in
   --demo) pkgs=("${build_pkgs[@]}") ;;
   --fuzz) pkgs=("${build_pkgs[@]}" "${test_pkgs[@]}" clang libclang-rt-14-dev) ;;

@@ -41,6 +41,8 @@ namespace {
 // cached CIFS server list of an earlier test has always expired.
 std::atomic<long> g_nNextNow{1800000000};
 
+}  // namespace
+
 zkfiler::ServerLayout FileServerOne() {
   zkfiler::ServerLayout oLayout(kCs1, "nasadmin", kPassword);
   oLayout.Mover("2", {"10.11.12.13"})
@@ -65,8 +67,6 @@ zkfiler::ServerLayout FileServerTwo() {
   for (auto& oFs : oLayout.file_systems) oFs.storage_extra = "pool_silver";
   return oLayout;
 }
-
-}  // namespace
 
 std::string NfsExportDevice(const std::string& sExportPath,
                             const std::string& sFiler, bool bVMware) {

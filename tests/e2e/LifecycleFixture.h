@@ -46,14 +46,18 @@ std::string NasDevice(const std::string& sPath, const std::string& sFiler,
 // A VMware mount host identifier with ESX name, VMkernel addresses and the
 // distinctive password.
 std::string HostIdentifier();
+// The two file servers as at the start of each test.
+zkfiler::ServerLayout FileServerOne();
+zkfiler::ServerLayout FileServerTwo();
 
 class LifecycleTest : public E2ETest {
  protected:
   void SetUp() override;
   void TearDown() override;
 
-  // A new in-memory store holding the two file servers as at the start.
-  void InstallFileServers();
+  // A new in-memory store holding the two file servers as at the start (a
+  // suite may put them somewhere else).
+  virtual void InstallFileServers();
 
   using Operation = PluginUnderTest::OperationFn;
   ZKSO::ResultCode Run(Operation fn,

@@ -1,0 +1,118 @@
+// SPDX-License-Identifier: Apache-2.0
+// The data plane of the simulated file server: the files each file system
+// and checkpoint holds, kept in directories beside the state file.
+//
+//   <state file>.data/<control host>/fs/<file system id>/
+//   <state file>.data/<control host>/ckpt/<checkpoint id>/
+//
+// Names are escaped (every byte outside [A-Za-z0-9._-], and a leading '.',
+// becomes %XX), so no control host or id can leave its directory, and names
+// starting with '.' are free for temporary directories (".tmp-PID-N").
+// The in-memory store keeps no data: its root is empty and every function
+// here does nothing for it.
+//
+// A client command changes the data through one DataChanges, made by the
+// command frame (FilerRuntime) around the command's body: copies are built
+// under a temporary name beside their place and renamed into it, and are
+// undone unless the command's transaction commits; removals happen after the
+// commit. A process killed half-way leaves either nothing or a directory no
+// row of the state names; Tidy() removes those at the next start.
+//
+// Thread-compatible: callers hold the runtime's lock (and the state file's
+// write lock for anything that changes data).
+#ifndef ZK_FILER_FILERDATA_H_
+#define ZK_FILER_FILERDATA_H_
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace zkfiler {
+
+class FilerStore;
+
+namespace data {
+
+// Directory holding the data of the state file `store_name`; empty for the
+// in-memory store (":memory:") or no store.
+std::string RootFor(const std::string& store_name);
+std::string Escape(const std::string& name);
+std::string HostDir(const std::string& root, const std::string& host);
+std::string FsDir(const std::string& root, const std::string& host,
+                  const std::string& fs_id);
+std::string CheckpointDir(const std::string& root, const std::string& host,
+                          const std::string& ckpt_id);
+
+// What copies cost since the process started (for benchmarks and docs).
+struct CopyCounters {
+  int64_t files = 0;
+  int64_t bytes = 0;            // bytes of regular files copied
+  int64_t cloned_bytes = 0;     // of those, shared by a clone (FICLONE)
+  int64_t offloaded_bytes = 0;  // copied in the kernel (copy_file_range)
+};
+CopyCounters Counters();
+
+// Copies the tree `src` (a missing `src` copies as empty) to `dst`, which
+// must not exist: regular files (cloned when the file system can, else
+// copied in the kernel, else read and written), directories and symbolic
+// links (as links), with their modes and times. Throws std::runtime_error
+// naming the path on failure; `dst` may then be half made.
+void CopyTree(const std::string& src, const std::string& dst);
+// Removes a tree; a missing one is fine. Never throws.
+void RemoveTree(const std::string& path) noexcept;
+
+// The data changes of one client command.
+class DataChanges {
+ public:
+  explicit DataChanges(std::string root) : root_(std::move(root)) {}
+  ~DataChanges();  // undoes what was not committed
+  DataChanges(const DataChanges&) = delete;
+  DataChanges& operator=(const DataChanges&) = delete;
+
+  const std::string& root() const { return root_; }
+  // Makes `dst` a copy of `src`. Before the commit.
+  void CreateCopy(const std::string& src, const std::string& dst);
+  // Makes the contents of `dst` exactly those of `src`, in one rename.
+  void ReplaceWithCopy(const std::string& dst, const std::string& src);
+  // Removes `dir` once the command has committed.
+  void RemoveAfterCommit(const std::string& dir);
+
+  // The command committed: finish (remove what goes). Never throws.
+  void Committed() noexcept;
+  // The command failed: undo every change, newest first. Never throws.
+  void Undo() noexcept;
+
+ private:
+  std::string TempName(const std::string& beside);
+  std::string root_;
+  std::vector<std::function<void()>> undo_;
+  std::vector<std::function<void()>> finish_;
+  bool done_ = false;
+};
+
+// The DataChanges of the command running on this thread; null outside a
+// command or for a store that keeps no data.
+DataChanges* Active();
+// Makes `changes` the active one for the lifetime of the scope.
+class ActiveScope {
+ public:
+  explicit ActiveScope(DataChanges* changes);
+  ~ActiveScope();
+  ActiveScope(const ActiveScope&) = delete;
+  ActiveScope& operator=(const ActiveScope&) = delete;
+
+ private:
+  DataChanges* previous_;
+};
+
+// Removes what no row of the store names (directories of control hosts,
+// file systems and checkpoints that are gone) and temporary directories
+// left by killed processes; with `make_dirs`, makes the directory of every
+// file system and checkpoint that has none. Inside a write transaction.
+void Tidy(FilerStore& store, const std::string& root, bool make_dirs);
+
+}  // namespace data
+}  // namespace zkfiler
+
+#endif  // ZK_FILER_FILERDATA_H_
