@@ -14,10 +14,9 @@
 #include "refhost/CatalogHost.h"
 #include "refhost/ZksnapCommands.h"
 #include "refhost/ZksnapError.h"
+#include "zk_version.h"
 
 namespace {
-
-const char kZksnapVersion[] = "1.0.0";
 
 // The plug-in's debug log on stderr: lines up to a level (ZK_DEBUG_LEVEL, or
 // -v; none by default) and, once -v is given, the error output. A line
@@ -46,7 +45,7 @@ class StderrSink : public ZkLogSink {
 int PrintVersion(const std::string& sPluginPath) {
   const std::string sPath =
       sPluginPath.empty() ? zkref::Context::DefaultPluginPath() : sPluginPath;
-  std::printf("zksnap %s\n", kZksnapVersion);
+  std::printf("zksnap %s\n", ZK_VERSION);
   try {
     std::unique_ptr<zkref::SnapPlugin> p = zkref::SnapPlugin::Load(sPath);
     std::printf("plug-in %s %s\n", p->Path().c_str(), p->Version().c_str());
