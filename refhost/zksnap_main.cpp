@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 
 #include "hostenv/ZkLogSink.h"
@@ -48,7 +49,9 @@ int PrintVersion(const std::string& sPluginPath) {
   std::printf("zksnap %s\n", ZK_VERSION);
   try {
     std::unique_ptr<zkref::SnapPlugin> p = zkref::SnapPlugin::Load(sPath);
-    std::printf("plug-in %s %s\n", p->Path().c_str(), p->Version().c_str());
+    std::printf("plug-in %s %s\n",
+                std::filesystem::path(p->Path()).lexically_normal().c_str(),
+                p->Version().c_str());
   } catch (const zkref::HostError& e) {
     std::printf("plug-in: %s\n", e.what());
   }
@@ -78,7 +81,8 @@ int main(int argc, char** argv) {
       "zksnap: the reference host of the Celerra/VNX snapshot plug-in.\n"
       "Keeps host records in a catalog (--state DIR), loads the plug-in and "
       "runs its operations.\nExit status: 0 success, 1 error, 2 usage, 3 "
-      "partial success, 4 failure, 5 catalog busy.",
+      "partial success, 4 failure, 5 catalog busy, 128+N stopped by signal "
+      "N.",
       "zksnap"};
   app.fallthrough();
   app.require_subcommand(1);
