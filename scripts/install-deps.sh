@@ -9,9 +9,10 @@ build_pkgs=(cmake ninja-build g++ pkg-config libsqlite3-dev libcli11-dev
             binutils)
 # Tests and benchmarks; the Debian packages (dpkg-buildpackage with
 # debhelper, as debian/control's Build-Depends ask), their manual pages,
-# lintian, and man to read them; git for the packages' SOURCE_DATE_EPOCH.
+# lintian, and man to read them; git for the packages' SOURCE_DATE_EPOCH
+# and python3 for scripts/check-sources.py.
 test_pkgs=(libgtest-dev libgmock-dev libbenchmark-dev help2man dpkg-dev
-           debhelper file lintian man-db git)
+           debhelper file lintian man-db git python3)
 case "${1:-}" in
   --demo) pkgs=("${build_pkgs[@]}") ;;
   --fuzz) pkgs=("${build_pkgs[@]}" "${test_pkgs[@]}" clang libclang-rt-14-dev) ;;
