@@ -39,7 +39,8 @@ echo "=== packages: zksnap demo from $usr/bin"
 mkdir -p "$work/tmp"
 (cd "$work" && "${clean[@]}" TMPDIR="$work/tmp" zksnap demo --keep >"$root/demo.log" 2>&1) ||
   { cat "$root/demo.log"; fail "zksnap demo failed"; }
-tail -n 1 "$root/demo.log"
+grep '^zksnap demo: the whole lifecycle ran' "$root/demo.log" ||
+  fail "zksnap demo did not say the whole lifecycle ran"
 kept=("$work"/tmp/zksnap-demo-*/catalog.db)
 [ -f "${kept[0]}" ] || fail "zksnap demo --keep left no state directory in TMPDIR ($work/tmp)"
 plugin_path=$usr/lib/$multiarch/zksnap_celerra/libzksnap_celerra.so
