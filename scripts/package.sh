@@ -30,6 +30,11 @@ if git rev-parse --git-dir >/dev/null 2>&1; then
 else
   tar --exclude='./build*' --exclude=./.zksnap -cf - . | tar -xf - -C "$out/src"
 fi
+# Every file dated SOURCE_DATE_EPOCH: the packages' dates do not depend on
+# when this checkout's files were written.
+if [ -n "${SOURCE_DATE_EPOCH:-}" ]; then
+  find "$out/src" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
+fi
 (cd "$out/src" && dpkg-buildpackage -us -uc -b >../dpkg-buildpackage.log 2>&1) || {
   tail -n 40 "$out/dpkg-buildpackage.log" >&2
   echo "package.sh: dpkg-buildpackage failed; the whole log: $out/dpkg-buildpackage.log" >&2
