@@ -9,6 +9,7 @@
 #include "host/EvDebug.h"
 #include "host/ZKSnapHost.h"
 #include "host/ZKSnapPlugin.h"
+#include "zk_version.h"
 
 namespace {
 
@@ -63,9 +64,9 @@ class PrepareOperation : public RecordOperation {
 ZKSO_EXPORT void zkso_version(uint16_t* pMajor, uint16_t* pMinor,
                               uint16_t* pRevision) {
   Guarded([&] {
-    if (pMajor != nullptr) *pMajor = 1;
-    if (pMinor != nullptr) *pMinor = 0;
-    if (pRevision != nullptr) *pRevision = 0;
+    if (pMajor != nullptr) *pMajor = ZK_VERSION_MAJOR;
+    if (pMinor != nullptr) *pMinor = ZK_VERSION_MINOR;
+    if (pRevision != nullptr) *pRevision = ZK_VERSION_PATCH;
     return ZKSO::RESULT_SUCCESS;
   });
 }

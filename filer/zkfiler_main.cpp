@@ -19,6 +19,7 @@
 #include "filer/FilerServe.h"
 #include "filer/FilerSim.h"
 #include "filer/StateText.h"
+#include "zk_version.h"
 
 namespace {
 
@@ -92,13 +93,18 @@ int Fail(const std::string& message, int status) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"zkfiler: the simulated Celerra/VNX file server's state file"};
+  CLI::App app{
+      "zkfiler: manage the state file of the simulated Celerra/VNX file "
+      "server"};
+  // Wide enough that no option's name runs into its text.
+  app.get_formatter()->column_width(40);
   app.footer(kExitHelp);
   app.require_subcommand(1);
   const char* env_db = std::getenv("ZK_FILER_DB");
   std::string db = env_db == nullptr ? "" : env_db;
   app.add_option("--db", db,
                  "State file, a plain path (default: $ZK_FILER_DB)");
+  app.add_flag("--version", "Print zkfiler's version");
 
   std::string layout;
   bool reset = false;
@@ -123,9 +129,11 @@ int main(int argc, char** argv) {
                    "Command name, e.g. CreateROChkPt, or '*' for every command")
       ->required();
   CLI::Option* nth_opt =
-      fail->add_option("--nth", nth, "Fail only the Nth call from now on");
+      fail->add_option("--nth", nth, "Fail only the Nth call from now on")
+          ->type_name("N");
   CLI::Option* from_opt =
-      fail->add_option("--from", from, "Fail the Nth call and every later one");
+      fail->add_option("--from", from, "Fail the Nth call and every later one")
+          ->type_name("N");
   nth_opt->excludes(from_opt);
   fail->add_option("--code", fault.error.sMessageCode, "Message code");
   fail->add_option("--message", fault.error.sMessage, "Message text");
@@ -145,7 +153,9 @@ int main(int argc, char** argv) {
   std::string latency_text;
   CLI::App* latency = app.add_subcommand(
       "latency", "Add a fixed latency to every command (0 turns it off)");
-  latency->add_option("MS", latency_text, "Milliseconds")->required();
+  latency->add_option("MS", latency_text, "Milliseconds")
+      ->type_name("NUMBER")
+      ->required();
 
   CLI::App* data = app.add_subcommand(
       "data",
@@ -183,6 +193,30 @@ int main(int argc, char** argv) {
   for (CLI::App* sub :
        {load, show, fail, clear, journal, latency, data, serve}) {
     sub->footer(kExitHelp);
+  }
+
+  // CLI11 would only say that a subcommand is required: --version before
+  // the command answers the version, and an unknown command is named.
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--db") {
+      ++i;
+      continue;
+    }
+    if (arg == "--version") {
+      std::printf("zkfiler %s\n", ZK_VERSION);
+      return std::fflush(stdout) == 0 ? 0 : kExitRefused;
+    }
+    if (arg.empty() || arg[0] == '-') continue;
+    bool known = false;
+    for (const CLI::App* sub : app.get_subcommands({})) {
+      known |= sub->get_name() == arg;
+    }
+    if (!known) {
+      return Fail("unknown command \"" + arg + "\" (see zkfiler --help)",
+                  kExitUsage);
+    }
+    break;
   }
 
   try {

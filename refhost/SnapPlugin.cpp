@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include "refhost/ZksnapError.h"
+#include "zk_version.h"
 
 namespace zkref {
 
@@ -44,6 +45,8 @@ std::unique_ptr<SnapPlugin> SnapPlugin::Load(const std::string& sPath) {
   }
   return p;
 }
+
+const uint16_t SnapPlugin::kMajorVersion = ZK_VERSION_MAJOR;
 
 SnapPlugin::SnapPlugin(void* pHandle, std::string sPath)
     : m_pHandle(pHandle), m_sPath(std::move(sPath)) {}

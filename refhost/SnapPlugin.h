@@ -24,7 +24,8 @@ class SnapPlugin {
   using IsSupportedFn = ZKSO::Fn::zkso_isSupported;
   using OperationFn = ZKSO::Fn::zkso_snapDevices;  // every operation's type
 
-  static const uint16_t kMajorVersion = 1;
+  // The plug-in's major version this host drives: the project's own.
+  static const uint16_t kMajorVersion;
 
   static std::unique_ptr<SnapPlugin> Load(const std::string& sPath);
   ~SnapPlugin();

@@ -2,6 +2,9 @@
 // whole snapshot lifecycle run on it in a temporary state directory.
 #include <stdlib.h>
 
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -151,11 +154,16 @@ struct DemoStep {
 }  // namespace
 
 int CmdDemo(const GlobalOptions& oGlobal, const DemoArgs& a) {
-  char aTemplate[] = "/tmp/zksnap-demo-XXXXXX";
-  if (mkdtemp(aTemplate) == nullptr) {
-    throw HostError("cannot make a temporary state directory in /tmp");
+  // In TMPDIR when it is set, as other programs make temporary files.
+  const char* pszTmp = std::getenv("TMPDIR");
+  const std::string sTmp =
+      pszTmp != nullptr && *pszTmp != '\0' ? pszTmp : "/tmp";
+  std::string sTemplate = sTmp + "/zksnap-demo-XXXXXX";
+  if (mkdtemp(sTemplate.data()) == nullptr) {
+    throw HostError("cannot make a temporary state directory in " + sTmp +
+                    ": " + std::strerror(errno));
   }
-  const std::string sDir = aTemplate;
+  const std::string sDir = sTemplate;
   // The demo is self-contained: its file server and host names live in the
   // temporary directory, whatever the environment says.
   setenv("ZK_FILER_DB", (sDir + "/filer.db").c_str(), 1);

@@ -8,16 +8,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 
 #include "hostenv/ZkLogSink.h"
 #include "refhost/CatalogHost.h"
 #include "refhost/ZksnapCommands.h"
 #include "refhost/ZksnapError.h"
+#include "zk_version.h"
 
 namespace {
-
-const char kZksnapVersion[] = "1.0.0";
 
 // The plug-in's debug log on stderr: lines up to a level (ZK_DEBUG_LEVEL, or
 // -v; none by default) and, once -v is given, the error output. A line
@@ -69,19 +69,25 @@ int PrintVersion(const std::string& sPluginPath, bool bJson) {
   }
   if (bJson) {
     zkref::Json o = zkref::Json::Object();
-    o.Set("zksnap", kZksnapVersion);
+    o.Set("zksnap", ZK_VERSION);
     if (p) {
-      o.Set("plugin", zkref::Json::Object()
-                          .Set("path", p->Path())
+      o.Set("plugin",
+            zkref::Json::Object()
+                .Set("path", std::filesystem::path(p->Path())
+                                 .lexically_normal()
+                                 .string())
                           .Set("version", p->Version()));
     } else {
       o.Set("plugin", zkref::Json());
     }
     std::printf("%s\n", o.Dump().c_str());
   } else {
-    std::printf("zksnap %s\n", kZksnapVersion);
-    if (p)
-      std::printf("plug-in %s %s\n", p->Path().c_str(), p->Version().c_str());
+    std::printf("zksnap %s\n", ZK_VERSION);
+    if (p) {
+      std::printf("plug-in %s %s\n",
+                  std::filesystem::path(p->Path()).lexically_normal().c_str(),
+                  p->Version().c_str());
+    }
   }
   int nExit = zkref::kExitSuccess;
   if (!p) {
@@ -119,7 +125,8 @@ int main(int argc, char** argv) {
       "zksnap: the reference host of the Celerra/VNX snapshot plug-in.\n"
       "Keeps host records in a catalog (--state DIR), loads the plug-in and "
       "runs its operations.\nExit status: 0 success, 1 error, 2 usage, 3 "
-      "partial success, 4 failure, 5 catalog busy.",
+      "partial success, 4 failure, 5 catalog busy, 128+N stopped by signal "
+      "N.",
       "zksnap"};
   app.fallthrough();
   app.require_subcommand(1);

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Installs the Debian packages the build and the tests need, if missing.
 #   scripts/install-deps.sh          build, tests, benchmarks, packages
 #   scripts/install-deps.sh --fuzz   the same and clang for the fuzz targets
@@ -6,12 +7,15 @@
 set -euo pipefail
 build_pkgs=(cmake ninja-build g++ pkg-config libsqlite3-dev libcli11-dev
             binutils)
-# Tests and benchmarks; the Debian packages (CPack's dependency list needs
-# dpkg-shlibdeps and file), their manual pages, lintian and man to read them;
-# the NFS server `zkfiler serve` runs and the NFS client library the
-# end-to-end data tests read through (and its command-line tools).
-test_pkgs=(libgtest-dev libgmock-dev libbenchmark-dev help2man dpkg-dev file
-           lintian man-db nfs-ganesha nfs-ganesha-vfs libnfs-dev libnfs-utils)
+# Tests and benchmarks; the Debian packages (dpkg-buildpackage with
+# debhelper, as debian/control's Build-Depends ask), their manual pages,
+# lintian, and man to read them; git for the packages' SOURCE_DATE_EPOCH
+# and python3 for scripts/check-sources.py; the NFS server `zkfiler serve`
+# runs and the NFS client library the end-to-end data tests read through
+# (and its command-line tools).
+test_pkgs=(libgtest-dev libgmock-dev libbenchmark-dev help2man dpkg-dev
+           debhelper file lintian man-db git python3
+           nfs-ganesha nfs-ganesha-vfs libnfs-dev libnfs-utils)
 case "${1:-}" in
   --demo) pkgs=("${build_pkgs[@]}") ;;
   --fuzz) pkgs=("${build_pkgs[@]}" "${test_pkgs[@]}" clang libclang-rt-14-dev) ;;

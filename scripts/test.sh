@@ -1,8 +1,14 @@
 #!/usr/bin/env bash
-# Every test, from a fresh machine: installs what is missing, builds and runs
-# the suite plain and under ASan+UBSan, the threaded suites under TSan, and
-# each fuzz target for a bounded time; builds the Debian packages and checks
-# them unpacked (scripts/package.sh, scripts/check-packages.sh). Both suites
+# SPDX-License-Identifier: Apache-2.0
+# Every test, from a fresh machine: installs what is missing, checks the
+# sources (SPDX lines, the guide's table of reasons and errors:
+# scripts/check-sources.py), builds and runs the suite plain and under
+# ASan+UBSan, the threaded suites under TSan, and each fuzz target for a
+# bounded time; builds the Debian packages as the README tells (lintian: no
+# error, no warning) twice, from two folders, and compares them byte for
+# byte, and checks them unpacked (scripts/package.sh,
+# scripts/check-packages.sh); builds a copy with another version and
+# installs it without packages (scripts/check-install.sh). Both suites
 # hold the allocation sweep (ctest label "alloc") and the load/unload loop
 # (label "reload"); the check below makes sure they ran.
 set -euo pipefail
@@ -11,6 +17,9 @@ jobs=${ZK_JOBS:-2}
 fuzz_secs=${ZK_FUZZ_SECONDS:-15}
 
 scripts/install-deps.sh --fuzz
+
+echo "=== sources: SPDX lines, reasons and errors of docs/integrating.md"
+scripts/check-sources.py
 
 run_suite() {  # build-dir, extra cmake args..., then ctest args after --
   local dir=$1; shift
@@ -48,8 +57,18 @@ ran_label build reload
 # The packages: a Release build of their own, lintian without an error, and
 # the unpacked packages alone run the demo and serve a host's build.
 echo "=== packages: build and lintian"
-scripts/package.sh
+scripts/package.sh build-package
+# The same sources built in another folder give the same packages.
+echo "=== packages: again from another folder, byte for byte"
+scripts/package.sh build-package-again >/dev/null
+for deb in build-package/*.deb; do
+  cmp "$deb" "build-package-again/${deb##*/}" ||
+    { echo "packages: ${deb##*/} differs between two builds" >&2; exit 1; }
+done
+echo "packages: $(ls build-package/*.deb | wc -l) packages identical from two folders"
+rm -rf build-package-again
 scripts/check-packages.sh build-package
+scripts/check-install.sh
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DZK_SANITIZE=address,undefined -DZK_BUILD_BENCH=OFF -DZK_BUILD_MANPAGES=OFF
 ran_label build-asan alloc

@@ -289,6 +289,8 @@ std::vector<BadInput> Cases() {
        "MS must be a whole number from 0 to 60000, not '60001'"},
       // Usage.
       {"UnknownSubcommand", StateKind::kLoaded, "{bin} --db {db} frobnicate", 2,
+       "zkfiler: unknown command \"frobnicate\" (see zkfiler --help)"},
+      {"NoSubcommand", StateKind::kLoaded, "{bin} --db {db}", 2,
        "A subcommand is required"},
       {"UnknownOption", StateKind::kLoaded, "{bin} --db {db} show --verbose", 2,
        "--verbose"},

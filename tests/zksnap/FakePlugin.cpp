@@ -1,6 +1,7 @@
 // Plug-ins that a host must refuse: built once without zkso_snapDevices
-// (ZK_FAKE_MISSING_EXPORT) and once complete but of version 2.0.0
-// (ZK_FAKE_VERSION_2). Every operation fails without touching anything.
+// (ZK_FAKE_MISSING_EXPORT) and once complete but of the major version after
+// the project's; ZK_FAKE_MAJOR is the major version each reports. Every
+// operation fails without touching anything.
 //
 // The exports are made from the one list of them (ZKSO_EXPORTS). Those not
 // made from it are renamed out of its way first: the generated function of
@@ -40,11 +41,7 @@ ZKSO_EXPORTS(ZK_FAKE_EXPORT)
 
 ZKSO_EXPORT void zkso_version(uint16_t* pMajor, uint16_t* pMinor,
                               uint16_t* pRevision) {
-#ifdef ZK_FAKE_VERSION_2
-  *pMajor = 2;
-#else
-  *pMajor = 1;
-#endif
+  *pMajor = ZK_FAKE_MAJOR;
   *pMinor = 0;
   *pRevision = 0;
 }

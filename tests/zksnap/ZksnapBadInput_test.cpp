@@ -154,7 +154,7 @@ const BadCase kCases[] = {
      Damage::kNone,
      {"--plugin", ZK_FAKE_PLUGIN_V2, "prepare", "--all"},
      1,
-     "has version 2.0.0"},
+     "has version " ZK_FAKE_PLUGIN_V2_VERSION},
     {"NewerSchema",
      Damage::kNewerSchema,
      {"status"},

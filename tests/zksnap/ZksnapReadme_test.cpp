@@ -21,8 +21,9 @@ TEST_F(ZksnapTest, ZkfilerIsBesideZksnap) {
 TEST_F(ZksnapTest, VersionNamesZksnapAndThePlugin) {
   const RunResult r = Raw({"--version"});
   EXPECT_EQ(0, r.nExit) << r.sErr;
-  EXPECT_TRUE(Has(r.sOut, "zksnap 1.0.0\n")) << r.sOut;
-  EXPECT_TRUE(Has(r.sOut, "libzksnap_celerra.so 1.0.0\n")) << r.sOut;
+  EXPECT_TRUE(Has(r.sOut, "zksnap " ZK_PROJECT_VERSION "\n")) << r.sOut;
+  EXPECT_TRUE(Has(r.sOut, "libzksnap_celerra.so " ZK_PROJECT_VERSION "\n"))
+      << r.sOut;
 }
 
 }  // namespace
