@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // How much of a call is spent inside the array management client library
 // (libzkManageCelerra, which holds the simulated file server too).
 //

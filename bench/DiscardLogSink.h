@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A log sink that keeps nothing: it renders each line it wants the way the
 // default sink does (so the cost of formatting is the same) and drops it.
 // Lines pass when they are error lines or their level is at most the

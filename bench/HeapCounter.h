@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Counts the bytes the process holds through operator new, so a benchmark
 // can tell how much memory a call needed at its peak.
 //

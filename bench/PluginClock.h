@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The plug-in's clock as the benchmarks set it: every world of a benchmark
 // gets a time of its own, three days past the previous one, so the
 // plug-in's process-wide CIFS server cache (which empties itself after a

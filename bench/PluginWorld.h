@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One benchmark case's world: the loaded plug-in, a simulated file server
 // (in-memory store, no latency) holding one file system or one file system
 // per record, the host's array management entry of that file server, and N

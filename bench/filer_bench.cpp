@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Cost of one checkpoint create/delete cycle through the client, against the
 // in-memory store and against a state file.
 #include <benchmark/benchmark.h>

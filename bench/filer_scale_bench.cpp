@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // How the simulated file server's cost grows with its size: the cost of one
 // client command against a state file holding 10, 1,000 and 100,000 file
 // systems (each exported), and the time to load 1,000 and 100,000 file

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the plug-in costs per record, how that cost grows with the number
 // of records, and how many commands it sends: each operation of the
 // lifecycle called through dlopen over N = 1, 64, 1024, 8192 and 32767

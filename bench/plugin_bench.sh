@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Runs bench/plugin_bench (the plug-in's cost per record, its growth with
 # the number of records and the commands it sends) and writes its results
 # where docs/benchmarks.md shows them:

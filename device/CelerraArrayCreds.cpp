@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Binding a record to its file server's entry in the host's array
 // management database, and reading the credentials of that entry. The
 // password is never logged here.

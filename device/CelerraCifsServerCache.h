@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The process-wide cache of CIFS server lists, one list per file server
 // (keyed by the control host name of its array management entry), so that a
 // job with many datastores on one file server asks for the list once.

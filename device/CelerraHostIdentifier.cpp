@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The VMware mount host identifier: vCenter, ESX host and VMkernel
 // addresses of the host a checkpoint is exposed to.
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CelerraSnapDevice: the plug-in's object for one host record (one source
 // device) during one exported call, and the factory that makes it.
 //
@@ -341,7 +342,7 @@ class CelerraSnapDevice {
   // The reason a map fails when the snapshot's writable view is exported
   // otherwise than this record needs.
   void RefuseSharedView(const _CelerraViewExport& oTheirs,
-                        const _CelerraViewExport& oOurs, bool bMadeInCall);
+                        const _CelerraViewExport& oOurs);
   // Unmap of a record without mount metadata: a <checkpoint>_RW of its own
   // checkpoint that has no export at all is left from a map killed before
   // it exported, and nothing can be using it: it is deleted. One with an

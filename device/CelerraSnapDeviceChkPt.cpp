@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Revert, delete and reconcile of the checkpoint a snapshot stands for. A
 // snapshot with a baseline id is itself a writable checkpoint made from the
 // read-only checkpoint named m_sChkptName + "_baseline".

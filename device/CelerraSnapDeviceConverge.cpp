@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What lets a map, unmap or delete be repeated until it succeeds: the one
 // query after a refusal that tells whether a checkpoint is there, and the
 // undo of a map that failed after it made something.

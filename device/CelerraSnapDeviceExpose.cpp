@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Exposure of a snapshot over NFS, the steps every exposing kind shares: the
 // writable checkpoint made for a mount and its mount metadata, the export of
 // that checkpoint to the mount hosts and its removal, the mount request
@@ -288,14 +289,12 @@ bool CelerraSnapDevice::QueryExport(ManageCelerra& oClient,
 }
 
 void CelerraSnapDevice::RefuseSharedView(const _CelerraViewExport& oTheirs,
-                                         const _CelerraViewExport& oOurs,
-                                         bool bMadeInCall) {
+                                         const _CelerraViewExport& oOurs) {
   const std::string sText =
       "Error: RW chkpt [" + m_sRWChkptName + "] id [" + m_sRWChkptId +
-      "] of chkpt [" + m_sChkptName + "] is in the way" +
-      (bMadeInCall ? " (mapped for another device of this request)" : "") +
-      ": its NFS share [" + oTheirs.sSharePath + "] on data mover [" +
-      oTheirs.sMoverId + "] is exported to " + DescribeHosts(oTheirs.oHosts) +
+      "] of chkpt [" + m_sChkptName + "] is in the way: its NFS share [" +
+      oTheirs.sSharePath + "] on data mover [" + oTheirs.sMoverId +
+      "] is exported to " + DescribeHosts(oTheirs.oHosts) +
       ", while this device needs [" + oOurs.sSharePath + "] on data mover [" +
       oOurs.sMoverId + "] exported to " + DescribeHosts(oOurs.oHosts) +
       ". The file server allows one writable view (RW checkpoint) per "
@@ -324,7 +323,7 @@ bool CelerraSnapDevice::ExportToHosts(ManageCelerra& oClient,
     }
     if (bExists) {
       if (!SameExport(oTheirs, oOurs)) {
-        RefuseSharedView(oTheirs, oOurs, oWork.bKnownView);
+        RefuseSharedView(oTheirs, oOurs);
         return false;
       }
       if (!oWork.bKnownView) ForgetHandledRefusal(oClient);

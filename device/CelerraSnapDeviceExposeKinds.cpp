@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Map and unmap steps of the NFS and NAS kinds: which export a kind's
 // checkpoint is found from and on which data mover it is exported. The
 // shared NFS steps are in CelerraSnapDeviceExpose.cpp.

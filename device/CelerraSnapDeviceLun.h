@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CelerraSnapDeviceLun: a LUN (VMware datastore on a block device) of a
 // Celerra/VNX. Only the array name and serial number are read from it; it
 // stores no file system metadata and refuses every checkpoint operation, so

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CelerraSnapDeviceNAS: a file system of a Celerra/VNX reached natively or
 // through a VMware datastore ("native_celerra"). Stored as SM_MDT_FS_INFO in
 // the base format followed by target host|path|file system name|VDM id|

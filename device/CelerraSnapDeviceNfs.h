@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CelerraSnapDeviceNfs: an NFS export of a Celerra/VNX file system. Carried
 // through every operation: its file system is found by shortening the export
 // path until the file server knows the export, and stored as SM_MDT_FS_INFO

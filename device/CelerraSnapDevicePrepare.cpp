@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Preparation of a device for an operation and its completion: the record's
 // failure status is written before any work, what the operation needs is
 // loaded (from the device for prepare, from stored metadata otherwise), and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CelerraSnapDeviceUNC: a CIFS share named by a UNC path
 // ("UNC-NT_server\share\rest"). Its file system is found on the file server,
 // but it stores no file system metadata and refuses every exposure, so later

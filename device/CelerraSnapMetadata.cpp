@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The metadata texts a device stores in its host record: file system
 // (SM_MDT_FS_INFO), checkpoint name and id (SM_MDT_SNAP_UUID) and the
 // writable checkpoint made for a mount (SM_MDT_SNAP_MOUNT, read here).

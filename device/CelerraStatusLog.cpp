@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "device/CelerraStatusLog.h"
 
 void LogCelerraStatus(const char* pszTag, ZKUint64 nJobId,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The level -1 line that tells what the file server answered to a refused
 // command: "Status [%d] returned by Celerra, Component:[..], facility:[..],
 // message:[..], messageCode:[..], severity:[..]". The error's description,

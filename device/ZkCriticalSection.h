@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ZkCriticalSection: owner of one host critical section (ZkCriticalSectionH).
 // ZkCriticalSectionLock: scoped holder of a ZkCriticalSection.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The plug-in's view of the system clock and of the local host name.
 //
 // Every reading of the time (checkpoint names, cache expiry) and of the local

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Control host determination: from one device identifier text, decide
 // whether the device is a VMware datastore on a Celerra file server and name
 // the file server's control host, and the path and volume to snap. Answers

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Delete, revert and reconcile of snapshots that already exist. None has a
 // stop handler: delete and reconcile go on after any failure, revert stops
 // at the first one (the frame turns an exception into that record's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Map and unmap: the writable checkpoint of a snapshot, its NFS export and
 // the snap clone device, made and removed again.
 #include <string.h>

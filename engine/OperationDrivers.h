@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The operation steps of map, unmap, delete, revert and reconcile, each run
 // through the per-record frame (OperationFrame.h). Every driver owns one
 // array management client for the call, constructed with the job id and

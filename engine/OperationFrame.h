@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The per-record frame shared by the seven operation functions
 // (zkso_prepareDevices, zkso_snapDevices, zkso_mapSnaps, zkso_unmapSnaps,
 // zkso_deleteSnaps, zkso_revertSnaps, zkso_reconcileSnaps).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/SnapCreation.h"
 
 #include <list>
@@ -33,13 +34,13 @@ struct StopReport {
 // After a refused CreateROChkPt: one listing of every checkpoint of the
 // file server. A read-only checkpoint of that name on the group's own file
 // system is the one a lost reply made, and is adopted (*psId). One of that
-// name that is not (another file system's, a writable one) is a collision:
-// *psCollision says so. The client must say which file system each
+// name that is not (another file system's, a writable one) is a collision,
+// returned in *pCollision. The client must say which file system each
 // checkpoint belongs to; when it does not, nothing is adopted. False when
 // nothing is adopted.
 bool FindMadeChkpt(ManageCelerra& oClient, const std::string& sPFSId,
-                   const std::string& sName, const std::string& sControlHost,
-                   std::string* psId, std::string* psCollision) {
+                   const std::string& sName, std::string* psId,
+                   CelerraChkPtInfo* pCollision) {
   std::list<CelerraChkPtInfo> lChkpts;
   if (!oClient.GetChkPointsInfo("", lChkpts)) return false;
   for (const CelerraChkPtInfo& oChkpt : lChkpts) {
@@ -49,13 +50,7 @@ bool FindMadeChkpt(ManageCelerra& oClient, const std::string& sPFSId,
       *psId = oChkpt.sChkptId;
       return true;
     }
-    *psCollision =
-        "Checkpoint name [" + sName + "] is in use on control host [" +
-        sControlHost + "] by " +
-        (oChkpt.sBaselineChkptId.empty() ? "checkpoint" : "RW checkpoint") +
-        " id [" + oChkpt.sChkptId + "] of file system [" + oChkpt.sPFSId +
-        "], not of file system [" + sPFSId +
-        "] that this snap is for: no checkpoint is created";
+    *pCollision = oChkpt;
     return false;
   }
   return false;
@@ -225,11 +220,19 @@ ZKSO::ResultCode RunSnapCreation(ZKSO::SnapInfo** ppSnapInfo, int16_t nCount,
                 oResource.sStorageExtra, sName, sChkptId)) {
           oReport.oError = oErrorClient.GetLastError();
           oReport.bKept = true;
-          std::string sCollision;
-          if (!FindMadeChkpt(oErrorClient, oResource.sPFSId, sName,
-                             oEntry.oArrayCredentials.sHostName, &sChkptId,
-                             &sCollision)) {
-            if (!sCollision.empty()) oReport.sOwnReason = sCollision;
+          CelerraChkPtInfo oCollision;
+          if (!FindMadeChkpt(oErrorClient, oResource.sPFSId, sName, &sChkptId,
+                             &oCollision)) {
+            if (!oCollision.sChkptId.empty()) {
+              oReport.sOwnReason =
+                  "Checkpoint name [" + sName +
+                  "] is in use on control host [" +
+                  oEntry.oArrayCredentials.sHostName + "] by checkpoint id [" +
+                  oCollision.sChkptId + "] of file system [" +
+                  oCollision.sPFSId + "], not of file system [" +
+                  oResource.sPFSId +
+                  "] that this snap is for: no checkpoint is created";
+            }
             throw 0;
           }
           oReport.bKept = false;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Snap creation (zkso_snapDevices): every record is first prepared into a
 // device object; the devices are then grouped per control host and per
 // production file system (BuildArrayToDeviceMap), and one read-only

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The plug-in's exported functions. Each is one boundary: whatever happens
 // inside, no exception leaves it.
 #include <string>

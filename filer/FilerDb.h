@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A thin SQLite connection for the simulated file server's store: opening an
 // in-memory database or a state file shared by processes, cached statements
 // with sequential binds, and transactions.

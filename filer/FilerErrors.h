@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Refusals of the simulated file server: one cause per reason a command can
 // be refused, each with its own message code and the texts the file server
 // family answers with (the table is in FilerErrors.cpp).

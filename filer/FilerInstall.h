@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Installing a file server description into the store: checks that every
 // id, name, path, number and reference of a ServerLayout is sound, then
 // replaces the file server of that control host.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "filer/FilerModel.h"
 
 #include "filer/FilerErrors.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The rules of the simulated file server: what each client command does to
 // one file server's state and when it is refused.
 //

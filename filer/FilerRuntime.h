@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The process-wide side of the simulated file server: which store is open,
 // the lock that serialises every use of it, and the frame every client
 // command runs in (fault injection, login check, one transaction, journal,

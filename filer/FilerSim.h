@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The simulated file server's own C++ API: which store backs the file servers
 // of this process, how file servers are created, fault injection, latency,
 // the command journal and inspection helpers for tests.

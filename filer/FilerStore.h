@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The tables of the simulated file server in SQLite: file servers and their
 // movers, VDMs, CIFS servers and shares, file systems, NFS exports and
 // checkpoints, plus the checkpoint numbering of each control host, armed

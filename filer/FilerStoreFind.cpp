@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // FilerStore's indexed lookups: each reads at most a few rows through an
 // index (the tables and their indexes are in FilerStore.cpp).
 #include "filer/FilerStore.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // FilerStore's rows beside the file servers: armed faults, settings and
 // the command journal (the file server rows are in FilerStore.cpp).
 #include "filer/FilerStore.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Column lists and row readers shared by the FilerStore sources. Internal
 // to the store; pure functions over a Statement positioned on a row.
 #ifndef ZK_FILER_FILERSTOREROWS_H_

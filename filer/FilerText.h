@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Small text helpers of the simulated file server for what it shows people:
 // journal fields escaped so one line is always one command, and values cut
 // to a readable length inside messages.

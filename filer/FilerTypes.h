@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Value types of the simulated file server: the description of a file server
 // (what a layout file or the C++ builder creates), the views that inspection
 // helpers return, armed faults and journal entries.

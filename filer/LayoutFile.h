@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reader of layout files: the human-written text that describes file servers
 // (format in docs/filer-layout.md). Parsing checks the syntax, the numbers
 // and the structure (one block per control host, one login each); Install

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The array management client on top of the simulated file server. Each
 // command runs in FilerRuntime's frame; out-parameters are written only when
 // the command succeeds (GetMoverForVdm always empties its out first).

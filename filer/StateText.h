@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The text people read of a file server state: what 'zkfiler show' and
 // 'zkfiler journal' print. Every name and value is escaped (FilerText.h)
 // or quoted, so one line is always one item and nothing in the state can

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // zkfiler: the simulated file server's command. Loads layouts into a state
 // file, shows the state, arms and clears faults, sets the latency and reads
 // the command journal. Each command is one transaction on the state file:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Keeps fuzzed host names away from the system resolver: a target that
 // includes this (in exactly one source file of its program) answers every
 // getaddrinfo call with "no such name", so that only the hosts file named

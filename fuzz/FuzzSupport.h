@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Helpers shared by the libFuzzer targets: a host utility object with no
 // configuration, the input as text or as separated fields, a check of
 // secrets against captured log lines, and a check that stops the run.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzzes the readers of array information texts (as the host's array
 // management database hands them out):
 //   - CelerraUtils::ParseArrayInfo: one log line; a text without a

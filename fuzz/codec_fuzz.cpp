@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzzes the readers of device identifiers:
 //   - the key/value codec: key lookup, identifier parsing, unescaping, the
 //     tokenisers and the LUN serial derivation on any text, and the

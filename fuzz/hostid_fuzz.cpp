@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzzes the readers of VMware mount host identifiers:
 //   - CelerraUtils::PrintVMWareHostIdentifier: one line holding the text
 //     with exactly the password values masked: from each "password" key

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzzes the layout file reader of the simulated file server: no crash, no
 // undefined behaviour; a refused layout comes back as a Status whose message
 // names the origin and leaves no file server behind; a layout that reads is

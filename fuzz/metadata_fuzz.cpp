@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzzes the readers of the metadata texts a device keeps in its host record
 // (SM_MDT_FS_INFO, SM_MDT_SNAP_UUID, SM_MDT_SNAP_MOUNT), for the NFS and
 // native kinds and the common file system form:

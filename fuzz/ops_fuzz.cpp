@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzzes whole operations: one host record made of fuzzed texts (source
 // device identifier, host identifier, stored metadata, snap name) and a
 // fuzzed array information entry goes through a fuzzed sequence of exported

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The host's logging classes.
 //
 // Every call produces one structured line (see hostenv/ZkLogSink.h): stream

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The array management client: every command the plug-in sends to a file
 // server goes through ManageCelerra (libzkManageCelerra).
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The two host objects handed to every exported plug-in function.
 //
 // The virtual operations are declared in the host's slot order, with nothing

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The plug-in's exported functions, as the host looks them up with dlsym.
 // Plain, unmangled names; none lets an exception out.
 #ifndef ZK_HOST_ZKSNAPPLUGIN_H_

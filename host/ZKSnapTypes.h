@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Codes exchanged between the host backup framework and a snap engine plug-in.
 //
 // These values travel across the plug-in boundary and are stored by the host:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Host library services the plug-in calls: critical section and host name
 // resolution. In production the host's own library provides them; here
 // libzkhost (hostenv/) does.

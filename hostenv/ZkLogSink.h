@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The one process-wide sink behind EvDebug and EvEvent (libzkhost).
 //
 // Every log call becomes one ZkLogLine handed to the installed sink. The

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Host name resolution: the hosts file named by ZK_HOSTS_FILE first, then the
 // system resolver. IPv4 only.
 #include <arpa/inet.h>

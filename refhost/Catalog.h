@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The reference host's catalog: one SQLite file (STATE/catalog.db) holding
 // the host's side of the plug-in contract.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The host objects of one zksnap command, backed by the catalog: the array
 // management database, one SnapInfo per selected record and the ZKOSUtil
 // with the catalog's configuration and a job id from the catalog's counter.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The host's side of the key/value texts exchanged with the plug-in: device
 // identifiers ("{type:nfs,lunuuid:\/fs1,...,vendor:celerra}"), VMware mount
 // host identifiers ("{vcname:..,esxname:..,vmkernel:a|b|}") and the array

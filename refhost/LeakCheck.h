@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Tells whether a text the plug-in wrote (a job log line, a reason, a line
 // of its debug log) holds an array password, so that zksnap withholds that
 // text instead of keeping or printing it.

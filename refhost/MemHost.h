@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // In-memory host objects: a SnapInfo record and a ZKOSUtil utility object
 // that keep everything in memory, plus the array management database that
 // SetArrayName/GetArrayInfo consult. Used by the tests and by the reference

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The plug-in's own account of a failure: it writes the file server's
 // refusal (status, component, message) to its log, not to the record. For
 // the duration of one operation zksnap keeps the lines the plug-in logs as

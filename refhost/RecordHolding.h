@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What a host record holds on the file server now, read from the snapshot
 // metadata the plug-in stored in it and the status it last wrote.
 //

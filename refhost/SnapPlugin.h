@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A snap engine plug-in loaded the way a host framework loads it: dlopen of
 // the shared object, dlsym of the eleven exported functions by their plain
 // names, and a version check (major version 1).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // zksnap array and config commands: the array management database and the
 // configuration values the plug-in reads.
 #include <termios.h>

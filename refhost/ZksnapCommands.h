@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The zksnap commands. Each takes the command's Context and its arguments,
 // prints its result (a table, or JSON with --json) and returns the exit
 // status (ZksnapError.h). Bad input and catalog trouble are thrown as

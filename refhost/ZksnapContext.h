@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What every zksnap command works with: the global options, the state
 // directory (catalog, simulated file server state, hosts file), the loaded
 // plug-in and the output.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // zksnap init and demo: an empty catalog, the demo file server, and the
 // whole snapshot lifecycle run on it in a temporary state directory.
 #include <stdlib.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // zksnap device, status and log commands: the host records of the catalog.
 #include <cctype>
 #include <ctime>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The one error type of the reference host (catalog, plug-in loader,
 // commands) and the exit statuses of the zksnap command.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // zksnap filer and orphans commands: the simulated file server as the
 // catalog sees it.
 #include <ctime>

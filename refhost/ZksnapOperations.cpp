@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // zksnap operation commands: run one plug-in operation over chosen records
 // in one catalog transaction, and the support check.
 #include <algorithm>

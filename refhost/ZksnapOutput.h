@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What zksnap prints: aligned text tables for people, JSON for scripts, and
 // the names of the host codes (statuses, result codes, metadata types).
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // zksnap: the reference host. Keeps host records in a SQLite catalog, loads
 // the plug-in with dlopen and runs every operation on it. See docs/zksnap.md.
 #include <unistd.h>

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # From a fresh machine: installs what is missing, builds the plug-in, its two
 # libraries and zksnap only (a Release build of its own in build-demo, no
 # tests, no benchmarks) and runs 'zksnap demo', the whole snapshot lifecycle

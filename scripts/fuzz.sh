@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds the libFuzzer targets (fuzz/) with clang and runs each for a bounded
 # time on its seed corpus, with its dictionary (fuzz/<target>.dict).
 #

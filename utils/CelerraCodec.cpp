@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The key/value codec of CelerraUtils: value escaping, device identifiers,
 // key lookup and the two list tokenisers. Stateless; no host object is used,
 // so the log lines carry no job id.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The instance side of CelerraUtils (array information, name resolution,
 // NFS export host lists, LUN serial numbers) and the small static and free
 // helpers around it.

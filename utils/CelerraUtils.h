@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CelerraUtils: the key/value string codec of device identifiers (static
 // members) and host data helpers bound to one task's host utility object
 // (instance members).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Binding a record to its array entry and reading the entry's credentials.
 #include <string>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Revert, delete and reconcile of a snapshot's checkpoint against the
 // simulated file server, for plain read-only snapshots and for snapshots
 // that are writable checkpoints of a baseline.

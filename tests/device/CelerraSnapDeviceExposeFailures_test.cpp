@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Map and unmap when the file server refuses a step or the map never got
 // far: what is left on the file server, what the record says, and which
 // commands an unmap still sends.

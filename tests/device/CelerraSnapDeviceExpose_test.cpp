@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Map and unmap of NFS and NAS devices against the simulated file server:
 // the writable checkpoint, its export to the mount hosts, the mount
 // metadata, the snap clone device, and their removal.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The device factory, the record operations (reason message, snap device,
 // the two typed readers) and the critical section wrapper.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Devices against the simulated file server: the NFS export search, the CIFS
 // share lookup and a whole preparation whose metadata a later call reads.
 #include <string>

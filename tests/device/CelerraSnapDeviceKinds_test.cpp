@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What each kind reads from its source identifier, the VMware host
 // identifier, and the snap clone identifiers of the NFS and NAS kinds.
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Preparation of a device for each operation (status written first, what is
 // loaded from the record) and completion (what is stored, status written),
 // and the checkpoint name.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The stored metadata texts: file system (base, NFS, NAS), snap UUID and
 // mount, written and parsed back.
 #include <climits>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Test support for the device suites: a peer that reads and writes a device
 // object's members, source identifier builders, and a fixture holding one
 // in-memory host record, its utility object, the array management database

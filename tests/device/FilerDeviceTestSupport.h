@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Test support for device suites that run against the simulated file
 // server: a fixture that installs one file server ("cs1", logged into with
 // the distinctive password) in a fresh in-memory store, registers it in the

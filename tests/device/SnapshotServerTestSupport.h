@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Test support for the suites of snapshot checkpoints: a file server with a
 // file system on a data mover, one on a loaded VDM and one on a VDM that no
 // mover hosts, each with a snapshot checkpoint; records of snapshots of NFS and

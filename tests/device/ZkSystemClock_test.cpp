@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The clock and host name seam: the plug-in asks the C library, so what a
 // test fixes by interposing time and gethostname (tests/testclock) is what
 // the plug-in sees, and nothing else changes it.

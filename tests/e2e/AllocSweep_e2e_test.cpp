@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The allocation sweep: for each operation over the sweep request (five
 // records, NFS and NAS devices on two control hosts), the first, second, ...
 // allocation made while the operation runs is made to fail, until a run

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "tests/e2e/AllocationFailure.h"
 
 #include <sqlite3.h>

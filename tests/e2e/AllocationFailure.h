@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A test-only replacement of the global operator new (every form: single and
 // array, throwing and nothrow, with and without an alignment) and of SQLite's
 // allocator, able to fail one chosen allocation.

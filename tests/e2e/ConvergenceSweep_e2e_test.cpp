@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The convergence sweep: map, unmap, delete and revert over requests whose
 // records share checkpoints (1, 2 and 3 records on each of three file
 // systems, NFS and NAS, two file servers). For each command the call sends,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Records that share a checkpoint, and operations repeated after a failure:
 // every record reaches success, in one call or in several, and the file
 // server ends holding exactly what it held before.

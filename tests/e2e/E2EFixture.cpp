@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "tests/e2e/E2EFixture.h"
 
 #include <stdlib.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The world an end-to-end test drives the loaded plug-in in: a simulated
 // file server with one data mover, a file system, an NFS export and a CIFS
 // share; the host's array management database; in-memory host records; a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The plug-in's outside surface as a host sees it after dlopen: exactly the
 // eleven functions, and the ones that need no device object.
 #include <stdio.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The fault sweep: for each operation over a request of several records on
 // two control hosts, NFS and NAS devices mixed, every file server command
 // the operation sends is made to fail in turn, once and from then on. After

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The world of the snapshot lifecycle tests: two file servers (control hosts
 // kCs1 and kCs2) with NFS exports, file systems reached natively, through a
 // VDM and as VMware datastores, CIFS servers on a mover and on a VDM; their

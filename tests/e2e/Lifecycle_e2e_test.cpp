@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The whole life of snapshots through the loaded plug-in: prepare, snap,
 // map, unmap, delete, revert and reconcile, each a separate call on fresh
 // records that carry over only what a host stores, checked against the

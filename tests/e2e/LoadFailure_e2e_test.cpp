@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The plug-in loaded while the allocations of its load fail, one at a time:
 // the load itself must not throw (an exception out of the library's static
 // initialisation would end the host process inside dlopen). When the lock

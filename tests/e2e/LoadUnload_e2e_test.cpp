@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Loading and unloading the plug-in over and over, as a host that loads it
 // for each job does: after each dlopen several host threads prepare NAS
 // devices at once (so the CIFS server cache and its lock are used), then the

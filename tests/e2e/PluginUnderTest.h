@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The built plug-in, loaded the way a host loads it: dlopen on the shared
 // object, then dlsym for each exported function by its plain name.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // zkso_prepareDevices through the loaded plug-in: records, reason messages,
 // job logs, summaries and result codes, against the simulated file server
 // and the host's array management database.

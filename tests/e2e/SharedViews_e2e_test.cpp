@@ -105,7 +105,8 @@ TEST_F(SharedViewTest, AViewExportedToOtherHostsIsNotTakenOverInALaterCall) {
   EXPECT_TRUE(Holds(sReason, v[0]->sSnapName + "_RW")) << sReason;
   EXPECT_TRUE(Holds(sReason, "access [10.11.30.5]")) << sReason;
   EXPECT_TRUE(Holds(sReason, "10.11.20.9, 10.11.20.1, 10.11.20.2")) << sReason;
-  EXPECT_TRUE(Holds(sReason, "one writable view (RW checkpoint) per snapshot")) << sReason;
+  EXPECT_TRUE(Holds(sReason, "one writable view (RW checkpoint) per snapshot"))
+      << sReason;
   EXPECT_EQ(1u, JobLines(*vV[0], 2, "Error: Failed to expose RW chkpt!"));
   // Nothing changed: the first record's export keeps its hosts.
   EXPECT_EQ(vMapped, State());
@@ -138,10 +139,8 @@ TEST_F(SharedViewTest, RecordsOfOneCallNeedingOtherHostsDoNotShareAUnion) {
   EXPECT_EQ(ZKSO::RESULT_PARTIAL_SUCCESS, Map(v));
   EXPECT_EQ(ZKSO::MAP_SUCCESS, v[0]->nStatus);
   EXPECT_EQ(ZKSO::MAP_FAILED, v[1]->nStatus);
-  EXPECT_TRUE(Holds(v[1]->sJPRText,
-                    "mapped for another device of this "
-                    "request"))
-      << v[1]->sJPRText;
+  EXPECT_TRUE(Holds(v[1]->sJPRText, "is in the way")) << v[1]->sJPRText;
+  EXPECT_EQ(1u, JobLines(*v[1], 1, "made for another device of this request"));
   EXPECT_TRUE(Holds(ExportAt(sPath), "access=10.11.30.5, ")) << ExportAt(sPath);
   EXPECT_EQ(1, CommandCounts()["CreateNFSShare"]);
   EXPECT_EQ(0u, v[1]->mMetaData.count(SM_MDT_SNAP_MOUNT));

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What a host loads carries no test hooks: the shipped library names no test
 // variable, reads no environment, takes no lock of its own (the one lock it
 // uses, the CIFS server cache's, is the host library's critical section),

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Preparation of NAS devices (the CIFS server cache, the mover and mount
 // point searches) and zkso_snapDevices, through the loaded plug-in against
 // the simulated file server. Prepare and snap are separate calls on fresh

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Sweeps over the operations of one request: each operation is run many
 // times from the same starting point, each time with something made to go
 // wrong inside it (a file server command, an allocation), and after each run

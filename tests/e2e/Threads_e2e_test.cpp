@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Several host threads run the loaded plug-in at once, each with its own
 // records and utility object, as a host framework may: NAS preparations on
 // the same and on different control hosts share the process-wide CIFS server

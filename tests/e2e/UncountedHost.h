@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Host objects that answer from in-memory host objects with allocation
 // counting paused (AllocationFailure.h).
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Control host determination and the support check: which identifiers name
 // a file server, and the exact lines that explain a refusal.
 #include "engine/ControlHost.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The linker's version script (engine/exports.map) against the one list of
 // exports in the host header (ZKSO_EXPORTS): the script must make global
 // exactly the listed names, each once, and hide everything else.

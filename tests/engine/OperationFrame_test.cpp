@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The per-record frame: failure policies, stops, exceptions, summaries,
 // result codes and the array error report, driven with in-memory records.
 // Records without a source device make the factory answer "no device",

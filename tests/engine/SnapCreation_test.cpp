@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // BuildArrayToDeviceMap: grouping per control host and file system, first
 // match, what entries and groups keep of their first device, the checkpoint
 // name handed to later devices, and the level 5 line per device.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Checkpoint commands of the client against the in-memory file server:
 // create (read-only and writable), delete, restore, list, export path.
 #include <algorithm>

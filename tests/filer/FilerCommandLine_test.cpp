@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // zkfiler as a user meets it: each kind of bad input, run as a process,
 // must exit with the documented status, say why (naming file and line where
 // there is one) and leave every file of its folder byte for byte as it was.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Lookup and export commands of the client, login, and the last error.
 #include "tests/filer/FilerTestUtil.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Armed faults and the command journal.
 #include <algorithm>
 #include <functional>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Layout files and the C++ builder: what loads, what is refused and how.
 #include <algorithm>
 #include <set>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Helpers of the suites that run zkfiler and the test client as processes:
 // a shell runner, file reading, and a fixture that owns a scratch folder
 // with a state file path in it.

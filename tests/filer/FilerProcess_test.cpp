@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The state file across processes: a second client process, the zkfiler
 // command, and missing or corrupt state files.
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // State files shared by processes: loads racing to create one, clients
 // running while a load replaces the state, read-only files and folders,
 // and names that are not plain paths.

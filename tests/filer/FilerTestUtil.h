@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shared fixture of the file server suites: an in-memory store holding the
 // layout below, a client logged into cs1, and small helpers.
 #ifndef ZK_TESTS_FILER_FILERTESTUTIL_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Many clients on many threads against one store, in memory and in a state
 // file. Run under TSan (ctest label "threads").
 #include <unistd.h>

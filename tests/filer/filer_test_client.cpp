@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A second process for the file server tests: runs one client command
 // against the store named by ZK_FILER_DB and prints its outcome.
 //

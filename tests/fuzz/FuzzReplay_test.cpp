@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Replays the saved inputs of one libFuzzer target (ZK_FUZZ_TARGET) through
 // its LLVMFuzzerTestOneInput, whose checks throw FuzzCheckFailure in this
 // build: one test per input file, named after its directory and file.

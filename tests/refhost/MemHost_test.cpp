@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The in-memory host objects must follow the host's getter convention
 // exactly, or every caller test built on them proves nothing.
 #include "refhost/MemHost.h"

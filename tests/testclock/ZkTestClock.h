@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A fixed clock and host name for tests, from outside the plug-in.
 //
 // ZkTestClock.cpp defines the C library functions time and gethostname.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The key/value codec: escaping, identifiers, key lookup, tokenisers.
 #include <gtest/gtest.h>
 

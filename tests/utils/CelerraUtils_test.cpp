@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CelerraUtils instance helpers (array information, name resolution, NFS
 // export host lists, LUN serial numbers) and the small static helpers.
 #include "utils/CelerraUtils.h"

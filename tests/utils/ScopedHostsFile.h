@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ScopedHostsFile: a hosts file in a fresh temporary directory, named by
 // ZK_HOSTS_FILE for the object's lifetime, so tests resolve made-up names
 // without touching /etc/hosts. Restores the previous ZK_HOSTS_FILE and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Name resolution of libzkhost through a ZK_HOSTS_FILE hosts file.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>

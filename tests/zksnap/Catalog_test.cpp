@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The catalog and the host objects built on it, in-process: schema and
 // version, transactions between two connections, lookups, round trips,
 // and the write-back of what the plug-in did to the records.

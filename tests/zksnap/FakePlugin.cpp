@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Plug-ins that a host must refuse: built once without zkso_snapDevices
 // (ZK_FAKE_MISSING_EXPORT) and once complete but of the major version after
 // the project's; ZK_FAKE_MAJOR is the major version each reports. Every

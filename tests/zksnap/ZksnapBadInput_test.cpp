@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Bad input to zksnap: each case gives one line naming the problem, its
 // documented exit status, no stack trace, and leaves the catalog as it was.
 #include <sys/stat.h>

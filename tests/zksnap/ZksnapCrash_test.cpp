@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // zksnap killed in the middle of an operation, and zksnap processes running
 // at once on one catalog: the catalog stays whole, holds either everything
 // a command did or nothing of it, and no process loses another's writes.

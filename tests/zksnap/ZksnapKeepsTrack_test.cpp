@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // No zksnap command makes the catalog lose track of what is on the file
 // server: commands that would are refused, say what would be lost, and
 // change nothing; --force goes on.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The whole snapshot lifecycle through zksnap, each operation in its own
 // process, for each kind of device the plug-in carries through: an NFS
 // export, a file system on a virtual data mover, and a VMware datastore.

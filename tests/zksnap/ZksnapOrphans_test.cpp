@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // 'zksnap orphans': checkpoints and checkpoint exports that someone made on
 // the file server behind the catalog's back are listed; what the records
 // name is not.

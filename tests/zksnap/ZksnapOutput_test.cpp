@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What zksnap prints is its own text, untouched: no password is ever in it,
 // so nothing in it is rewritten, whatever the password is; a failed write of
 // the output is an error; the state files that hold a login are private;

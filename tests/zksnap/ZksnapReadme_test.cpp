@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the README has a new administrator type works as it says.
 #include <unistd.h>
 

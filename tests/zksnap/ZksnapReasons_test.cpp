@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Every failure says why: the file server's refusal, which the plug-in
 // writes to its log, is shown with the result and kept in the job log of
 // the record; an empty reason template is never shown as a reason; a

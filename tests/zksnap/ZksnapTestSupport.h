@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Runs zksnap as a subprocess in a temporary directory, as a person or a
 // script would, and inspects what it leaves behind.
 //
