@@ -20,6 +20,11 @@
 
 namespace zkfiler {
 namespace data {
+
+Fd::~Fd() {
+  if (fd >= 0) ::close(fd);
+}
+
 namespace {
 
 std::atomic<int64_t> g_files{0};
@@ -34,17 +39,6 @@ thread_local DataChanges* t_active = nullptr;
   throw std::runtime_error("file server data: " + what + " '" + path +
                            "': " + std::strerror(err));
 }
-
-// Closes an fd at the end of a scope.
-struct Fd {
-  int fd = -1;
-  explicit Fd(int f) : fd(f) {}
-  ~Fd() {
-    if (fd >= 0) ::close(fd);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-};
 
 void CopyBytes(int in, int out, const std::string& path, int64_t size) {
   if (size == 0) return;

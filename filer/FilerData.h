@@ -44,6 +44,15 @@ std::string FsDir(const std::string& root, const std::string& host,
 std::string CheckpointDir(const std::string& root, const std::string& host,
                           const std::string& ckpt_id);
 
+// A file descriptor closed at the end of its scope (-1: none).
+struct Fd {
+  int fd = -1;
+  explicit Fd(int f) : fd(f) {}
+  ~Fd();
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+};
+
 // What copies cost since the process started (for benchmarks and docs).
 struct CopyCounters {
   int64_t files = 0;

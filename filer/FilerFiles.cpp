@@ -19,6 +19,8 @@
 namespace zkfiler {
 namespace {
 
+using data::Fd;
+
 struct Refused : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
@@ -28,16 +30,6 @@ struct Target {
   std::string shown;  // "file system 'fs1'" or "checkpoint 'c1'"
   std::string dir;
   bool writable = false;
-};
-
-struct Fd {
-  int fd = -1;
-  explicit Fd(int f) : fd(f) {}
-  ~Fd() {
-    if (fd >= 0) ::close(fd);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
 };
 
 std::atomic<int64_t> g_put_seq{0};

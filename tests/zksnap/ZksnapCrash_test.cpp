@@ -34,6 +34,20 @@ class CrashTest : public ZksnapTest {
     ASSERT_TRUE(
         zkfiler::SetLatency(std::chrono::milliseconds(nLatencyMs)).ok());
   }
+  // Starts 'snap --all' and kills it (SIGKILL) as soon as the file server
+  // holds the checkpoint it made, which *pv then lists.
+  void KillSnapOnceItsCheckpointIsMade(
+      std::vector<zkfiler::CheckpointView>* pv) {
+    Spawned o = Spawn({"--state", m_sState, "snap", "--all"});
+    for (int i = 0; i < 200 && pv->empty(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(25));
+      ASSERT_TRUE(zkfiler::ListCheckpoints(kControlHost, pv).ok());
+    }
+    kill(o.nPid, SIGKILL);
+    const RunResult r = Wait(o);
+    ASSERT_EQ(1u, pv->size());
+    ASSERT_EQ(128 + SIGKILL, r.nExit) << "the snap finished before the kill";
+  }
   // Waits (up to 20 s) until the process has sent the file server a
   // command: from then on it holds the catalog's write lock.
   bool WaitForFilerCommand(pid_t nPid) {
@@ -110,17 +124,9 @@ TEST_F(CrashTest, KilledSnapLeavesAnOrphanThatOrphansFinds) {
   ASSERT_EQ(0, r.nExit) << r.sOut << r.sErr;
   ASSERT_TRUE(zkfiler::SetLatency(std::chrono::milliseconds(300)).ok());
   const std::string sBefore = Dump();
-  Spawned o = Spawn({"--state", m_sState, "snap", "--all"});
-  // Wait until the file server holds the checkpoint, then kill.
   std::vector<zkfiler::CheckpointView> v;
-  for (int i = 0; i < 200 && v.empty(); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    ASSERT_TRUE(zkfiler::ListCheckpoints(kControlHost, &v).ok());
-  }
-  kill(o.nPid, SIGKILL);
-  r = Wait(o);
-  ASSERT_EQ(1u, v.size());
-  ASSERT_EQ(128 + SIGKILL, r.nExit) << "the snap finished before the kill";
+  KillSnapOnceItsCheckpointIsMade(&v);
+  if (HasFatalFailure()) return;
   EXPECT_EQ(sBefore, Dump());
   ASSERT_TRUE(zkfiler::SetLatency(std::chrono::milliseconds(0)).ok());
 
@@ -146,16 +152,9 @@ TEST_F(CrashTest, RetryOfAKilledSnapAdoptsItsCheckpoint) {
   RunResult r = Z({"prepare", "--all"});
   ASSERT_EQ(0, r.nExit) << r.sOut << r.sErr;
   ASSERT_TRUE(zkfiler::SetLatency(std::chrono::milliseconds(300)).ok());
-  Spawned o = Spawn({"--state", m_sState, "snap", "--all"});
   std::vector<zkfiler::CheckpointView> v;
-  for (int i = 0; i < 200 && v.empty(); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    ASSERT_TRUE(zkfiler::ListCheckpoints(kControlHost, &v).ok());
-  }
-  kill(o.nPid, SIGKILL);
-  r = Wait(o);
-  ASSERT_EQ(1u, v.size());
-  ASSERT_EQ(128 + SIGKILL, r.nExit) << "the snap finished before the kill";
+  KillSnapOnceItsCheckpointIsMade(&v);
+  if (HasFatalFailure()) return;
   ASSERT_TRUE(zkfiler::SetLatency(std::chrono::milliseconds(0)).ok());
 
   r = Z({"snap", "--all"});
