@@ -74,6 +74,18 @@ std::string HeldSnapDevice(const RecordRow& r) {
   return HoldingOf(r).bMount ? r.sSnapDevice : std::string();
 }
 
+std::string HeldCloneExport(const RecordRow& r) {
+  const std::string sDevice = HeldSnapDevice(r);
+  KeyValuePairs vPairs;
+  std::string sError;
+  if (!ParseKeyValueText(sDevice, &vPairs, &sError)) return sDevice;
+  for (const char* pszKey : {"exportpath", "lunuuid"}) {
+    const std::string s = ValueOf(vPairs, pszKey);
+    if (!s.empty()) return s;
+  }
+  return sDevice;
+}
+
 std::string ControlHostOf(Catalog& c, const RecordRow& r) {
   std::string sArray = r.sBoundArray;
   if (sArray.empty()) {

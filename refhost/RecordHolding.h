@@ -39,6 +39,9 @@ Holding HoldingOf(const RecordRow& r);
 
 // The snap device to show: the record's, while it holds a mount.
 std::string HeldSnapDevice(const RecordRow& r);
+// The export path of that snap device (its "exportpath", else "lunuuid");
+// the snap device itself when it names neither; "" without a mount.
+std::string HeldCloneExport(const RecordRow& r);
 
 // The control host of the file server a record is bound to (its array), or
 // of the file server its device names; "" when the catalog knows neither.

@@ -107,6 +107,20 @@ int CmdFilerLoad(Context& z, const std::string& sLayoutFile,
                  bool bForce = false);
 int CmdOrphans(Context& z);
 
+// ---- reading a mapped record's clone over NFS -------------------------------
+struct CloneArgs {
+  std::string sRecord;
+  std::string sPath;  // inside the clone, from its root ("/a/b.txt")
+  std::string sServer = "127.0.0.1";  // the NFS server serving the export
+  int nPort = 2049;
+  // How long to wait for the export to be served, and for each reply.
+  int nTimeoutMs = 5000;
+};
+// The entries of a directory of the clone (name, type, size, mode).
+int CmdCloneList(Context& z, const CloneArgs& a);
+// A file of the clone, its bytes as they are, on standard output.
+int CmdCloneRead(Context& z, const CloneArgs& a);
+
 // ---- shared helpers ---------------------------------------------------------
 // Exit status of a plug-in result code.
 int ExitForResult(int nResult);

@@ -1,16 +1,29 @@
 // SPDX-License-Identifier: Apache-2.0
 // zksnap init and demo: an empty catalog, the demo file server, and the
 // whole snapshot lifecycle run on it in a temporary state directory.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <sstream>
+#include <thread>
 
+#include "filer/FilerFiles.h"
+#include "filer/FilerServe.h"
 #include "filer/FilerSim.h"
+#include "refhost/RecordHolding.h"
 #include "refhost/ZksnapCommands.h"
 #include "refhost/ZksnapError.h"
 
@@ -146,11 +159,161 @@ int CmdInit(Context& z, const InitArgs& a) {
 
 namespace {
 
+// The file the demo's story is about, as production holds it at the snap
+// and after someone overwrote it.
+const char kReportFs[] = "fs_home";
+const char kReportDir[] = "/reports";
+const char kReportPath[] = "/reports/q3.txt";
+const char kAtSnap[] = "Q3: 1200 units shipped\n";
+const char kOverwritten[] = "Q3: 0 units shipped (overwritten by mistake)\n";
+
+// `zkfiler serve` for the demo's file server, on a free loopback port, when
+// this machine can run it; else why not.
+class DemoServer {
+ public:
+  explicit DemoServer(std::string sDir) : m_sLog(sDir + "/serve.log") {}
+  ~DemoServer() { Stop(); }
+  DemoServer(const DemoServer&) = delete;
+  DemoServer& operator=(const DemoServer&) = delete;
+
+  // Finds zkfiler and a free port; true when it can serve, else WhyNot()
+  // says why not.
+  bool Plan() {
+    m_sWhyNot = zkfiler::ServeCannotRun();
+    m_sZkfiler = Zkfiler();
+    if (m_sWhyNot.empty() && m_sZkfiler.empty()) {
+      m_sWhyNot = "zkfiler is neither beside zksnap nor on the PATH";
+    }
+    if (m_sWhyNot.empty()) m_nPort = FreeLoopbackPort();
+    if (m_sWhyNot.empty() && m_nPort <= 0) {
+      m_sWhyNot =
+          std::string("no free port on 127.0.0.1: ") + std::strerror(errno);
+    }
+    return m_sWhyNot.empty();
+  }
+  // Starts it as planned; true when it serves, else WhyNot() says why not.
+  bool Start() {
+    if (!m_sWhyNot.empty() || m_sZkfiler.empty()) return false;
+    std::fflush(stdout);
+    std::fflush(stderr);
+    m_nPid = ::fork();
+    if (m_nPid < 0) {
+      m_sWhyNot = std::string("cannot start zkfiler: ") + std::strerror(errno);
+      return false;
+    }
+    if (m_nPid == 0) {
+      ::prctl(PR_SET_PDEATHSIG, SIGTERM);  // never outlives the demo
+      const int nLog =
+          ::open(m_sLog.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (nLog >= 0) {
+        ::dup2(nLog, 1);
+        ::dup2(nLog, 2);
+      }
+      const std::string sPort = std::to_string(m_nPort);
+      ::execl(m_sZkfiler.c_str(), m_sZkfiler.c_str(), "serve", "--port",
+              sPort.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    // It says so on its first line once the server answers.
+    for (int i = 0; i < 3000; ++i) {
+      if (Log().find("zkfiler serve: serving") != std::string::npos) {
+        return true;
+      }
+      if (::waitpid(m_nPid, nullptr, WNOHANG) == m_nPid) {
+        m_nPid = -1;
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    m_sWhyNot = "zkfiler serve did not start: " + Log();
+    Stop();
+    return false;
+  }
+  void Stop() {
+    if (m_nPid <= 0) return;
+    ::kill(m_nPid, SIGTERM);
+    ::waitpid(m_nPid, nullptr, 0);
+    m_nPid = -1;
+  }
+  int Port() const { return m_nPort; }
+  const std::string& WhyNot() const { return m_sWhyNot; }
+  std::string Log() const {
+    std::ifstream oIn(m_sLog);
+    std::ostringstream o;
+    o << oIn.rdbuf();
+    return o.str();
+  }
+
+ private:
+  // zkfiler beside zksnap (build tree, or installed), else on the PATH.
+  static std::string Zkfiler() {
+    char aPath[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", aPath, sizeof(aPath) - 1);
+    if (n > 0) {
+      std::string sExe(aPath, static_cast<size_t>(n));
+      const std::string sBeside =
+          sExe.substr(0, sExe.rfind('/') + 1) + "zkfiler";
+      if (::access(sBeside.c_str(), X_OK) == 0) return sBeside;
+    }
+    const char* pszPath = std::getenv("PATH");
+    std::istringstream oPath(pszPath != nullptr ? pszPath : "");
+    for (std::string sDir; std::getline(oPath, sDir, ':');) {
+      const std::string s = (sDir.empty() ? "." : sDir) + "/zkfiler";
+      if (::access(s.c_str(), X_OK) == 0) return s;
+    }
+    return "";
+  }
+  static int FreeLoopbackPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t nLen = sizeof a;
+    int nPort = -1;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &nLen) == 0) {
+      nPort = ntohs(a.sin_port);
+    }
+    ::close(fd);
+    return nPort;
+  }
+
+  std::string m_sLog;
+  std::string m_sZkfiler;
+  std::string m_sWhyNot;
+  int m_nPort = 0;
+  pid_t m_nPid = -1;
+};
+
 // One step of the demo: what a person would type, and how to run it.
 struct DemoStep {
-  std::string sCommand;
+  std::function<std::string()> fnCommand;
   std::function<int(Context&)> fnRun;
 };
+
+// Runs fnRun with the context's output captured; the captured text.
+std::string Captured(const GlobalOptions& oOptions,
+                     const std::function<int(Context&)>& fnRun, int* pExit) {
+  char* pszBuf = nullptr;
+  size_t nLen = 0;
+  std::FILE* pOut = ::open_memstream(&pszBuf, &nLen);
+  if (pOut == nullptr) throw HostError("cannot capture the output");
+  std::exception_ptr pError;
+  {
+    Context z(oOptions, pOut, stderr);
+    try {
+      *pExit = fnRun(z);
+    } catch (...) {
+      pError = std::current_exception();
+    }
+  }
+  std::fclose(pOut);
+  std::string s(pszBuf, nLen);
+  std::free(pszBuf);
+  if (pError) std::rethrow_exception(pError);
+  return s;
+}
 
 }  // namespace
 
@@ -173,6 +336,9 @@ int CmdDemo(const GlobalOptions& oGlobal, const DemoArgs& a) {
   GlobalOptions oOptions = oGlobal;
   oOptions.sStateDir = sDir;
   oOptions.bJson = false;
+  DemoServer oServer(sDir);
+  bool bServing = false;
+  std::string sCloneCheckpoint;  // the writable checkpoint of nfs-home
 
   auto Add = [](DeviceAddArgs d) {
     return [d](Context& z) { return CmdDeviceAdd(z, d); };
@@ -188,6 +354,41 @@ int CmdDemo(const GlobalOptions& oGlobal, const DemoArgs& a) {
     return [sKey, sValue](Context& z) {
       return CmdConfigSet(z, "", sKey, sValue);
     };
+  };
+  auto Text = [](const std::string& s) { return [s] { return s; }; };
+  auto Quoted = [](const std::string& s) {
+    return "'" + s.substr(0, s.size() - 1) + "'";
+  };
+  auto PutReport = [](const std::string& sText) {
+    return [sText](Context& z) -> int {
+      z.UseFilerStore(false);
+      const zkfiler::Status o =
+          zkfiler::PutData("", kReportFs, kReportPath, sText);
+      if (!o.ok()) throw HostError(o.message());
+      z.Out("wrote " + std::string(kReportPath) + " in " + kReportFs + "\n");
+      return kExitSuccess;
+    };
+  };
+  // Reads the report from sFs (a file system or checkpoint) in the data
+  // directory, and checks it says sWant.
+  auto GetReport = [](const std::function<std::string()>& fnFs,
+                      const std::string& sWant) {
+    return [fnFs, sWant](Context& z) -> int {
+      z.UseFilerStore(false);
+      std::string sContent;
+      const zkfiler::Status o =
+          zkfiler::GetData("", fnFs(), kReportPath, &sContent);
+      if (!o.ok()) throw HostError(o.message());
+      z.Out(sContent);
+      if (sContent != sWant) {
+        throw HostError("the demo expected " +
+                        sWant.substr(0, sWant.size() - 1));
+      }
+      return kExitSuccess;
+    };
+  };
+  const std::function<std::string()> fnClone = [&sCloneCheckpoint] {
+    return sCloneCheckpoint;
   };
   DeviceAddArgs oNfs;
   oNfs.sName = "nfs-home";
@@ -209,50 +410,141 @@ int CmdDemo(const GlobalOptions& oGlobal, const DemoArgs& a) {
   oVMware.sVCenter = "vc1.demo.zk";
   oVMware.vVMKernel = {"10.20.0.5"};
 
+  CloneArgs oCloneLs;
+  oCloneLs.sRecord = "nfs-home";
+  oCloneLs.sPath = kReportDir;
+  CloneArgs oCloneCat = oCloneLs;
+  oCloneCat.sPath = kReportPath;
+  auto CloneCommand = [&oServer](const CloneArgs& c, const std::string& sOp) {
+    return "zksnap clone " + sOp + " " + c.sRecord + " " + c.sPath +
+           " --port " + std::to_string(oServer.Port());
+  };
+  auto ServeCommand = [&oServer] {
+    return oServer.Plan()
+               ? "zkfiler serve --port " + std::to_string(oServer.Port()) + " &"
+               : std::string("zkfiler serve (skipped)");
+  };
   const std::vector<DemoStep> vSteps = {
-      {"zksnap init --demo",
+      {Text("zksnap init --demo"),
        [](Context& z) {
          return CmdInit(z, InitArgs{true, false});
        }},
-      {"zksnap device add nfs-home --snap-name demo --nfs /fs_home "
-       "--filer nas1.demo.zk",
+      {Text("zksnap device add nfs-home --snap-name demo --nfs /fs_home "
+            "--filer nas1.demo.zk"),
        Add(oNfs)},
-      {"zksnap device add nas-finance --snap-name demo --nas /fs_finance "
-       "--filer finance.demo.zk",
+      {Text("zksnap device add nas-finance --snap-name demo --nas "
+            "/fs_finance --filer finance.demo.zk"),
        Add(oNas)},
-      {"zksnap device add vmware-ds --snap-name demo --nfs /fs_vmware "
-       "--filer nas1.demo.zk --vmware --esx esx1.demo.zk --vcenter "
-       "vc1.demo.zk --vmkernel 10.20.0.5",
+      {Text("zksnap device add vmware-ds --snap-name demo --nfs /fs_vmware "
+            "--filer nas1.demo.zk --vmware --esx esx1.demo.zk --vcenter "
+            "vc1.demo.zk --vmkernel 10.20.0.5"),
        Add(oVMware)},
-      {"zksnap device list", [](Context& z) { return CmdDeviceList(z); }},
+      {Text("zksnap device list"), [](Context& z) { return CmdDeviceList(z); }},
       // The backup proxy that mounts the snapshots of the non-VMware
-      // devices, whatever this machine's own name resolves to.
-      {"zksnap config set sCelerraCommaSeparatedAccessHosts 10.20.0.9",
-       Config("sCelerraCommaSeparatedAccessHosts", "10.20.0.9")},
-      {"zksnap config set sCelerraCommaSeparatedRWHosts 10.20.0.9",
-       Config("sCelerraCommaSeparatedRWHosts", "10.20.0.9")},
-      {"zksnap supported '{kemtype:vmware,type:nfs,lunuuid:\\/fs_vmware,"
-       "targethostname:nas1.demo.zk,vendor:celerra}'",
+      // devices: this machine, reading over the loopback address.
+      {Text("zksnap config set sCelerraCommaSeparatedAccessHosts 127.0.0.1"),
+       Config("sCelerraCommaSeparatedAccessHosts", "127.0.0.1")},
+      {Text("zksnap config set sCelerraCommaSeparatedRWHosts 127.0.0.1"),
+       Config("sCelerraCommaSeparatedRWHosts", "127.0.0.1")},
+      {Text("zksnap supported '{kemtype:vmware,type:nfs,lunuuid:\\/fs_vmware,"
+            "targethostname:nas1.demo.zk,vendor:celerra}'"),
        [](Context& z) {
          return CmdSupported(z,
                              "{kemtype:vmware,type:nfs,lunuuid:\\/fs_vmware,"
                              "targethostname:nas1.demo.zk,vendor:celerra}");
        }},
-      {"zksnap prepare --snap-name demo", Op("prepare")},
-      {"zksnap snap --snap-name demo", Op("snap")},
-      {"zksnap map --snap-name demo", Op("map")},
-      {"zksnap filer show", [](Context& z) { return CmdFilerShow(z); }},
-      {"zksnap unmap --snap-name demo", Op("unmap")},
-      {"zksnap revert --snap-name demo", Op("revert")},
-      {"zksnap reconcile --snap-name demo", Op("reconcile")},
-      {"zksnap delete --snap-name demo", Op("delete")},
-      {"zksnap orphans", [](Context& z) { return CmdOrphans(z); }},
+      // Production holds a report when the snap is taken...
+      {Text("zkfiler data put " + std::string(kReportFs) + " " + kReportPath +
+            " " + Quoted(kAtSnap)),
+       PutReport(kAtSnap)},
+      {Text("zksnap prepare --snap-name demo"), Op("prepare")},
+      {Text("zksnap snap --snap-name demo"), Op("snap")},
+      // ... and someone overwrites it afterwards.
+      {Text("zkfiler data put " + std::string(kReportFs) + " " + kReportPath +
+            " " + Quoted(kOverwritten)),
+       PutReport(kOverwritten)},
+      {Text("zkfiler data get " + std::string(kReportFs) + " " + kReportPath),
+       GetReport(Text(kReportFs), kOverwritten)},
+      {ServeCommand,
+       [&](Context& z) {
+         bServing = oServer.Start();
+         oCloneLs.nPort = oCloneCat.nPort = oServer.Port();
+         if (bServing) {
+           z.Out(
+               "serving the file server's exports over NFSv4 on "
+               "127.0.0.1:" +
+               std::to_string(oServer.Port()) + "\n");
+         } else {
+           z.Out("not serving over NFS: zkfiler serve " + oServer.WhyNot() +
+                 "\nthe clone is read from the file server's data "
+                 "directory instead\n");
+         }
+         return kExitSuccess;
+       }},
+      {Text("zksnap map --snap-name demo"), Op("map")},
+      {Text("zksnap filer show"),
+       [&sCloneCheckpoint](Context& z) {
+         Catalog& c = z.OpenCatalog(false, true);
+         c.Begin(Catalog::Txn::kRead);
+         std::optional<RecordRow> o = c.FindRecord("nfs-home");
+         c.Rollback();
+         if (o) sCloneCheckpoint = HeldCloneExport(*o);
+         if (!sCloneCheckpoint.empty() && sCloneCheckpoint[0] == '/') {
+           sCloneCheckpoint.erase(0, 1);
+         }
+         return CmdFilerShow(z);
+       }},
+      // The backup host reads the clone: the report as it was at the snap.
+      {[&] {
+         return bServing
+                    ? CloneCommand(oCloneLs, "ls")
+                    : "zkfiler data ls " + sCloneCheckpoint + " " + kReportDir;
+       },
+       [&](Context& z) -> int {
+         if (bServing) return CmdCloneList(z, oCloneLs);
+         z.UseFilerStore(false);
+         std::vector<zkfiler::DataEntry> v;
+         const zkfiler::Status o =
+             zkfiler::ListData("", sCloneCheckpoint, kReportDir, &v);
+         if (!o.ok()) throw HostError(o.message());
+         for (const zkfiler::DataEntry& e : v) {
+           z.Out(e.name + (e.is_dir ? "/" : "") + "\n");
+         }
+         return kExitSuccess;
+       }},
+      {[&] {
+         return bServing ? CloneCommand(oCloneCat, "cat")
+                         : "zkfiler data get " + sCloneCheckpoint + " " +
+                               kReportPath;
+       },
+       [&](Context& z) -> int {
+         if (!bServing) return GetReport(fnClone, kAtSnap)(z);
+         int nExit = kExitSuccess;
+         const std::string sRead = Captured(
+             z.Options(),
+             [&](Context& y) { return CmdCloneRead(y, oCloneCat); }, &nExit);
+         z.Out(sRead);
+         if (sRead != kAtSnap) {
+           throw HostError(
+               "the clone should hold the report as it was at "
+               "the snap");
+         }
+         return nExit;
+       }},
+      {Text("zksnap unmap --snap-name demo"), Op("unmap")},
+      {Text("zksnap revert --snap-name demo"), Op("revert")},
+      // Production holds the report as it was at the snap again.
+      {Text("zkfiler data get " + std::string(kReportFs) + " " + kReportPath),
+       GetReport(Text(kReportFs), kAtSnap)},
+      {Text("zksnap reconcile --snap-name demo"), Op("reconcile")},
+      {Text("zksnap delete --snap-name demo"), Op("delete")},
+      {Text("zksnap orphans"), [](Context& z) { return CmdOrphans(z); }},
   };
 
   int nExit = kExitSuccess;
   std::printf("zksnap demo: state directory %s\n", sDir.c_str());
   for (size_t i = 0; i < vSteps.size(); ++i) {
-    std::printf("\n== step %zu: %s\n", i + 1, vSteps[i].sCommand.c_str());
+    std::printf("\n== step %zu: %s\n", i + 1, vSteps[i].fnCommand().c_str());
     std::fflush(stdout);
     g_nCatalogCommitted = 0;
     Context z(oOptions, stdout, stderr);
@@ -274,11 +566,21 @@ int CmdDemo(const GlobalOptions& oGlobal, const DemoArgs& a) {
       break;
     }
   }
+  if (bServing) {
+    oServer.Stop();
+    std::printf("\nzksnap demo: stopped the NFS server\n");
+  }
   std::fflush(stdout);
   if (nExit == kExitSuccess) {
     std::printf(
         "\nzksnap demo: the whole lifecycle ran on NFS, NAS on a VDM "
-        "and VMware devices.\n");
+        "and VMware devices.\n"
+        "The clone of nfs-home held %s as it was at the snap (read %s), "
+        "and revert gave it back to production.\n",
+        kReportPath,
+        bServing ? "over NFS"
+                 : "from the data directory: NFS serving needs root and "
+                   "nfs-ganesha");
   }
   if (a.bKeep || nExit != kExitSuccess) {
     std::printf("state kept in %s (use --state %s)\n", sDir.c_str(),

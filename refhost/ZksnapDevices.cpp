@@ -138,14 +138,6 @@ std::string CheckpointOf(const RecordRow& r) {
   return h.sCheckpointName + " (" + h.sCheckpointId + ")";
 }
 
-std::string SnapDeviceShort(const RecordRow& r) {
-  const std::string sDevice = HeldSnapDevice(r);
-  std::string s = DeviceField(sDevice, "exportpath");
-  if (s.empty()) s = DeviceField(sDevice, "lunuuid");
-  if (s.empty()) s = sDevice;
-  return s;
-}
-
 Json RecordJson(const RecordRow& r) {
   Json oMeta = Json::Object();
   for (const auto& m : r.mMetaData) oMeta.Set(MetaDataName(m.first), m.second);
@@ -253,7 +245,7 @@ void PrintStatus(Context& z, const std::vector<RecordRow>& vRows,
       sReason = pNotes->at(r.sName).sText;
     }
     t.AddRow({r.sName, StatusName(r.nStatus), r.sSnapName, CheckpointOf(r),
-              SnapDeviceShort(r), sReason});
+              HeldCloneExport(r), sReason});
   }
   z.Out(t.Render());
 }

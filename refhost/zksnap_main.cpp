@@ -72,12 +72,12 @@ int PrintVersion(const std::string& sPluginPath, bool bJson) {
     zkref::Json o = zkref::Json::Object();
     o.Set("zksnap", ZK_VERSION);
     if (p) {
-      o.Set("plugin",
-            zkref::Json::Object()
-                .Set("path", std::filesystem::path(p->Path())
-                                 .lexically_normal()
-                                 .string())
-                          .Set("version", p->Version()));
+      o.Set(
+          "plugin",
+          zkref::Json::Object()
+              .Set("path",
+                   std::filesystem::path(p->Path()).lexically_normal().string())
+              .Set("version", p->Version()));
     } else {
       o.Set("plugin", zkref::Json());
     }
@@ -348,6 +348,43 @@ int main(int argc, char** argv) {
                        "even over a file server that records still use");
   pFilerLoad->callback([&] {
     fnRun = [&](Context& z) { return CmdFilerLoad(z, sLayout, bFilerForce); };
+  });
+
+  // clone: the files of a mapped record's clone, read over NFS
+  auto* pClone = app.add_subcommand(
+      "clone", "read a mapped record's clone over NFS (no kernel mount)");
+  pClone->require_subcommand(1);
+  CloneArgs oClone;
+  double dCloneTimeout = 5;
+  auto* pCloneLs =
+      pClone->add_subcommand("ls", "list a directory of the clone");
+  pCloneLs->add_option("record", oClone.sRecord, "record name")->required();
+  pCloneLs->add_option("path", oClone.sPath, "directory (default: /)");
+  auto* pCloneCat =
+      pClone->add_subcommand("cat", "print a file of the clone as it is");
+  pCloneCat->add_option("record", oClone.sRecord, "record name")->required();
+  pCloneCat->add_option("path", oClone.sPath, "file, from the clone's root")
+      ->required();
+  for (CLI::App* pSub : {pCloneLs, pCloneCat}) {
+    pSub->add_option("--server", oClone.sServer,
+                     "the NFS server serving the export")
+        ->capture_default_str();
+    pSub->add_option("--port", oClone.nPort, "its port")
+        ->check(CLI::Range(1, 65535))
+        ->capture_default_str();
+    pSub->add_option("--timeout", dCloneTimeout,
+                     "seconds to wait for the export to be served, and for "
+                     "each reply")
+        ->check(CLI::Range(0.1, 3600.0))
+        ->capture_default_str();
+  }
+  pCloneLs->callback([&] {
+    oClone.nTimeoutMs = static_cast<int>(dCloneTimeout * 1000);
+    fnRun = [&](Context& z) { return CmdCloneList(z, oClone); };
+  });
+  pCloneCat->callback([&] {
+    oClone.nTimeoutMs = static_cast<int>(dCloneTimeout * 1000);
+    fnRun = [&](Context& z) { return CmdCloneRead(z, oClone); };
   });
 
   app.add_subcommand("orphans", "checkpoints and exports that no record names")

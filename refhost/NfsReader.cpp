@@ -1,0 +1,133 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "refhost/NfsReader.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <nfsc/libnfs.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace zkref {
+
+NfsReader::NfsReader() : m_pNfs(nfs_init_context()) {}
+
+NfsReader::~NfsReader() {
+  // An NFSv4 mount holds nothing on the server to give back.
+  if (m_pNfs != nullptr) nfs_destroy_context(m_pNfs);
+}
+
+bool NfsReader::Answers(const std::string& sServer, int nPort) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(nPort));
+  if (inet_pton(AF_INET, sServer.c_str(), &a.sin_addr) != 1) return true;
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return true;  // cannot tell: let the mount say
+  const bool bOk =
+      ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  ::close(fd);
+  return bOk;
+}
+
+std::string NfsReader::Error(const std::string& sWhat) const {
+  const char* psz = m_pNfs != nullptr ? nfs_get_error(m_pNfs) : nullptr;
+  return sWhat + ": " +
+         (psz != nullptr && *psz != '\0' ? psz : "no reason given");
+}
+
+std::string NfsReader::Mount(const std::string& sServer, int nPort,
+                             const std::string& sExport, int nTimeoutMs) {
+  if (m_pNfs == nullptr) return "cannot make an NFS client context";
+  if (m_bMounted) return "already mounted";
+  if (sExport.empty() || sExport[0] != '/') {
+    return "export path [" + sExport + "] does not start with /";
+  }
+  // The port can only be given in a URL; the URL names the export too.
+  const std::string sUrl = "nfs://" + sServer + sExport +
+                           "?version=4&nfsport=" + std::to_string(nPort);
+  nfs_url* pUrl = nfs_parse_url_dir(m_pNfs, sUrl.c_str());
+  if (pUrl == nullptr) return Error("cannot use " + sUrl);
+  nfs_set_timeout(m_pNfs, nTimeoutMs);
+  const int n = nfs_mount(m_pNfs, pUrl->server, pUrl->path);
+  nfs_destroy_url(pUrl);
+  if (n != 0) return Error("mount of " + sExport + " refused");
+  m_bMounted = true;
+  return "";
+}
+
+std::string NfsReader::List(const std::string& sPath,
+                            std::vector<Entry>* pEntries) {
+  pEntries->clear();
+  if (!m_bMounted) return "not mounted";
+  nfsdir* pDir = nullptr;
+  if (nfs_opendir(m_pNfs, sPath.c_str(), &pDir) != 0) {
+    return Error("cannot list " + sPath);
+  }
+  while (nfsdirent* e = nfs_readdir(m_pNfs, pDir)) {
+    if (std::strcmp(e->name, ".") == 0 || std::strcmp(e->name, "..") == 0) {
+      continue;
+    }
+    Entry o;
+    o.sName = e->name;
+    switch (e->mode & S_IFMT) {
+      case S_IFREG:
+        o.sType = "file";
+        break;
+      case S_IFDIR:
+        o.sType = "dir";
+        break;
+      case S_IFLNK:
+        o.sType = "link";
+        break;
+      default:
+        o.sType = "other";
+        break;
+    }
+    o.nSize = e->size;
+    o.nMode = e->mode & 07777;
+    pEntries->push_back(o);
+  }
+  nfs_closedir(m_pNfs, pDir);
+  std::sort(pEntries->begin(), pEntries->end(),
+            [](const Entry& a, const Entry& b) { return a.sName < b.sName; });
+  return "";
+}
+
+std::string NfsReader::Read(
+    const std::string& sPath,
+    const std::function<bool(const char*, size_t)>& fnWrite) {
+  if (!m_bMounted) return "not mounted";
+  nfs_stat_64 st{};
+  if (nfs_stat64(m_pNfs, sPath.c_str(), &st) != 0) {
+    return Error("cannot read " + sPath);
+  }
+  if ((st.nfs_mode & S_IFMT) == S_IFDIR) return sPath + " is a directory";
+  nfsfh* pFile = nullptr;
+  if (nfs_open(m_pNfs, sPath.c_str(), O_RDONLY, &pFile) != 0) {
+    return Error("cannot open " + sPath);
+  }
+  std::string sError;
+  static const size_t kChunk = 1 << 20;
+  std::vector<char> vBuf(kChunk);
+  for (;;) {
+    const int n = nfs_read(m_pNfs, pFile, kChunk, vBuf.data());
+    if (n < 0) {
+      sError = Error("cannot read " + sPath);
+      break;
+    }
+    if (n == 0) break;
+    if (!fnWrite(vBuf.data(), static_cast<size_t>(n))) {
+      sError = "cannot write what was read of " + sPath;
+      break;
+    }
+  }
+  nfs_close(m_pNfs, pFile);
+  return sError;
+}
+
+}  // namespace zkref

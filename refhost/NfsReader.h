@@ -1,0 +1,60 @@
+// SPDX-License-Identifier: Apache-2.0
+// Reads the files of an NFS export without a kernel mount, as a backup host
+// reads a mapped clone: NFSv4 over TCP with libnfs, as the local user
+// (root squashing applies as the export says).
+//
+// Every function returns "" when it worked, else what went wrong in words
+// (libnfs's own error text included). Not thread-safe: one reader per
+// thread.
+#ifndef ZK_REFHOST_NFSREADER_H_
+#define ZK_REFHOST_NFSREADER_H_
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+struct nfs_context;
+
+namespace zkref {
+
+class NfsReader {
+ public:
+  struct Entry {
+    std::string sName;
+    std::string sType;  // "file", "dir", "link" or "other"
+    uint64_t nSize = 0;
+    uint32_t nMode = 0;  // permission bits
+  };
+
+  NfsReader();
+  ~NfsReader();
+  NfsReader(const NfsReader&) = delete;
+  NfsReader& operator=(const NfsReader&) = delete;
+
+  // Whether anything accepts a TCP connection at sServer:nPort (an IPv4
+  // address); a quick check before a mount that would wait.
+  static bool Answers(const std::string& sServer, int nPort);
+
+  // Mounts sExport (its path on the server, "/fs_home") from sServer (an
+  // IPv4 address or a name) at nPort. Each request waits at most
+  // nTimeoutMs.
+  std::string Mount(const std::string& sServer, int nPort,
+                    const std::string& sExport, int nTimeoutMs);
+  // The entries of the directory sPath ("/" is the export's root), without
+  // "." and "..", sorted by name.
+  std::string List(const std::string& sPath, std::vector<Entry>* pEntries);
+  // Reads the file sPath, passing its bytes to fnWrite in pieces; stops
+  // with an error when fnWrite returns false.
+  std::string Read(const std::string& sPath,
+                   const std::function<bool(const char*, size_t)>& fnWrite);
+
+ private:
+  std::string Error(const std::string& sWhat) const;
+  nfs_context* m_pNfs = nullptr;
+  bool m_bMounted = false;
+};
+
+}  // namespace zkref
+
+#endif  // ZK_REFHOST_NFSREADER_H_
