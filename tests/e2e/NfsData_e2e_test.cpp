@@ -30,6 +30,7 @@
 #include "filer/FilerData.h"
 #include "filer/FilerFiles.h"
 #include "tests/e2e/LifecycleFixture.h"
+#include "tests/nfs/ServedFiler.h"
 
 namespace zke2e {
 namespace {
@@ -78,21 +79,6 @@ ProcessRun Spawn(const std::vector<std::string>& argv,
   return run;
 }
 
-int FreeLoopbackPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  ::close(fd);
-  return ntohs(a.sin_port);
-}
-
 // Every entry below `dir` by relative path with its bytes ("<dir>" for a
 // directory), to compare trees byte for byte.
 void Walk(const std::string& dir, const std::string& rel,
@@ -127,40 +113,11 @@ std::map<std::string, std::string> Tree(const std::string& dir) {
   return out;
 }
 
-// ganesha.nfsd processes whose command line names `needle`.
-int ServersNaming(const std::string& needle) {
-  int count = 0;
-  DIR* proc = ::opendir("/proc");
-  if (proc == nullptr) return 0;
-  while (dirent* e = ::readdir(proc)) {
-    if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
-    std::ifstream in(std::string("/proc/") + e->d_name + "/cmdline");
-    std::string cmd((std::istreambuf_iterator<char>(in)),
-                    std::istreambuf_iterator<char>());
-    if (cmd.find("ganesha.nfsd") != std::string::npos &&
-        cmd.find(needle) != std::string::npos) {
-      ++count;
-    }
-  }
-  ::closedir(proc);
-  return count;
-}
-
 class NfsDataTest : public LifecycleTest {
  protected:
   void SetUp() override {
-    if (::geteuid() != 0) {
-      GTEST_SKIP() << "serving NFS needs root (nfs-ganesha's VFS backend); "
-                      "run the tests as root";
-    }
-    if (::access("/usr/bin/ganesha.nfsd", X_OK) != 0) {
-      GTEST_SKIP() << "nfs-ganesha is not installed (scripts/install-deps.sh "
-                      "installs nfs-ganesha and nfs-ganesha-vfs)";
-    }
-    if (std::string(ZK_NFS_PROBE).empty()) {
-      GTEST_SKIP() << "built without libnfs (install libnfs-dev and "
-                      "reconfigure)";
-    }
+    const std::string sSkip = zknfs::ServeSkipReason();
+    if (!sSkip.empty()) GTEST_SKIP() << sSkip;
     char tmpl[] = "/tmp/zk_nfs_e2e_XXXXXX";
     ASSERT_NE(nullptr, ::mkdtemp(tmpl));
     m_sDir = tmpl;
@@ -187,7 +144,8 @@ class NfsDataTest : public LifecycleTest {
   void TearDown() override {
     StopServer();
     if (!m_sDir.empty()) {
-      EXPECT_EQ(0, ServersNaming(m_sDir)) << "a server was left running";
+      EXPECT_EQ(0, zknfs::GaneshaNaming(m_sDir))
+          << "a server was left running";
       zkfiler::UseInMemoryStore();
       zkfiler::data::RemoveTree(m_sDir);
     }
@@ -205,43 +163,12 @@ class NfsDataTest : public LifecycleTest {
   }
 
   void StartServer() {
-    m_nPort = FreeLoopbackPort();
-    ASSERT_GT(m_nPort, 0);
-    int fds[2];
-    ASSERT_EQ(0, ::pipe(fds));
-    m_nServer = ::fork();
-    if (m_nServer == 0) {
-      ::dup2(fds[1], 1);
-      ::close(fds[0]);
-      const std::string sPort = std::to_string(m_nPort);
-      ::execl(ZKFILER_BIN, ZKFILER_BIN, "--db", m_sDb.c_str(), "serve",
-              "--port", sPort.c_str(), static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    ::close(fds[1]);
-    m_nServerOut = fds[0];
-    // Wait for the line saying it serves (or for its end).
-    std::string sOut;
-    pollfd p{m_nServerOut, POLLIN, 0};
-    while (sOut.find("serving") == std::string::npos &&
-           ::poll(&p, 1, 20000) > 0) {
-      char buf[512];
-      const ssize_t n = ::read(m_nServerOut, buf, sizeof buf);
-      if (n <= 0) break;
-      sOut.append(buf, n);
-    }
-    ASSERT_NE(std::string::npos, sOut.find("serving")) << sOut;
+    const std::string sError = m_oServer.Start(ZKFILER_BIN, m_sDb);
+    ASSERT_EQ("", sError);
+    m_nPort = m_oServer.Port();
   }
 
-  void StopServer() {
-    if (m_nServer <= 0) return;
-    ::kill(m_nServer, SIGTERM);
-    int raw = 0;
-    ::waitpid(m_nServer, &raw, 0);
-    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0) << raw;
-    ::close(m_nServerOut);
-    m_nServer = -1;
-  }
+  void StopServer() { EXPECT_TRUE(m_oServer.Stop()); }
 
   // The NFS client as host `sAddr`.
   ProcessRun Probe(const std::string& sAddr, const std::string& sExport,
@@ -279,9 +206,8 @@ class NfsDataTest : public LifecycleTest {
   }
 
   std::string m_sDir, m_sDb;
+  zknfs::ServedFiler m_oServer;
   int m_nPort = 0;
-  pid_t m_nServer = -1;
-  int m_nServerOut = -1;
 };
 
 std::string LoopbackHostIdentifier() {

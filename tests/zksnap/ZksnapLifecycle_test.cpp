@@ -4,10 +4,16 @@
 // export, a file system on a virtual data mover, and a VMware datastore.
 // After every step the record (through 'zksnap status') and the simulated
 // file server (through its own API) must tell the same story.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "filer/FilerSim.h"
+#include "tests/nfs/ServedFiler.h"
 #include "tests/zksnap/ZksnapTestSupport.h"
 
 namespace zktest {
@@ -166,9 +172,12 @@ TEST_F(ZksnapTest, SnapGroupRunsTogether) {
   EXPECT_TRUE(v.empty());
 }
 
-// The demo runs the whole lifecycle by itself and says so.
+// The demo runs the whole lifecycle by itself and says so, and tells the
+// story with data: a report overwritten after the snap is read as it was
+// from the clone (over NFS when this machine can serve it), and revert
+// gives it back to production. It leaves no NFS server running.
 TEST_F(ZksnapTest, DemoRunsTheWholeLifecycle) {
-  const RunResult r = Raw({"demo"});
+  const RunResult r = Raw({"demo"}, "", {"TMPDIR=" + m_sTmp});
   EXPECT_EQ(0, r.nExit) << r.sOut << r.sErr;
   EXPECT_TRUE(Has(r.sOut, "the whole lifecycle ran")) << r.sOut;
   for (const char* psz : {"prepare: RESULT_SUCCESS", "snap: RESULT_SUCCESS",
@@ -178,6 +187,61 @@ TEST_F(ZksnapTest, DemoRunsTheWholeLifecycle) {
   }
   EXPECT_FALSE(Has(r.sOut, "Demo-Pw!7731"));
   EXPECT_FALSE(Has(r.sErr, "Demo-Pw!7731"));
+
+  const bool bServes = zknfs::ServeSkipReason().empty();
+  const std::string sOld = "Q3: 1200 units shipped\n";
+  const std::string sNew = "Q3: 0 units shipped (overwritten by mistake)\n";
+  // Each in this order: production changed, the clone read, the revert,
+  // production as it was.
+  const std::vector<std::string> vStory = {
+      "zkfiler data get fs_home /reports/q3.txt\n" + sNew,
+      bServes ? "zksnap clone cat nfs-home /reports/q3.txt --port "
+              : "zkfiler data get demo_nfs--home_",
+      "\n" + sOld + "-> exit status 0",
+      "zksnap revert --snap-name demo",
+      "zkfiler data get fs_home /reports/q3.txt\n" + sOld,
+  };
+  size_t nAt = 0;
+  for (const std::string& s : vStory) {
+    nAt = r.sOut.find(s, nAt);
+    ASSERT_NE(std::string::npos, nAt) << s << "\n" << r.sOut;
+  }
+  EXPECT_TRUE(Has(r.sOut, bServes ? "(read over NFS)"
+                                  : "(read from the data directory"))
+      << r.sOut;
+  EXPECT_EQ(0, zknfs::GaneshaNaming(m_sTmp)) << "the demo left a server";
+}
+
+// Without root the demo still runs, reads the clone from the file server's
+// data directory, and says that serving NFS needs root.
+TEST_F(ZksnapTest, DemoWithoutRootReadsTheDataDirectory) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to run the demo as nobody";
+  if (access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "no setpriv";
+  const std::string sTmp = m_sTmp + "/nobody";
+  ASSERT_EQ(0, mkdir(sTmp.c_str(), 0777));
+  ASSERT_EQ(0, chmod(sTmp.c_str(), 0777));
+  ASSERT_EQ(0, chmod(m_sTmp.c_str(), 0711));
+  const std::string sAsNobody =
+      "TMPDIR=" + sTmp +
+      " setpriv --reuid=65534 --regid=65534 --clear-groups " + ZKSNAP_PATH;
+  if (std::system((sAsNobody + " --version >/dev/null 2>&1").c_str()) != 0) {
+    GTEST_SKIP() << "nobody cannot run " << ZKSNAP_PATH
+                 << " (a folder on its path is closed to others)";
+  }
+  std::string sOut;
+  FILE* p = popen((sAsNobody + " demo 2>&1").c_str(), "r");
+  ASSERT_NE(nullptr, p);
+  char a[4096];
+  for (size_t n; (n = fread(a, 1, sizeof a, p)) > 0;) sOut.append(a, n);
+  const int nStatus = pclose(p);
+  EXPECT_EQ(0, nStatus) << sOut;
+  EXPECT_TRUE(Has(sOut, "not serving over NFS: zkfiler serve needs root"))
+      << sOut;
+  EXPECT_TRUE(Has(sOut, "/reports/q3.txt\nQ3: 1200 units shipped\n-> exit"))
+      << sOut;
+  EXPECT_TRUE(Has(sOut, "(read from the data directory: NFS serving needs "
+                        "root and nfs-ganesha)"))
+      << sOut;
 }
 
 }  // namespace
