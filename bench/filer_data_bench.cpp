@@ -7,19 +7,38 @@
 // them were shared by a clone or copied in the kernel. The state file and
 // its data live in a folder under $TMPDIR (or /tmp): its file system decides
 // whether clones are possible.
+//
+// BM_Lifecycle runs the file server's side of a snapshot's life with the
+// exports served over NFS by `zkfiler serve` (as root; skipped otherwise):
+// the commands the plug-in sends to snap (CreateROChkPt), map
+// (CreateRWChkPt and CreateNFSShare) and revert (RestorePFSFromChkPt), the
+// time until the new export is served, and every file of the clone read
+// over NFSv4 (NfsReader, libnfs) and from its directory on disk.
+#include <arpa/inet.h>
 #include <benchmark/benchmark.h>
+#include <dirent.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <chrono>
 #include <cstdlib>
+#include <fstream>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "filer/FilerData.h"
 #include "filer/FilerFiles.h"
 #include "filer/FilerSim.h"
 #include "host/ManageCelerra.h"
+#include "refhost/NfsReader.h"
 
 namespace {
 
@@ -144,6 +163,238 @@ void Cases(benchmark::internal::Benchmark* b) {
   b->Iterations(3);
 }
 BENCHMARK(BM_Data)->Apply(Cases);
+
+using Clock = std::chrono::steady_clock;
+double MsSince(Clock::time_point t) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
+}
+
+// `zkfiler serve` of the world's state file on a free loopback port.
+struct Server {
+  pid_t pid = -1;
+  int port = 0;
+  double start_ms = 0;  // until it said it serves
+  double stop_ms = 0;
+  std::string Start(const std::string& db, const std::string& dir) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    port = ntohs(a.sin_port);
+    ::close(fd);
+    const std::string log = dir + "/serve.log";
+    const Clock::time_point t = Clock::now();
+    pid = ::fork();
+    if (pid == 0) {
+      const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      ::dup2(out, 1);
+      ::dup2(out, 2);
+      const std::string p = std::to_string(port);
+      ::execl(ZKFILER_BIN, ZKFILER_BIN, "--db", db.c_str(), "serve", "--port",
+              p.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    for (int i = 0; i < 20000; ++i) {
+      std::ifstream in(log);
+      const std::string text((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
+      if (text.find("serving") != std::string::npos) {
+        start_ms = MsSince(t);
+        return "";
+      }
+      if (::waitpid(pid, nullptr, WNOHANG) == pid) {
+        pid = -1;
+        return text;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return "zkfiler serve did not start";
+  }
+  void Stop() {
+    if (pid <= 0) return;
+    const Clock::time_point t = Clock::now();
+    ::kill(pid, SIGTERM);
+    ::waitpid(pid, nullptr, 0);
+    stop_ms = MsSince(t);
+    pid = -1;
+  }
+};
+
+// Reads every file below `path` of a mounted export; bytes read, -1 on
+// error.
+int64_t ReadAllNfs(zkref::NfsReader* r, const std::string& path) {
+  std::vector<zkref::NfsReader::Entry> entries;
+  if (!r->List(path, &entries).empty()) return -1;
+  int64_t bytes = 0;
+  for (const zkref::NfsReader::Entry& e : entries) {
+    const std::string p = (path == "/" ? "" : path) + "/" + e.sName;
+    int64_t n = 0;
+    if (e.sType == "dir") {
+      n = ReadAllNfs(r, p);
+    } else if (!r->Read(p, [&n](const char*, size_t k) {
+                    n += static_cast<int64_t>(k);
+                    return true;
+                  }).empty()) {
+      n = -1;
+    }
+    if (n < 0) return -1;
+    bytes += n;
+  }
+  return bytes;
+}
+
+// The same from the directory on disk.
+int64_t ReadAllDisk(const std::string& dir) {
+  std::vector<zkfiler::DataEntry> unused;
+  int64_t bytes = 0;
+  std::vector<char> buf(1 << 20);
+  const std::function<bool(const std::string&)> walk =
+      [&](const std::string& d) {
+        DIR* h = ::opendir(d.c_str());
+        if (h == nullptr) return false;
+        std::vector<std::string> names;
+        while (dirent* e = ::readdir(h)) {
+          const std::string name = e->d_name;
+          if (name != "." && name != "..") names.push_back(name);
+        }
+        ::closedir(h);
+        for (const std::string& name : names) {
+          const std::string p = d + "/" + name;
+          struct stat st;
+          if (::lstat(p.c_str(), &st) != 0) return false;
+          if (S_ISDIR(st.st_mode)) {
+            if (!walk(p)) return false;
+            continue;
+          }
+          const int fd = ::open(p.c_str(), O_RDONLY);
+          if (fd < 0) return false;
+          for (ssize_t n; (n = ::read(fd, buf.data(), buf.size())) > 0;) {
+            bytes += n;
+          }
+          ::close(fd);
+        }
+        return true;
+      };
+  return walk(dir) ? bytes : -1;
+}
+
+// Args: files, bytes per file. One iteration is the whole sequence; each
+// step's wall time is a counter (ms), bytes are per step.
+void BM_Lifecycle(benchmark::State& state) {
+  if (::geteuid() != 0) {
+    state.SkipWithError("serving NFS needs root");
+    return;
+  }
+  World w;
+  if (!MakeWorld(&w, static_cast<int>(state.range(0)), state.range(1))) {
+    state.SkipWithError("cannot make the file system's files");
+    DropWorld(&w);
+    return;
+  }
+  Server server;
+  const std::string why = server.Start(w.db, w.dir);
+  if (!why.empty()) {
+    state.SkipWithError(why.c_str());
+    DropWorld(&w);
+    return;
+  }
+  double snap = 0, map = 0, served = 0, nfs = 0, disk = 0, revert = 0;
+  int64_t nfs_bytes = 0, disk_bytes = 0;
+  zkfiler::data::CopyCounters c0{}, c1{}, c2{}, c3{};
+  int n = 0;
+  for (auto _ : state) {
+    const std::string name = "c" + std::to_string(++n);
+    std::string id, rw_id;
+    c0 = zkfiler::data::Counters();
+    Clock::time_point t = Clock::now();
+    bool ok = w.client.CreateROChkPt("101", CELERRA_STG_UXFS, "pool", name, id);
+    snap += MsSince(t);
+    c1 = zkfiler::data::Counters();
+    std::string baseline = id;
+    std::vector<std::string> none;
+    t = Clock::now();
+    ok = ok && w.client.CreateRWChkPt("101", CELERRA_STG_UXFS, "pool",
+                                      name + "_RW", false, baseline, rw_id);
+    ok = ok && w.client.CreateNFSShare("/" + name + "_RW", "2", false, none,
+                                       none, none);
+    map += MsSince(t);
+    c2 = zkfiler::data::Counters();
+    if (!ok) {
+      state.SkipWithError(w.client.GetLastError().sMessage.c_str());
+      break;
+    }
+    // Until the server serves the new export (it polls the state file).
+    t = Clock::now();
+    std::unique_ptr<zkref::NfsReader> reader;
+    std::string error;
+    while (MsSince(t) < 10000) {
+      reader = std::make_unique<zkref::NfsReader>();
+      error = reader->Mount("127.0.0.1", server.port, "/" + name + "_RW",
+                            10000);
+      if (error.empty()) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    served += MsSince(t);
+    if (!error.empty()) {
+      state.SkipWithError(error.c_str());
+      break;
+    }
+    t = Clock::now();
+    const int64_t read = ReadAllNfs(reader.get(), "/");
+    nfs += MsSince(t);
+    t = Clock::now();
+    const int64_t on_disk = ReadAllDisk(
+        zkfiler::data::CheckpointDir(zkfiler::DataRoot(), "cs1", rw_id));
+    disk += MsSince(t);
+    if (read < 0 || read != on_disk) {
+      state.SkipWithError("the clone read over NFS differs from the disk");
+      break;
+    }
+    nfs_bytes += read;
+    disk_bytes += on_disk;
+    c3 = zkfiler::data::Counters();
+    t = Clock::now();
+    ok = w.client.RestorePFSFromChkPt(name, id, "101");
+    revert += MsSince(t);
+    if (!ok) {
+      state.SkipWithError(w.client.GetLastError().sMessage.c_str());
+      break;
+    }
+    state.PauseTiming();
+    w.client.DeleteNFSShare("/" + name + "_RW", "2");
+    w.client.DeleteChkPt(rw_id, id, true);
+    state.ResumeTiming();
+  }
+  const zkfiler::data::CopyCounters c4 = zkfiler::data::Counters();
+  server.Stop();
+  const double ops = static_cast<double>(state.iterations());
+  state.counters["snap_ms"] = snap / ops;
+  state.counters["map_ms"] = map / ops;
+  state.counters["served_after_ms"] = served / ops;
+  state.counters["nfs_read_ms"] = nfs / ops;
+  state.counters["disk_read_ms"] = disk / ops;
+  state.counters["revert_ms"] = revert / ops;
+  state.counters["snap_bytes_copied"] = static_cast<double>(c1.bytes - c0.bytes);
+  state.counters["map_bytes_copied"] = static_cast<double>(c2.bytes - c1.bytes);
+  state.counters["revert_bytes_copied"] =
+      static_cast<double>(c4.bytes - c3.bytes);
+  state.counters["nfs_MBps"] = nfs > 0 ? nfs_bytes / 1e3 / nfs : 0;
+  state.counters["disk_MBps"] = disk > 0 ? disk_bytes / 1e3 / disk : 0;
+  state.counters["serve_start_ms"] = server.start_ms;
+  state.counters["serve_stop_ms"] = server.stop_ms;
+  DropWorld(&w);
+}
+BENCHMARK(BM_Lifecycle)
+    ->Args({1, 4096})
+    ->Args({100, 4096})
+    ->Args({10000, 100 * 1024})  // about 1 GiB
+    ->Args({1, int64_t{1} << 30})  // one 1 GiB file: the streaming rate
+    ->ArgNames({"files", "bytes_each"})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 
 }  // namespace
 

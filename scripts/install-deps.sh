@@ -3,23 +3,26 @@
 # Installs the Debian packages the build and the tests need, if missing.
 #   scripts/install-deps.sh          build, tests, benchmarks, packages
 #   scripts/install-deps.sh --fuzz   the same and clang for the fuzz targets
-#   scripts/install-deps.sh --demo   only what the plug-in and zksnap need
+#   scripts/install-deps.sh --demo   only what the plug-in, zksnap and zkfiler
+#                                    need, and the NFS server the demo serves
+#                                    the clones with
 set -euo pipefail
+# zksnap reads clones over NFS with libnfs.
 build_pkgs=(cmake ninja-build g++ pkg-config libsqlite3-dev libcli11-dev
-            binutils)
+            libnfs-dev binutils)
+serve_pkgs=(nfs-ganesha nfs-ganesha-vfs)
 # Tests and benchmarks; the Debian packages (dpkg-buildpackage with
 # debhelper, as debian/control's Build-Depends ask), their manual pages,
 # lintian, and man to read them; git for the packages' SOURCE_DATE_EPOCH
-# and python3 for scripts/check-sources.py; the NFS server `zkfiler serve`
-# runs and the NFS client library the end-to-end data tests read through
-# (and its command-line tools).
+# and python3 for scripts/check-sources.py; the command-line tools of the
+# NFS client library (nfs-ls, nfs-cat).
 test_pkgs=(libgtest-dev libgmock-dev libbenchmark-dev help2man dpkg-dev
-           debhelper file lintian man-db git python3
-           nfs-ganesha nfs-ganesha-vfs libnfs-dev libnfs-utils)
+           debhelper file lintian man-db git python3 libnfs-utils)
 case "${1:-}" in
-  --demo) pkgs=("${build_pkgs[@]}") ;;
-  --fuzz) pkgs=("${build_pkgs[@]}" "${test_pkgs[@]}" clang libclang-rt-14-dev) ;;
-  *) pkgs=("${build_pkgs[@]}" "${test_pkgs[@]}") ;;
+  --demo) pkgs=("${build_pkgs[@]}" "${serve_pkgs[@]}") ;;
+  --fuzz) pkgs=("${build_pkgs[@]}" "${serve_pkgs[@]}" "${test_pkgs[@]}"
+                clang libclang-rt-14-dev) ;;
+  *) pkgs=("${build_pkgs[@]}" "${serve_pkgs[@]}" "${test_pkgs[@]}") ;;
 esac
 missing=()
 for p in "${pkgs[@]}"; do
