@@ -19,12 +19,11 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <unistd.h>
-
-#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -235,9 +234,9 @@ int64_t ReadAllNfs(zkref::NfsReader* r, const std::string& path) {
     if (e.sType == "dir") {
       n = ReadAllNfs(r, p);
     } else if (!r->Read(p, [&n](const char*, size_t k) {
-                    n += static_cast<int64_t>(k);
-                    return true;
-                  }).empty()) {
+                   n += static_cast<int64_t>(k);
+                   return true;
+                 }).empty()) {
       n = -1;
     }
     if (n < 0) return -1;
@@ -332,8 +331,8 @@ void BM_Lifecycle(benchmark::State& state) {
     std::string error;
     while (MsSince(t) < 10000) {
       reader = std::make_unique<zkref::NfsReader>();
-      error = reader->Mount("127.0.0.1", server.port, "/" + name + "_RW",
-                            10000);
+      error =
+          reader->Mount("127.0.0.1", server.port, "/" + name + "_RW", 10000);
       if (error.empty()) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
@@ -377,7 +376,8 @@ void BM_Lifecycle(benchmark::State& state) {
   state.counters["nfs_read_ms"] = nfs / ops;
   state.counters["disk_read_ms"] = disk / ops;
   state.counters["revert_ms"] = revert / ops;
-  state.counters["snap_bytes_copied"] = static_cast<double>(c1.bytes - c0.bytes);
+  state.counters["snap_bytes_copied"] =
+      static_cast<double>(c1.bytes - c0.bytes);
   state.counters["map_bytes_copied"] = static_cast<double>(c2.bytes - c1.bytes);
   state.counters["revert_bytes_copied"] =
       static_cast<double>(c4.bytes - c3.bytes);
@@ -390,7 +390,7 @@ void BM_Lifecycle(benchmark::State& state) {
 BENCHMARK(BM_Lifecycle)
     ->Args({1, 4096})
     ->Args({100, 4096})
-    ->Args({10000, 100 * 1024})  // about 1 GiB
+    ->Args({10000, 100 * 1024})    // about 1 GiB
     ->Args({1, int64_t{1} << 30})  // one 1 GiB file: the streaming rate
     ->ArgNames({"files", "bytes_each"})
     ->Unit(benchmark::kMillisecond)

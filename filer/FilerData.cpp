@@ -294,10 +294,12 @@ void DataChanges::CreateCopy(const std::string& src, const std::string& dst) {
 void DataChanges::ReplaceWithCopy(const std::string& dst,
                                   const std::string& src) {
   const std::string tmp = TempName(dst);
+  bool made = false;
   try {
     CopyTree(src, tmp);
     MakeDirs(Parent(dst));
-    if (!IsDir(dst) && ::mkdir(dst.c_str(), 0755) != 0) {
+    made = !IsDir(dst);
+    if (made && ::mkdir(dst.c_str(), 0755) != 0) {
       Fail("cannot make", dst, errno);
     }
     // One atomic exchange: a reader sees the old tree or the new one.
@@ -309,9 +311,10 @@ void DataChanges::ReplaceWithCopy(const std::string& dst,
     RemoveTree(tmp);
     throw;
   }
-  undo_.push_back([tmp, dst] {
+  undo_.push_back([tmp, dst, made] {
     ::renameat2(AT_FDCWD, tmp.c_str(), AT_FDCWD, dst.c_str(), RENAME_EXCHANGE);
     RemoveTree(tmp);
+    if (made) RemoveTree(dst);  // the empty directory made for the exchange
   });
   finish_.push_back([tmp] { RemoveTree(tmp); });
 }

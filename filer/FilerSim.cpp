@@ -4,9 +4,13 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <map>
+#include <optional>
 #include <stdexcept>
 
+#include "filer/FilerData.h"
 #include "filer/FilerDb.h"
 #include "filer/FilerInstall.h"
 #include "filer/FilerRuntime.h"
@@ -31,14 +35,69 @@ Status Select(const std::function<std::unique_ptr<FilerDb>()>& open,
   }
 }
 
-// Installs every server of a parsed layout; errors already name the origin
-// and line. Inside the caller's transaction.
+// Makes the files of every file system that names a data directory a copy
+// of that directory's contents, through `changes` (undone unless the load
+// commits). The in-memory store keeps no files: nothing to do. Errors name
+// the layout line when the layout came from text.
+void SeedData(FilerStore& store, const std::vector<ServerLayout>& layouts,
+              const std::vector<LayoutSource>& sources,
+              std::optional<data::DataChanges>* changes) {
+  const std::string root = data::RootFor(store.Name());
+  if (root.empty()) return;
+  for (size_t i = 0; i < layouts.size(); ++i) {
+    const std::vector<FileSystemDef>& fss = layouts[i].file_systems;
+    for (size_t j = 0; j < fss.size(); ++j) {
+      const std::string& seed = fss[j].data_seed;
+      if (seed.empty()) continue;
+      std::string where = "file system " + fss[j].id;
+      if (i < sources.size() && j < sources[i].file_systems.size()) {
+        where = sources[i].origin + ":" +
+                std::to_string(sources[i].file_systems[j]) + ": " + where;
+      }
+      struct stat st;
+      if (::stat(seed.c_str(), &st) != 0) {
+        throw std::runtime_error(where + ": data directory '" + seed +
+                                 "': " + std::strerror(errno));
+      }
+      if (!S_ISDIR(st.st_mode)) {
+        throw std::runtime_error(where + ": data directory '" + seed +
+                                 "' is not a directory");
+      }
+      if (!*changes) changes->emplace(root);
+      try {
+        (*changes)->ReplaceWithCopy(
+            data::FsDir(root, layouts[i].control_host, fss[j].id), seed);
+      } catch (const std::exception& e) {
+        throw std::runtime_error(where + ": cannot copy data directory '" +
+                                 seed + "': " + e.what());
+      }
+    }
+  }
+}
+
+// Installs every server of a parsed layout and seeds its file systems'
+// files; errors already name the origin and line. Inside the caller's
+// transaction; the caller commits `changes` once that has committed.
 void InstallParsed(FilerStore& store, const std::vector<ServerLayout>& layouts,
-                   const std::vector<LayoutSource>& sources) {
+                   const std::vector<LayoutSource>& sources,
+                   std::optional<data::DataChanges>* changes) {
   for (size_t i = 0; i < layouts.size(); ++i) {
     InstallLayout(store, layouts[i],
                   i < sources.size() ? &sources[i] : nullptr);
   }
+  SeedData(store, layouts, sources, changes);
+}
+
+// The data changes of a load: kept when it committed, else undone.
+Status Settle(Status s, std::optional<data::DataChanges>* changes) {
+  if (*changes) {
+    if (s.ok()) {
+      (*changes)->Committed();
+    } else {
+      (*changes)->Undo();
+    }
+  }
+  return s;
 }
 
 // After a load: the data directories of what it installed.
@@ -49,8 +108,11 @@ Status WithDataDirs(Status s) {
 
 Status InstallAll(const std::vector<ServerLayout>& layouts,
                   const std::vector<LayoutSource>& sources) {
-  return WithDataDirs(WithStore(
-      [&](FilerStore& store) { InstallParsed(store, layouts, sources); }));
+  std::optional<data::DataChanges> changes;
+  return WithDataDirs(Settle(WithStore([&](FilerStore& store) {
+                               InstallParsed(store, layouts, sources, &changes);
+                             }),
+                             &changes));
 }
 
 bool Exists(const std::string& path) {
@@ -152,11 +214,13 @@ Status LoadStateFile(const std::string& db_path, const std::string& layout_path,
     FilerDb::CheckPath(db_path);
     // A new state file appears only once the load into it has succeeded.
     // Should another process create it meanwhile, load into that one.
+    std::optional<data::DataChanges> changes;
     if (!Exists(db_path) && FilerDb::CreateFile(db_path, [&](FilerDb& db) {
           FilerStore store(&db);
           store.EnsureSchema(true);
-          InstallParsed(store, layouts, sources);
+          InstallParsed(store, layouts, sources, &changes);
         })) {
+      Settle(Status::OK(), &changes);
       return WithDataDirs(UseStateFile(db_path));
     }
   } catch (const std::exception& e) {
@@ -164,10 +228,12 @@ Status LoadStateFile(const std::string& db_path, const std::string& layout_path,
   }
   s = UseStateFile(db_path);
   if (!s.ok()) return s;
-  return WithDataDirs(WithStore([&](FilerStore& store) {
-    if (reset) store.Clear();
-    InstallParsed(store, layouts, sources);
-  }));
+  std::optional<data::DataChanges> changes;
+  return WithDataDirs(Settle(WithStore([&](FilerStore& store) {
+                               if (reset) store.Clear();
+                               InstallParsed(store, layouts, sources, &changes);
+                             }),
+                             &changes));
 }
 
 std::string CurrentStoreName() { return SelectedStoreName(); }
@@ -185,8 +251,11 @@ Status DescribeState(std::string* out) {
 // --- File servers ----------------------------------------------------------
 
 Status Install(const ServerLayout& layout) {
-  return WithDataDirs(
-      WithStore([&](FilerStore& store) { InstallLayout(store, layout); }));
+  std::optional<data::DataChanges> changes;
+  return WithDataDirs(Settle(WithStore([&](FilerStore& store) {
+                               InstallParsed(store, {layout}, {}, &changes);
+                             }),
+                             &changes));
 }
 
 Status LoadLayoutText(const std::string& text, const std::string& origin) {

@@ -4,6 +4,8 @@
 #include "filer/FilerStoreRows.h"
 
 namespace zkfiler {
+
+const std::string& FilerStore::Name() const { return db_->name(); }
 namespace {
 
 using rows::kCkptColumns;

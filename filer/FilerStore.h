@@ -42,6 +42,9 @@ class FilerStore {
  public:
   explicit FilerStore(FilerDb* db) : db_(db) {}
 
+  // The state file's name (":memory:" for the in-memory store).
+  const std::string& Name() const;
+
   // Creates the tables of a new store (when `create` and the store is
   // empty) or checks that the store is a state file of this simulator.
   // Only reads an existing store.

@@ -64,6 +64,9 @@ struct FileSystemDef {
   bool on_vdm = false;
   int64_t generation = 1;  // content generation; restores replace it
   int64_t restores = 0;    // number of restores so far
+  // Only when installed: a directory whose contents become the file
+  // system's files ("" keeps the files it has, or none).
+  std::string data_seed;
 };
 
 // An NFS export on a physical data mover.

@@ -223,7 +223,7 @@ void ParseLine(const std::vector<std::string>& words, int line,
     src.cifs_servers.push_back(line);
   } else if (keyword == "fs") {
     Record r = ToRecord(words, {"name", "mover", "vdm", "mount", "type",
-                                "extra", "savvol", "generation"});
+                                "extra", "savvol", "generation", "data"});
     FileSystemDef f;
     f.id = r.name;
     f.name = Required(r, "name");
@@ -235,6 +235,10 @@ void ParseLine(const std::vector<std::string>& words, int line,
     if (r.keys.count("generation")) {
       f.generation =
           Number(Get(r, "generation"), "generation", 0, kMaxGeneration);
+    }
+    if (r.keys.count("data")) {
+      f.data_seed = Get(r, "data");
+      if (f.data_seed.empty()) throw LineError("data= names no directory");
     }
     s.file_systems.push_back(f);
     src.file_systems.push_back(line);
@@ -335,6 +339,17 @@ Status ReadLayoutFile(const std::string& path, std::vector<ServerLayout>* out,
     return Status::Error("cannot read layout file '" + path + "'");
   }
   Status s = ParseLayout(text.str(), path, out, sources);
+  // A relative data directory is found from the layout file's folder.
+  const size_t slash = path.rfind('/');
+  const std::string folder =
+      slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  for (ServerLayout& l : *out) {
+    for (FileSystemDef& f : l.file_systems) {
+      if (!f.data_seed.empty() && f.data_seed[0] != '/') {
+        f.data_seed = folder + f.data_seed;
+      }
+    }
+  }
   if (s.ok() && out->empty()) {
     return Status::Error("layout file '" + path +
                          "' describes no file server (no 'server' line)");

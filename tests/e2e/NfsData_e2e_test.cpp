@@ -144,8 +144,7 @@ class NfsDataTest : public LifecycleTest {
   void TearDown() override {
     StopServer();
     if (!m_sDir.empty()) {
-      EXPECT_EQ(0, zknfs::GaneshaNaming(m_sDir))
-          << "a server was left running";
+      EXPECT_EQ(0, zknfs::GaneshaNaming(m_sDir)) << "a server was left running";
       zkfiler::UseInMemoryStore();
       zkfiler::data::RemoveTree(m_sDir);
     }

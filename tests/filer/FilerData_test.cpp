@@ -131,6 +131,66 @@ TEST_F(DataTest, LoadMakesADirectoryPerFileSystemAndTheCommandsWork) {
   EXPECT_EQ(Zkfiler("data get --host cs1 fs1 /a/b/c.txt").status, 1);
 }
 
+// A layout's data= seeds a file system's files (a path relative to the
+// layout file's folder); a load whose seed is missing, not a directory or
+// cannot be copied fails naming the line and leaves files and state as
+// they were.
+TEST_F(DataTest, ALayoutSeedsAFileSystemsFilesAllOrNothing) {
+  ::mkdir((dir_ + "/seed").c_str(), 0755);
+  ::mkdir((dir_ + "/seed/sub").c_str(), 0755);
+  WriteFile(dir_ + "/seed/sub/a.txt", "seeded a");
+  ::chmod((dir_ + "/seed/sub/a.txt").c_str(), 0644);
+  Put("/old.txt", "before the load", "fs2");
+  const std::string seeded =
+      "server cs1\n  login admin \"Pw-Secret#1\"\n"
+      "  mover 2\n"
+      "  fs 101 name=fs1 mover=2 mount=/fs1 extra=pool1 data=seed\n"
+      "  fs 102 name=fs2 mover=2 mount=/fs2 "
+      "data=" +
+      dir_ + "/seed/sub\n";
+  WriteFile(dir_ + "/seeded.txt", seeded);
+  Outcome load = Zkfiler("load " + Quote(dir_ + "/seeded.txt"));
+  ASSERT_EQ(load.status, 0) << load.output;
+  EXPECT_EQ(Tree(Fs("101")),
+            (std::map<std::string, std::string>{
+                {"/sub", "d493"}, {"/sub/a.txt", "f420:seeded a"}}));
+  // The seed replaces what the file system held.
+  EXPECT_EQ(Tree(Fs("102")),
+            (std::map<std::string, std::string>{{"/a.txt", "f420:seeded a"}}));
+  EXPECT_EQ(Get("/sub/a.txt"), "seeded a");
+  // A checkpoint keeps the seeded files like any others.
+  const std::string id = CreateRO("c1");
+  ASSERT_NE(id, "");
+  EXPECT_EQ(Tree(Ckpt(id)), Tree(Fs("101")));
+
+  Put("/sub/a.txt", "changed");
+  const std::string before = Zkfiler("show").output;
+  struct Case {
+    const char* data;
+    const char* error;
+  };
+  WriteFile(dir_ + "/plain", "a file");
+  const Case cases[] = {
+      {"missing", "seeded2.txt:5: file system 101: data directory"},
+      {"plain", "is not a directory"},
+      {"", "data= names no directory"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.data);
+    WriteFile(dir_ + "/seeded2.txt",
+              "server cs1\n  login admin \"Pw-Secret#1\"\n  mover 2\n"
+              "  fs 103 name=fs3 mover=2 mount=/fs3 data=seed\n"
+              "  fs 101 name=fs1 mover=2 mount=/fs1 data=" +
+                  std::string(c.data) + "\n");
+    const Outcome bad = Zkfiler("load " + Quote(dir_ + "/seeded2.txt"));
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_NE(bad.output.find(c.error), std::string::npos) << bad.output;
+    EXPECT_EQ(Zkfiler("show").output, before);
+    EXPECT_EQ(Get("/sub/a.txt"), "changed");
+    EXPECT_EQ(Entries(root_ + "/cs1/fs").size(), 2u);  // 101 and 102 only
+  }
+}
+
 TEST_F(DataTest, PathsThatWouldLeaveTheFileSystemAreRefused) {
   // A link inside the file system that points out of it, and a file out
   // there that must stay untouched.

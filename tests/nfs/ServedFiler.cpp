@@ -83,8 +83,7 @@ std::string ServedFiler::Start(const std::string& sZkfiler,
   // Its first line says it serves (or why it does not).
   std::string out;
   pollfd p{m_nOut, POLLIN, 0};
-  while (out.find("serving") == std::string::npos &&
-         ::poll(&p, 1, 20000) > 0) {
+  while (out.find("serving") == std::string::npos && ::poll(&p, 1, 20000) > 0) {
     char buf[512];
     const ssize_t n = ::read(m_nOut, buf, sizeof buf);
     if (n <= 0) break;

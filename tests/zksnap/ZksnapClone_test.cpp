@@ -121,8 +121,9 @@ TEST_F(ZksnapCloneTest, EveryKindOfCloneHoldsTheFilesAsAtTheSnap) {
   Run({"unmap", "--snap-name", "g1"});
   r = Clone({"ls", "nfs1"});
   EXPECT_EQ(1, r.nExit);
-  EXPECT_TRUE(Has(r.sErr, "record nfs1 has no clone to read (status "
-                          "UNMAP_SUCCESS): map it first"))
+  EXPECT_TRUE(Has(r.sErr,
+                  "record nfs1 has no clone to read (status "
+                  "UNMAP_SUCCESS): map it first"))
       << r.sErr;
 }
 
@@ -134,10 +135,11 @@ TEST_F(ZksnapCloneTest, AnExportThatDoesNotNameThisHostIsRefused) {
   const RunResult r = Clone({"cat", "nfs1", "/doc.txt", "--timeout", "0.3"});
   EXPECT_EQ(1, r.nExit);
   EXPECT_EQ("", r.sOut);
-  EXPECT_TRUE(Has(r.sErr, "cannot read the clone of record nfs1: NFS server "
-                          "127.0.0.1:" +
-                              std::to_string(m_oServer.Port()) +
-                              ": mount of /g1_nfs1_1700000000_RW refused"))
+  EXPECT_TRUE(Has(r.sErr,
+                  "cannot read the clone of record nfs1: NFS server "
+                  "127.0.0.1:" +
+                      std::to_string(m_oServer.Port()) +
+                      ": mount of /g1_nfs1_1700000000_RW refused"))
       << r.sErr;
   EXPECT_TRUE(Has(r.sErr, "name this host among its access hosts")) << r.sErr;
 }
@@ -159,8 +161,10 @@ TEST_F(ZksnapCloneTest, BadRequestsAreSaidPlainly) {
       {{"cat", "nfs1", "doc.txt"}, 2, "must start with /"},
       {{"cat", "nfs1", "/"}, 2, "name a file of the clone"},
       {{"ls", "nobody"}, 1, "no record named nobody"},
-      {{"ls", "nas1"}, 1, "record nas1 has no clone to read (status "
-                          "SNAP_SUCCESS): map it first"},
+      {{"ls", "nas1"},
+       1,
+       "record nas1 has no clone to read (status "
+       "SNAP_SUCCESS): map it first"},
       {{"cat", "nfs1", "/missing.txt"}, 1, "cannot read /missing.txt"},
       {{"cat", "nfs1", "/dir"}, 1, "/dir is a directory"},
       {{"ls", "nfs1", "/doc.txt/x"}, 1, "cannot list /doc.txt/x"},

@@ -206,8 +206,8 @@ TEST_F(ZksnapTest, DemoRunsTheWholeLifecycle) {
     nAt = r.sOut.find(s, nAt);
     ASSERT_NE(std::string::npos, nAt) << s << "\n" << r.sOut;
   }
-  EXPECT_TRUE(Has(r.sOut, bServes ? "(read over NFS)"
-                                  : "(read from the data directory"))
+  EXPECT_TRUE(Has(
+      r.sOut, bServes ? "(read over NFS)" : "(read from the data directory"))
       << r.sOut;
   EXPECT_EQ(0, zknfs::GaneshaNaming(m_sTmp)) << "the demo left a server";
 }
@@ -239,8 +239,9 @@ TEST_F(ZksnapTest, DemoWithoutRootReadsTheDataDirectory) {
       << sOut;
   EXPECT_TRUE(Has(sOut, "/reports/q3.txt\nQ3: 1200 units shipped\n-> exit"))
       << sOut;
-  EXPECT_TRUE(Has(sOut, "(read from the data directory: NFS serving needs "
-                        "root and nfs-ganesha)"))
+  EXPECT_TRUE(Has(sOut,
+                  "(read from the data directory: NFS serving needs "
+                  "root and nfs-ganesha)"))
       << sOut;
 }
 
