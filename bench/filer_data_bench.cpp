@@ -14,20 +14,14 @@
 // (CreateRWChkPt and CreateNFSShare) and revert (RestorePFSFromChkPt), the
 // time until the new export is served, and every file of the clone read
 // over NFSv4 (NfsReader, libnfs) and from its directory on disk.
-#include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <dirent.h>
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
@@ -38,6 +32,7 @@
 #include "filer/FilerSim.h"
 #include "host/ManageCelerra.h"
 #include "refhost/NfsReader.h"
+#include "tests/nfs/ServedFiler.h"
 
 namespace {
 
@@ -168,60 +163,6 @@ double MsSince(Clock::time_point t) {
   return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
 }
 
-// `zkfiler serve` of the world's state file on a free loopback port.
-struct Server {
-  pid_t pid = -1;
-  int port = 0;
-  double start_ms = 0;  // until it said it serves
-  double stop_ms = 0;
-  std::string Start(const std::string& db, const std::string& dir) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
-    ::close(fd);
-    const std::string log = dir + "/serve.log";
-    const Clock::time_point t = Clock::now();
-    pid = ::fork();
-    if (pid == 0) {
-      const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      ::dup2(out, 1);
-      ::dup2(out, 2);
-      const std::string p = std::to_string(port);
-      ::execl(ZKFILER_BIN, ZKFILER_BIN, "--db", db.c_str(), "serve", "--port",
-              p.c_str(), static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    for (int i = 0; i < 20000; ++i) {
-      std::ifstream in(log);
-      const std::string text((std::istreambuf_iterator<char>(in)),
-                             std::istreambuf_iterator<char>());
-      if (text.find("serving") != std::string::npos) {
-        start_ms = MsSince(t);
-        return "";
-      }
-      if (::waitpid(pid, nullptr, WNOHANG) == pid) {
-        pid = -1;
-        return text;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return "zkfiler serve did not start";
-  }
-  void Stop() {
-    if (pid <= 0) return;
-    const Clock::time_point t = Clock::now();
-    ::kill(pid, SIGTERM);
-    ::waitpid(pid, nullptr, 0);
-    stop_ms = MsSince(t);
-    pid = -1;
-  }
-};
-
 // Reads every file below `path` of a mounted export; bytes read, -1 on
 // error.
 int64_t ReadAllNfs(zkref::NfsReader* r, const std::string& path) {
@@ -293,8 +234,10 @@ void BM_Lifecycle(benchmark::State& state) {
     DropWorld(&w);
     return;
   }
-  Server server;
-  const std::string why = server.Start(w.db, w.dir);
+  zknfs::ServedFiler server;
+  Clock::time_point t = Clock::now();
+  const std::string why = server.Start(ZKFILER_BIN, w.db);
+  const double serve_start_ms = MsSince(t);
   if (!why.empty()) {
     state.SkipWithError(why.c_str());
     DropWorld(&w);
@@ -308,7 +251,7 @@ void BM_Lifecycle(benchmark::State& state) {
     const std::string name = "c" + std::to_string(++n);
     std::string id, rw_id;
     c0 = zkfiler::data::Counters();
-    Clock::time_point t = Clock::now();
+    t = Clock::now();
     bool ok = w.client.CreateROChkPt("101", CELERRA_STG_UXFS, "pool", name, id);
     snap += MsSince(t);
     c1 = zkfiler::data::Counters();
@@ -332,7 +275,7 @@ void BM_Lifecycle(benchmark::State& state) {
     while (MsSince(t) < 10000) {
       reader = std::make_unique<zkref::NfsReader>();
       error =
-          reader->Mount("127.0.0.1", server.port, "/" + name + "_RW", 10000);
+          reader->Mount("127.0.0.1", server.Port(), "/" + name + "_RW", 10000);
       if (error.empty()) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
@@ -368,7 +311,9 @@ void BM_Lifecycle(benchmark::State& state) {
     state.ResumeTiming();
   }
   const zkfiler::data::CopyCounters c4 = zkfiler::data::Counters();
+  t = Clock::now();
   server.Stop();
+  const double serve_stop_ms = MsSince(t);
   const double ops = static_cast<double>(state.iterations());
   state.counters["snap_ms"] = snap / ops;
   state.counters["map_ms"] = map / ops;
@@ -383,8 +328,8 @@ void BM_Lifecycle(benchmark::State& state) {
       static_cast<double>(c4.bytes - c3.bytes);
   state.counters["nfs_MBps"] = nfs > 0 ? nfs_bytes / 1e3 / nfs : 0;
   state.counters["disk_MBps"] = disk > 0 ? disk_bytes / 1e3 / disk : 0;
-  state.counters["serve_start_ms"] = server.start_ms;
-  state.counters["serve_stop_ms"] = server.stop_ms;
+  state.counters["serve_start_ms"] = serve_start_ms;
+  state.counters["serve_stop_ms"] = serve_stop_ms;
   DropWorld(&w);
 }
 BENCHMARK(BM_Lifecycle)
