@@ -3,7 +3,12 @@
 // (NfsReader) from the server that serves its export, as the backup host
 // that mounts it would see them.
 #include <chrono>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "refhost/NfsReader.h"
 #include "refhost/RecordHolding.h"
@@ -134,10 +139,13 @@ int CmdCloneRead(Context& z, const CloneArgs& a) {
   }
   const std::string sExport = CloneExport(z, a.sRecord);
   std::unique_ptr<NfsReader> p = MountClone(a.sRecord, sExport, a);
+  // Output that cannot be written (a closed pipe) ends the read; the
+  // command then fails as every command does on it.
   const std::string sError = p->Read(sPath, [&](const char* pData, size_t n) {
     z.Out(std::string(pData, n));
-    return true;
+    return z.OutError() == 0;
   });
+  if (z.OutError() != 0) return kExitSuccess;
   if (!sError.empty()) {
     throw HostError("record " + a.sRecord + ", clone " + sExport + ": " +
                     sError);
