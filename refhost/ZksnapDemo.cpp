@@ -180,6 +180,7 @@ class DemoServer {
   // says why not.
   bool Plan() {
     m_sWhyNot = zkfiler::ServeCannotRun();
+    if (!m_sWhyNot.empty()) m_sWhyNot = "zkfiler serve " + m_sWhyNot;
     m_sZkfiler = Zkfiler();
     if (m_sWhyNot.empty() && m_sZkfiler.empty()) {
       m_sWhyNot = "zkfiler is neither beside zksnap nor on the PATH";
@@ -225,7 +226,7 @@ class DemoServer {
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    m_sWhyNot = "zkfiler serve did not start: " + Log();
+    m_sWhyNot = "zkfiler serve did not start:\n" + Log();
     Stop();
     return false;
   }
@@ -475,7 +476,7 @@ int CmdDemo(const GlobalOptions& oGlobal, const DemoArgs& a) {
                "127.0.0.1:" +
                std::to_string(oServer.Port()) + "\n");
          } else {
-           z.Out("not serving over NFS: zkfiler serve " + oServer.WhyNot() +
+           z.Out("not serving over NFS: " + oServer.WhyNot() +
                  "\nthe clone is read from the file server's data "
                  "directory instead\n");
          }
