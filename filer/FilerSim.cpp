@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <stdexcept>
@@ -35,6 +36,19 @@ Status Select(const std::function<std::unique_ptr<FilerDb>()>& open,
   }
 }
 
+// Whether one of the two directories is the other or lies inside it
+// (`b` may not exist yet: its nearest existing parent is compared).
+bool Nested(const std::string& a, const std::string& b) {
+  std::error_code ec;
+  const std::filesystem::path pa = std::filesystem::weakly_canonical(a, ec);
+  if (ec) return false;
+  const std::filesystem::path pb = std::filesystem::weakly_canonical(b, ec);
+  if (ec) return false;
+  const std::string sa = pa.string() + "/";
+  const std::string sb = pb.string() + "/";
+  return sa.compare(0, sb.size(), sb) == 0 || sb.compare(0, sa.size(), sa) == 0;
+}
+
 // Makes the files of every file system that names a data directory a copy
 // of that directory's contents, through `changes` (undone unless the load
 // commits). The in-memory store keeps no files: nothing to do. Errors name
@@ -62,6 +76,14 @@ void SeedData(FilerStore& store, const std::vector<ServerLayout>& layouts,
       if (!S_ISDIR(st.st_mode)) {
         throw std::runtime_error(where + ": data directory '" + seed +
                                  "' is not a directory");
+      }
+      // A copy of a tree holding the state's data (or inside it) would
+      // copy into itself.
+      if (Nested(seed, root)) {
+        throw std::runtime_error(where + ": data directory '" + seed +
+                                 "' holds or lies in the state file's data "
+                                 "directory " +
+                                 root);
       }
       if (!*changes) changes->emplace(root);
       try {

@@ -174,6 +174,9 @@ TEST_F(DataTest, ALayoutSeedsAFileSystemsFilesAllOrNothing) {
       {"missing", "seeded2.txt:5: file system 101: data directory"},
       {"plain", "is not a directory"},
       {"", "data= names no directory"},
+      // The layout's own folder holds the state file's data.
+      {".", "holds or lies in the state file's data directory"},
+      {"state.db.data/cs1", "holds or lies in the state file's data"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.data);

@@ -8,6 +8,7 @@
 #include <set>
 #include <thread>
 
+#include "filer/FilerData.h"
 #include "tests/filer/FilerTestUtil.h"
 
 namespace zkfiler_test {
@@ -43,6 +44,7 @@ class ThreadsTest : public ::testing::TestWithParam<StoreKind> {
     for (const char* suffix : {"", "-wal", "-shm"}) {
       std::remove((path_ + suffix).c_str());
     }
+    zkfiler::data::RemoveTree(zkfiler::data::RootFor(path_));
   }
   std::string path_;
 };
