@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "refhost/NfsReader.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <nfsc/libnfs.h>
 #include <sys/socket.h>
@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 namespace zkref {
@@ -21,16 +22,31 @@ NfsReader::~NfsReader() {
   if (m_pNfs != nullptr) nfs_destroy_context(m_pNfs);
 }
 
-bool NfsReader::Answers(const std::string& sServer, int nPort) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(nPort));
-  if (inet_pton(AF_INET, sServer.c_str(), &a.sin_addr) != 1) return true;
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return true;  // cannot tell: let the mount say
-  const bool bOk =
-      ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-  ::close(fd);
+bool NfsReader::Answers(const std::string& sServer, int nPort,
+                        std::string* pWhy) {
+  addrinfo oHints{};
+  oHints.ai_family = AF_INET;
+  oHints.ai_socktype = SOCK_STREAM;
+  addrinfo* pList = nullptr;
+  const std::string sPort = std::to_string(nPort);
+  if (sServer.empty() ||
+      getaddrinfo(sServer.c_str(), sPort.c_str(), &oHints, &pList) != 0) {
+    *pWhy = "the name does not resolve to an IPv4 address";
+    return false;
+  }
+  bool bOk = false;
+  for (addrinfo* p = pList; p != nullptr && !bOk; p = p->ai_next) {
+    const int fd =
+        ::socket(p->ai_family, p->ai_socktype | SOCK_CLOEXEC, p->ai_protocol);
+    if (fd < 0) {
+      *pWhy = std::strerror(errno);
+      continue;
+    }
+    bOk = ::connect(fd, p->ai_addr, p->ai_addrlen) == 0;
+    if (!bOk) *pWhy = std::strerror(errno);
+    ::close(fd);
+  }
+  freeaddrinfo(pList);
   return bOk;
 }
 
@@ -42,6 +58,7 @@ std::string NfsReader::Error(const std::string& sWhat) const {
 
 std::string NfsReader::Mount(const std::string& sServer, int nPort,
                              const std::string& sExport, int nTimeoutMs) {
+  m_bRefused = false;
   if (m_pNfs == nullptr) return "cannot make an NFS client context";
   if (m_bMounted) return "already mounted";
   if (sExport.empty() || sExport[0] != '/') {
@@ -55,7 +72,10 @@ std::string NfsReader::Mount(const std::string& sServer, int nPort,
   nfs_set_timeout(m_pNfs, nTimeoutMs);
   const int n = nfs_mount(m_pNfs, pUrl->server, pUrl->path);
   nfs_destroy_url(pUrl);
-  if (n != 0) return Error("mount of " + sExport + " refused");
+  if (n != 0) {
+    m_bRefused = true;
+    return Error("mount of " + sExport + " refused");
+  }
   m_bMounted = true;
   return "";
 }

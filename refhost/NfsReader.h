@@ -33,14 +33,20 @@ class NfsReader {
   NfsReader& operator=(const NfsReader&) = delete;
 
   // Whether anything accepts a TCP connection at sServer:nPort (an IPv4
-  // address); a quick check before a mount that would wait.
-  static bool Answers(const std::string& sServer, int nPort);
+  // address or a name, resolved to IPv4); a quick check before a mount that
+  // would wait. When nothing does, *pWhy says why (the name does not
+  // resolve, or the connection's error).
+  static bool Answers(const std::string& sServer, int nPort, std::string* pWhy);
 
   // Mounts sExport (its path on the server, "/fs_home") from sServer (an
   // IPv4 address or a name) at nPort. Each request waits at most
   // nTimeoutMs.
   std::string Mount(const std::string& sServer, int nPort,
                     const std::string& sExport, int nTimeoutMs);
+  // After a failed Mount: whether the server answered and refused it (an
+  // export not there yet may be served a moment later), rather than the
+  // request not being made at all.
+  bool Refused() const { return m_bRefused; }
   // The entries of the directory sPath ("/" is the export's root), without
   // "." and "..", sorted by name.
   std::string List(const std::string& sPath, std::vector<Entry>* pEntries);
@@ -53,6 +59,7 @@ class NfsReader {
   std::string Error(const std::string& sWhat) const;
   nfs_context* m_pNfs = nullptr;
   bool m_bMounted = false;
+  bool m_bRefused = false;
 };
 
 }  // namespace zkref

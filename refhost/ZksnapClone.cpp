@@ -69,9 +69,11 @@ std::unique_ptr<NfsReader> MountClone(const std::string& sRecord,
                                       const std::string& sExport,
                                       const CloneArgs& a) {
   const std::string sWhere = a.sServer + ":" + std::to_string(a.nPort);
-  if (!NfsReader::Answers(a.sServer, a.nPort)) {
-    throw HostError("nothing answers on " + sWhere +
-                    ": start the NFS server of the file server (as root: "
+  if (a.sServer.empty()) throw HostError("--server names no host", kExitUsage);
+  std::string sWhy;
+  if (!NfsReader::Answers(a.sServer, a.nPort, &sWhy)) {
+    throw HostError("nothing answers on " + sWhere + " (" + sWhy +
+                    "): start the NFS server of the file server (as root: "
                     "'zkfiler serve --port " +
                     std::to_string(a.nPort) + "'), or give --server/--port");
   }
@@ -82,7 +84,7 @@ std::unique_ptr<NfsReader> MountClone(const std::string& sRecord,
     const std::string sError =
         p->Mount(a.sServer, a.nPort, sExport, a.nTimeoutMs);
     if (sError.empty()) return p;
-    if (std::chrono::steady_clock::now() >= tEnd) {
+    if (!p->Refused() || std::chrono::steady_clock::now() >= tEnd) {
       throw HostError("cannot read the clone of record " + sRecord +
                       ": NFS server " + sWhere + ": " + sError +
                       " (the export must be on the file server and name this "

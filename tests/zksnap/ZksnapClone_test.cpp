@@ -171,7 +171,10 @@ TEST_F(ZksnapCloneTest, BadRequestsAreSaidPlainly) {
       {{"cat", "nfs1", "/doc.txt", "--port", std::to_string(nDeadPort)},
        1,
        "nothing answers on 127.0.0.1:" + std::to_string(nDeadPort) +
-           ": start the NFS server"},
+           " (Connection refused): start the NFS server"},
+      {{"cat", "nfs1", "/doc.txt", "--server", ""},
+       2,
+       "--server names no host"},
   };
   for (const Case& c : vCases) {
     std::vector<std::string> vArgs = {"clone"};
