@@ -46,6 +46,13 @@ if [[ ! $seconds =~ ^[0-9]+$ ]]; then
   exit 2
 fi
 
+# What each target is given, as the output says it.
+if [[ -n ${ZK_FUZZ_RUNS:-} ]]; then
+  budget="$ZK_FUZZ_RUNS runs from seed ${ZK_FUZZ_SEED:-1}"
+else
+  budget="${seconds}s"
+fi
+
 as_root() {
   if [[ $(id -u) -eq 0 ]]; then "$@"; else sudo "$@"; fi
 }
@@ -90,7 +97,7 @@ for target in "${targets[@]}"; do
   work="$build/corpus/$target"
   log="$build/$target.log"
   mkdir -p "$work" "$build/artifacts"
-  echo "== $target: ${seconds}s"
+  echo "== $target: $budget"
   args=(-print_final_stats=1 -timeout=25
     -artifact_prefix="$build/artifacts/$target-")
   # ZK_FUZZ_RUNS makes a run repeatable: that many inputs from a fixed seed
@@ -126,11 +133,11 @@ for target in "${targets[@]}"; do
     "${rate:-?}")")
 done
 
-echo "== fuzz summary (${seconds}s per target; logs in $build/<target>.log)"
+echo "== fuzz summary ($budget per target; logs in $build/<target>.log)"
 printf '%s\n' "${summary[@]}"
 
 if ((${#failed[@]} > 0)); then
   echo "fuzz.sh: faults found by: ${failed[*]} (inputs in $build/artifacts)" >&2
   exit 1
 fi
-echo "fuzz.sh: ${#targets[@]} targets ran ${seconds}s each without a fault"
+echo "fuzz.sh: ${#targets[@]} targets ran $budget each without a fault"
