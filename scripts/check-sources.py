@@ -80,64 +80,55 @@ def strip_comments(text):
     return "".join(out)
 
 
-def call_args(text, open_paren):
-    """The top-level arguments of the call whose '(' is at open_paren."""
-    depth, i, start, args = 0, open_paren, open_paren + 1, []
-    while i < len(text):
-        c = text[i]
-        if c == '"':
-            i = LITERAL.match(text, i).end()
-            continue
-        if c in "([{":
-            depth += 1
-        elif c in ")]}":
-            depth -= 1
-            if depth == 0:
-                args.append(text[start:i].strip())
-                return args
-        elif c == "," and depth == 1:
-            args.append(text[start:i].strip())
-            start = i + 1
-        i += 1
-    raise ValueError("unbalanced call")
-
-
-def statement(text, start):
-    """The text from start to the end of its statement (a ';' outside
-    literals and brackets)."""
+def bracket_walk(text, start=0):
+    """(index, character, depth) of each character from start, string
+    literals skipped; depth is the bracket depth outside the character
+    itself (an opening bracket at depth d is given d, its closing one d)."""
     depth, i = 0, start
     while i < len(text):
         c = text[i]
         if c == '"':
             i = LITERAL.match(text, i).end()
             continue
+        if c in ")]}":
+            depth -= 1
+        yield i, c, depth
         if c in "([{":
             depth += 1
-        elif c in ")]}":
-            depth -= 1
-        elif c == ";" and depth <= 0:
-            return text[start:i]
         i += 1
+
+
+def call_args(text, open_paren):
+    """The top-level arguments of the call whose '(' is at open_paren."""
+    start, args = open_paren + 1, []
+    for i, c, depth in bracket_walk(text, open_paren):
+        if (c == "," and depth == 1) or (c in ")]}" and depth == 0):
+            args.append(text[start:i].strip())
+            start = i + 1
+            if c != ",":
+                return args
+    raise ValueError("unbalanced call")
+
+
+def statement(text, start):
+    """The text from start to the end of its statement (a ';' outside
+    literals and brackets)."""
+    for i, c, depth in bracket_walk(text, start):
+        if c == ";" and depth <= 0:
+            return text[start:i]
     return text[start:]
 
 
 def top_level_ternary(expr):
     """(a, b) of 'cond ? a : b' at the top level, else None."""
-    depth, q, i = 0, -1, 0
-    while i < len(expr):
-        c = expr[i]
-        if c == '"':
-            i = LITERAL.match(expr, i).end()
+    q = -1
+    for i, c, depth in bracket_walk(expr):
+        if depth != 0:
             continue
-        if c in "([{":
-            depth += 1
-        elif c in ")]}":
-            depth -= 1
-        elif depth == 0 and c == "?" and q < 0:
+        if c == "?" and q < 0:
             q = i
-        elif depth == 0 and c == ":" and q >= 0 and expr[i - 1] != ":" and expr[i + 1:i + 2] != ":":
+        elif c == ":" and q >= 0 and expr[i - 1] != ":" and expr[i + 1:i + 2] != ":":
             return expr[q + 1:i], expr[i + 1:]
-        i += 1
     return None
 
 
