@@ -45,6 +45,10 @@ std::string GaneshaConfig(int port, const std::string& plugins_dir,
                           std::map<std::string, int>* ids,
                           std::vector<std::string>* warnings);
 
+// A port on 127.0.0.1 that nothing listens on now (for `serve --port`);
+// -1 when none can be found.
+int FreeLoopbackPort();
+
 // Empty when `serve` can run here; else why not (not root, nfs-ganesha
 // missing), in words for the user.
 std::string ServeCannotRun();

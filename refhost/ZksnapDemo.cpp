@@ -1,12 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 // zksnap init and demo: an empty catalog, the demo file server, and the
 // whole snapshot lifecycle run on it in a temporary state directory.
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <stdlib.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -185,7 +182,7 @@ class DemoServer {
     if (m_sWhyNot.empty() && m_sZkfiler.empty()) {
       m_sWhyNot = "zkfiler is neither beside zksnap nor on the PATH";
     }
-    if (m_sWhyNot.empty()) m_nPort = FreeLoopbackPort();
+    if (m_sWhyNot.empty()) m_nPort = zkfiler::FreeLoopbackPort();
     if (m_sWhyNot.empty() && m_nPort <= 0) {
       m_sWhyNot =
           std::string("no free port on 127.0.0.1: ") + std::strerror(errno);
@@ -263,21 +260,6 @@ class DemoServer {
       if (::access(s.c_str(), X_OK) == 0) return s;
     }
     return "";
-  }
-  static int FreeLoopbackPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t nLen = sizeof a;
-    int nPort = -1;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &nLen) == 0) {
-      nPort = ntohs(a.sin_port);
-    }
-    ::close(fd);
-    return nPort;
   }
 
   std::string m_sLog;

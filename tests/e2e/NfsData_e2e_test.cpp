@@ -29,6 +29,7 @@
 
 #include "filer/FilerData.h"
 #include "filer/FilerFiles.h"
+#include "filer/FilerServe.h"
 #include "tests/e2e/LifecycleFixture.h"
 #include "tests/nfs/ServedFiler.h"
 
@@ -116,7 +117,7 @@ std::map<std::string, std::string> Tree(const std::string& dir) {
 class NfsDataTest : public LifecycleTest {
  protected:
   void SetUp() override {
-    const std::string sSkip = zknfs::ServeSkipReason();
+    const std::string sSkip = zkfiler::ServeCannotRun();
     if (!sSkip.empty()) GTEST_SKIP() << sSkip;
     char tmpl[] = "/tmp/zk_nfs_e2e_XXXXXX";
     ASSERT_NE(nullptr, ::mkdtemp(tmpl));

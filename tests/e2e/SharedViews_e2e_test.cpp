@@ -70,11 +70,15 @@ class SharedViewTest : public LifecycleTest {
   zkref::MemSnapInfo* VMwareRecord(const std::string& sGroup = "home") {
     return VMware(NewRecord(NfsExportDevice("/fs1", kNas1, true), sGroup));
   }
-  // Takes everything down and checks the file server holds what it held.
+  // Takes everything down (every record unmapped, then deleted) and checks
+  // the file server holds what it held.
   void TearDownTo(const std::vector<std::string>& vBefore,
                   const std::vector<zkref::MemSnapInfo*>& v) {
     std::vector<zkref::MemSnapInfo*> vUnmap = CarryAll(v);
     EXPECT_EQ(ZKSO::RESULT_SUCCESS, Unmap(vUnmap)) << m_oSink.Dump();
+    for (const zkref::MemSnapInfo* pRecord : vUnmap) {
+      EXPECT_EQ(ZKSO::UNMAP_SUCCESS, pRecord->nStatus);
+    }
     std::vector<zkref::MemSnapInfo*> vDelete = CarryAll(vUnmap);
     EXPECT_EQ(ZKSO::RESULT_SUCCESS, Delete(vDelete)) << m_oSink.Dump();
     EXPECT_EQ(vBefore, State());
@@ -311,15 +315,8 @@ TEST_F(SharedViewTest, ARecordWhoseViewWasReplacedUnmapsWithoutTouchingTheNew) {
   EXPECT_EQ(ZKSO::RESULT_SUCCESS, Unmap(vA)) << m_oSink.Dump();
   EXPECT_EQ(vMapped, State());
   EXPECT_EQ(1u, JobLines(*vA[0], 1, "made since"));
-  // Then both in one call, as the sequence has it.
-  std::vector<zkref::MemSnapInfo*> vBoth = CarryAll({vA[0], vB[0]});
-  EXPECT_EQ(ZKSO::RESULT_SUCCESS, Unmap(vBoth)) << m_oSink.Dump();
-  for (const zkref::MemSnapInfo* pRecord : vBoth) {
-    EXPECT_EQ(ZKSO::UNMAP_SUCCESS, pRecord->nStatus);
-  }
-  std::vector<zkref::MemSnapInfo*> vDelete = CarryAll(vBoth);
-  EXPECT_EQ(ZKSO::RESULT_SUCCESS, Delete(vDelete)) << m_oSink.Dump();
-  EXPECT_EQ(vBefore, State());
+  // Then both in one call.
+  TearDownTo(vBefore, {vA[0], vB[0]});
 }
 
 // A map killed right after CreateRWChkPt: the host stored nothing. An

@@ -1,47 +1,18 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "tests/nfs/ServedFiler.h"
 
-#include <arpa/inet.h>
 #include <dirent.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <iterator>
 
+#include "filer/FilerServe.h"
+
 namespace zknfs {
-
-std::string ServeSkipReason() {
-  if (::geteuid() != 0) {
-    return "serving NFS needs root (nfs-ganesha's VFS backend); run the "
-           "tests as root";
-  }
-  if (::access("/usr/bin/ganesha.nfsd", X_OK) != 0) {
-    return "nfs-ganesha is not installed (scripts/install-deps.sh installs "
-           "nfs-ganesha and nfs-ganesha-vfs)";
-  }
-  return "";
-}
-
-int FreeLoopbackPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  int port = -1;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
-    port = ntohs(a.sin_port);
-  }
-  ::close(fd);
-  return port;
-}
 
 int GaneshaNaming(const std::string& needle) {
   int count = 0;
@@ -64,7 +35,7 @@ int GaneshaNaming(const std::string& needle) {
 std::string ServedFiler::Start(const std::string& sZkfiler,
                                const std::string& sDb) {
   if (m_nPid > 0) return "already started";
-  m_nPort = FreeLoopbackPort();
+  m_nPort = zkfiler::FreeLoopbackPort();
   if (m_nPort <= 0) return "no free loopback port";
   int fds[2];
   if (::pipe(fds) != 0) return "no pipe";

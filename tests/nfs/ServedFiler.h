@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // `zkfiler serve` for tests: the simulated file server's exports served over
-// NFSv4 on a free loopback port, started and stopped by the test.
+// NFSv4 on a free loopback port, started and stopped by the test. A test
+// skips with zkfiler::ServeCannotRun() when the server cannot run here.
 #ifndef ZK_TESTS_NFS_SERVEDFILER_H_
 #define ZK_TESTS_NFS_SERVEDFILER_H_
 
@@ -10,11 +11,6 @@
 
 namespace zknfs {
 
-// Why `zkfiler serve` cannot run here (not root, no nfs-ganesha), for a
-// test to skip with; "" when it can.
-std::string ServeSkipReason();
-// A port on 127.0.0.1 that nothing listens on now; -1 when none is found.
-int FreeLoopbackPort();
 // Running ganesha.nfsd processes whose command line holds `needle`.
 int GaneshaNaming(const std::string& needle);
 

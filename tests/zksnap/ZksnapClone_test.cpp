@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "filer/FilerFiles.h"
+#include "filer/FilerServe.h"
 #include "tests/nfs/ServedFiler.h"
 #include "tests/zksnap/ZksnapTestSupport.h"
 
@@ -19,7 +20,7 @@ namespace {
 class ZksnapCloneTest : public ZksnapTest {
  protected:
   void SetUp() override {
-    const std::string sSkip = zknfs::ServeSkipReason();
+    const std::string sSkip = zkfiler::ServeCannotRun();
     if (!sSkip.empty()) GTEST_SKIP() << sSkip;
     ZksnapTest::SetUp();
     InitWithFileServer();
@@ -149,7 +150,7 @@ TEST_F(ZksnapCloneTest, BadRequestsAreSaidPlainly) {
   SnapThenChangeProduction();
   Run({"map", "nfs1"});
   const std::string sPort = std::to_string(m_oServer.Port());
-  const int nDeadPort = zknfs::FreeLoopbackPort();
+  const int nDeadPort = zkfiler::FreeLoopbackPort();
   struct Case {
     std::vector<std::string> vArgs;
     int nExit;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "filer/FilerServe.h"
 #include "filer/FilerSim.h"
 #include "tests/nfs/ServedFiler.h"
 #include "tests/zksnap/ZksnapTestSupport.h"
@@ -188,7 +189,7 @@ TEST_F(ZksnapTest, DemoRunsTheWholeLifecycle) {
   EXPECT_FALSE(Has(r.sOut, "Demo-Pw!7731"));
   EXPECT_FALSE(Has(r.sErr, "Demo-Pw!7731"));
 
-  const bool bServes = zknfs::ServeSkipReason().empty();
+  const bool bServes = zkfiler::ServeCannotRun().empty();
   const std::string sOld = "Q3: 1200 units shipped\n";
   const std::string sNew = "Q3: 0 units shipped (overwritten by mistake)\n";
   // Each in this order: production changed, the clone read, the revert,
