@@ -28,6 +28,9 @@ enum : int {
   SM_MDT_SNAP_UUID = 6,
   SM_MDT_FS_INFO = 16,
   SM_MDT_SNAP_MOUNT = 46,
+  // The plug-in's own: what a call is about to create on the file server,
+  // kept so that a repeat after a lost reply adopts only its own work.
+  SM_MDT_CELERRA_INTENT = 147,
 };
 
 // Reason message ids posted with SnapInfo::SetJPR.
