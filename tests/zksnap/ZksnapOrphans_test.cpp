@@ -3,7 +3,11 @@
 // the file server behind the catalog's back are listed; what the records
 // name is not. 'orphans --remove' removes only those, through the plug-in's
 // unmap and delete, and keeps everything else, saying why.
+#include <poll.h>
+#include <pty.h>
 #include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -149,6 +153,73 @@ class OrphansRemoveTest : public ZksnapTest {
   static constexpr const char* kNamed = "g1_nfs1_1700000000";
   std::string m_sById;
 };
+
+// Runs zksnap on a terminal of its own (a pseudo-terminal) and answers
+// sAnswer once it asks; all it wrote to the terminal goes to *psScreen.
+int RunOnTerminal(const std::vector<std::string>& vArgs,
+                  const std::string& sAnswer, std::string* psScreen) {
+  int nMaster = -1;
+  const pid_t nPid = forkpty(&nMaster, nullptr, nullptr, nullptr);
+  if (nPid == 0) {
+    std::vector<std::string> vAll = {ZKSNAP_PATH};
+    vAll.insert(vAll.end(), vArgs.begin(), vArgs.end());
+    std::vector<char*> vArgv;
+    for (std::string& s : vAll) vArgv.push_back(&s[0]);
+    vArgv.push_back(nullptr);
+    execv(vArgv[0], vArgv.data());
+    _exit(127);
+  }
+  if (nPid < 0) return -1;
+  bool bAnswered = false;
+  for (int nWaited = 0; nWaited < 30000;) {
+    pollfd oPoll = {nMaster, POLLIN, 0};
+    if (poll(&oPoll, 1, 100) <= 0) {
+      nWaited += 100;
+      continue;
+    }
+    char aBuffer[4096];
+    const ssize_t n = read(nMaster, aBuffer, sizeof(aBuffer));
+    if (n <= 0) break;  // zksnap has ended
+    psScreen->append(aBuffer, static_cast<size_t>(n));
+    if (!bAnswered && Has(*psScreen, "[y/N] ")) {
+      const std::string sLine = sAnswer + "\n";
+      EXPECT_EQ(static_cast<ssize_t>(sLine.size()),
+                write(nMaster, sLine.data(), sLine.size()));
+      bAnswered = true;
+    }
+  }
+  close(nMaster);
+  EXPECT_FALSE(Has(*psScreen, kPassword)) << *psScreen;
+  int nStatus = 0;
+  waitpid(nPid, &nStatus, 0);
+  return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : 128 + WTERMSIG(nStatus);
+}
+
+// On a terminal it shows what it will remove and asks: anything but yes
+// removes nothing.
+TEST_F(OrphansRemoveTest, AsksOnATerminal) {
+  SetUpRecordAndByHand();
+  const std::vector<std::string> vArgs = {"--state", m_sState, "orphans",
+                                          "--remove"};
+  for (const char* pszAnswer : {"", "n", "yess"}) {
+    SCOPED_TRACE(std::string("answer \"") + pszAnswer + "\"");
+    const std::string sFilerBefore = FilerState();
+    std::string sScreen;
+    EXPECT_EQ(1, RunOnTerminal(vArgs, pszAnswer, &sScreen)) << sScreen;
+    EXPECT_TRUE(Has(sScreen, "checkpoint by_hand_1 (" + m_sById + ")"))
+        << sScreen;
+    EXPECT_TRUE(Has(sScreen, "Remove these 1 from the file server? [y/N]"))
+        << sScreen;
+    EXPECT_TRUE(Has(sScreen, "not confirmed: nothing was removed")) << sScreen;
+    EXPECT_EQ(sFilerBefore, FilerState());
+  }
+  std::string sScreen;
+  EXPECT_EQ(0, RunOnTerminal(vArgs, "y", &sScreen)) << sScreen;
+  EXPECT_TRUE(Has(sScreen, "Removed")) << sScreen;
+  const std::string sFiler = FilerState();
+  EXPECT_FALSE(Has(sFiler, "by_hand_1")) << sFiler;
+  EXPECT_TRUE(Has(sFiler, kNamed)) << sFiler;
+}
 
 // What it may not take is refused with the reason, and nothing changes:
 // neither the file server nor the catalog. NAMEs that are not all
