@@ -230,6 +230,7 @@ TEST_F(OrphansRemoveTest, RefusesWhatItMayNotTakeAndChangesNothing) {
   struct Case {
     const char* pszName;
     bool bIntent;  // nfs1 holds an intent
+    bool bLocked;  // an operation holds the catalog
     std::vector<std::string> vArgs;
     int nExit;
     std::string sSays;
@@ -237,31 +238,37 @@ TEST_F(OrphansRemoveTest, RefusesWhatItMayNotTakeAndChangesNothing) {
   const Case aCases[] = {
       {"named by a record",
        false,
+       false,
        {"orphans", "--remove", "--yes", kNamed},
        1,
        "record nfs1 names it as its checkpoint (snap metadata)"},
       {"an intent on its file system",
        true,
+       false,
        {"orphans", "--remove", "--yes", "by_hand_1"},
        1,
        "record nfs1 holds the intent of an unfinished plug-in call (metadata "
        "type 147) on file system 101"},
       {"an intent, without NAMEs",
        true,
+       false,
        {"orphans", "--remove", "--yes"},
        0,
        "record nfs1 holds the intent"},
       {"unknown name",
+       false,
        false,
        {"orphans", "--remove", "--yes", "no_such_1"},
        1,
        "not found: no checkpoint of that name"},
       {"a file system",
        false,
+       false,
        {"orphans", "--remove", "--yes", "fs_nfs"},
        1,
        "not a checkpoint object: file system fs_nfs (101)"},
       {"a production export",
+       false,
        false,
        {"orphans", "--remove", "--yes", "/fs_nfs"},
        1,
@@ -269,16 +276,29 @@ TEST_F(OrphansRemoveTest, RefusesWhatItMayNotTakeAndChangesNothing) {
        "101"},
       {"one refused NAME among removable ones",
        false,
+       false,
        {"orphans", "--remove", "--yes", "by_hand_1", "no_such_1"},
        1,
        "nothing was removed"},
       {"no terminal and no --yes",
        false,
+       false,
        {"orphans", "--remove", "by_hand_1"},
        2,
        "no terminal to confirm the removal of 1 orphan(s): nothing was "
        "removed; give --yes"},
-      {"--yes without --remove", false, {"orphans", "--yes"}, 2, "--remove"},
+      {"--yes without --remove",
+       false,
+       false,
+       {"orphans", "--yes"},
+       2,
+       "--remove"},
+      {"an operation in progress",
+       false,
+       true,
+       {"--wait", "0", "orphans", "--remove", "--yes", "by_hand_1"},
+       5,
+       "an operation is in progress (another zksnap holds the catalog)"},
   };
   for (const Case& c : aCases) {
     SCOPED_TRACE(c.pszName);
@@ -289,7 +309,17 @@ TEST_F(OrphansRemoveTest, RefusesWhatItMayNotTakeAndChangesNothing) {
     }
     const std::string sCatalogBefore = Dump();
     const std::string sFilerBefore = FilerState();
+    sqlite3* pDb = nullptr;
+    if (c.bLocked) {
+      ASSERT_EQ(SQLITE_OK, sqlite3_open(sCatalog.c_str(), &pDb));
+      ASSERT_EQ(SQLITE_OK, sqlite3_exec(pDb, "BEGIN IMMEDIATE", nullptr,
+                                        nullptr, nullptr));
+    }
     const RunResult r = Z(c.vArgs);
+    if (pDb != nullptr) {
+      sqlite3_exec(pDb, "ROLLBACK", nullptr, nullptr, nullptr);
+      sqlite3_close(pDb);
+    }
     EXPECT_EQ(c.nExit, r.nExit) << r.sOut << r.sErr;
     EXPECT_TRUE(Has(r.sOut + r.sErr, c.sSays)) << r.sOut << r.sErr;
     EXPECT_EQ(sCatalogBefore, Dump());
