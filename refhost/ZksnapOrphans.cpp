@@ -398,8 +398,8 @@ Plan Judge(Catalog& c, const std::vector<std::string>& vNames) {
             {"", sName,
              "names objects on several control hosts (" +
                  Joined({oHosts.begin(), oHosts.end()}, ", ") +
-                 "): remove them without NAMEs, or one control host's "
-                 "another way"});
+                 "), which one NAME may not take: remove them without "
+                 "NAMEs"});
         continue;
       }
       if (vK.empty() && vE.empty()) {

@@ -48,6 +48,17 @@ class CrashTest : public ZksnapTest {
     ASSERT_EQ(1u, pv->size());
     ASSERT_EQ(128 + SIGKILL, r.nExit) << "the snap finished before the kill";
   }
+  // Four records prepared, and a snap of them killed once it made its
+  // checkpoint (*pv lists it).
+  void PrepareAndKillSnap(std::vector<zkfiler::CheckpointView>* pv) {
+    SetUpSlowRecords(0);
+    const RunResult r = Z({"prepare", "--all"});
+    ASSERT_EQ(0, r.nExit) << r.sOut << r.sErr;
+    ASSERT_TRUE(zkfiler::SetLatency(std::chrono::milliseconds(300)).ok());
+    KillSnapOnceItsCheckpointIsMade(pv);
+    if (HasFatalFailure()) return;
+    ASSERT_TRUE(zkfiler::SetLatency(std::chrono::milliseconds(0)).ok());
+  }
   // Waits (up to 20 s) until the process has sent the file server a
   // command: from then on it holds the catalog's write lock.
   bool WaitForFilerCommand(pid_t nPid) {
@@ -147,17 +158,12 @@ TEST_F(CrashTest, KilledSnapLeavesAnOrphanThatOrphansFinds) {
 // What the killed snap left, 'orphans --remove --yes' removes through the
 // plug-in's delete; the catalog keeps its records as they were.
 TEST_F(CrashTest, KilledSnapsCheckpointIsRemovedByOrphansRemove) {
-  SetUpSlowRecords(0);
-  RunResult r = Z({"prepare", "--all"});
-  ASSERT_EQ(0, r.nExit) << r.sOut << r.sErr;
-  ASSERT_TRUE(zkfiler::SetLatency(std::chrono::milliseconds(300)).ok());
   std::vector<zkfiler::CheckpointView> v;
-  KillSnapOnceItsCheckpointIsMade(&v);
+  PrepareAndKillSnap(&v);
   if (HasFatalFailure()) return;
-  ASSERT_TRUE(zkfiler::SetLatency(std::chrono::milliseconds(0)).ok());
   const std::string sRecords = Z({"--json", "status"}).sOut;
 
-  r = Z({"orphans", "--remove", "--yes"});
+  RunResult r = Z({"orphans", "--remove", "--yes"});
   EXPECT_EQ(0, r.nExit) << r.sOut << r.sErr;
   EXPECT_TRUE(Has(r.sOut, "checkpoint " + v[0].name + " (" + v[0].id + ")"))
       << r.sOut;
@@ -229,16 +235,11 @@ TEST_F(CrashTest, KilledMapsViewIsRemovedByOrphansRemove) {
 // snap of records that already hold their checkpoint: it adopts the one
 // the killed snap made.
 TEST_F(CrashTest, RetryOfAKilledSnapAdoptsItsCheckpoint) {
-  SetUpSlowRecords(0);
-  RunResult r = Z({"prepare", "--all"});
-  ASSERT_EQ(0, r.nExit) << r.sOut << r.sErr;
-  ASSERT_TRUE(zkfiler::SetLatency(std::chrono::milliseconds(300)).ok());
   std::vector<zkfiler::CheckpointView> v;
-  KillSnapOnceItsCheckpointIsMade(&v);
+  PrepareAndKillSnap(&v);
   if (HasFatalFailure()) return;
-  ASSERT_TRUE(zkfiler::SetLatency(std::chrono::milliseconds(0)).ok());
 
-  r = Z({"snap", "--all"});
+  RunResult r = Z({"snap", "--all"});
   EXPECT_EQ(0, r.nExit) << r.sOut << r.sErr;
   EXPECT_TRUE(Has(r.sOut, v[0].name + " (" + v[0].id + ")")) << r.sOut;
   std::vector<zkfiler::CheckpointView> vAfter;
