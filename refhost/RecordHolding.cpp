@@ -6,10 +6,7 @@
 
 namespace zkref {
 
-namespace {
-
-// The fields of a "|"-separated metadata text.
-std::vector<std::string> Fields(const std::string& s) {
+std::vector<std::string> MetadataFields(const std::string& s) {
   std::vector<std::string> v;
   size_t nStart = 0;
   while (nStart <= s.size()) {
@@ -24,11 +21,28 @@ std::vector<std::string> Fields(const std::string& s) {
   return v;
 }
 
+namespace {
+
 std::string Field(const std::vector<std::string>& v, size_t i) {
   return i < v.size() ? v[i] : std::string();
 }
 
 }  // namespace
+
+std::string FileSystemOf(const RecordRow& r) {
+  auto it = r.mMetaData.find(SM_MDT_FS_INFO);
+  if (it == r.mMetaData.end()) return "";
+  KeyValuePairs vPairs;
+  std::string sError;
+  if (!ParseKeyValueText(r.sSourceDevice, &vPairs, &sError)) return "";
+  const std::vector<std::string> v = MetadataFields(it->second);
+  // An NFS export's text starts with the file server's name; the other
+  // kinds' with the file system id.
+  const std::string sType = ValueOf(vPairs, "type");
+  if (sType == "nfs") return Field(v, 1);
+  if (sType == "native_celerra") return Field(v, 0);
+  return "";
+}
 
 std::string Holding::Describe() const {
   std::string s;
@@ -46,7 +60,7 @@ Holding NamedBy(const RecordRow& r) {
   Holding h;
   auto it = r.mMetaData.find(SM_MDT_SNAP_UUID);
   if (it != r.mMetaData.end()) {
-    const std::vector<std::string> v = Fields(it->second);
+    const std::vector<std::string> v = MetadataFields(it->second);
     h.sCheckpointName = Field(v, 0);
     h.sCheckpointId = Field(v, 1);
     h.sBaselineId = Field(v, 2);
@@ -54,7 +68,7 @@ Holding NamedBy(const RecordRow& r) {
   }
   it = r.mMetaData.find(SM_MDT_SNAP_MOUNT);
   if (it != r.mMetaData.end()) {
-    const std::vector<std::string> v = Fields(it->second);
+    const std::vector<std::string> v = MetadataFields(it->second);
     h.sMountName = Field(v, 0);
     h.sMountId = Field(v, 1);
     h.bMount = !h.sMountName.empty() || !h.sMountId.empty();

@@ -13,6 +13,7 @@
 #define ZK_REFHOST_RECORDHOLDING_H_
 
 #include <string>
+#include <vector>
 
 #include "refhost/Catalog.h"
 
@@ -31,6 +32,15 @@ struct Holding {
   // by " and "; "" when it holds nothing.
   std::string Describe() const;
 };
+
+// The fields of a "|"-separated metadata text (a last empty field is not
+// one).
+std::vector<std::string> MetadataFields(const std::string& s);
+
+// The id of the file system the record's file system metadata names
+// (SM_MDT_FS_INFO, read as the kind of its source device writes it); ""
+// when the record has none or it cannot be read.
+std::string FileSystemOf(const RecordRow& r);
 
 // What the record's metadata names, whether or not it still exists.
 Holding NamedBy(const RecordRow& r);

@@ -105,7 +105,14 @@ int CmdFilerShow(Context& z);
 // what they still hold. A load that fails changes nothing.
 int CmdFilerLoad(Context& z, const std::string& sLayoutFile,
                  bool bForce = false);
-int CmdOrphans(Context& z);
+// Checkpoints and checkpoint exports that no record names; with bRemove
+// their removal through the plug-in's unmap and delete (ZksnapOrphans.cpp).
+struct OrphansArgs {
+  bool bRemove = false;
+  bool bYes = false;                // remove without asking at the terminal
+  std::vector<std::string> vNames;  // only these objects (with bRemove)
+};
+int CmdOrphans(Context& z, const OrphansArgs& a = OrphansArgs());
 
 // ---- reading a mapped record's clone over NFS -------------------------------
 struct CloneArgs {

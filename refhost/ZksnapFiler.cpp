@@ -1,18 +1,16 @@
 // SPDX-License-Identifier: Apache-2.0
-// zksnap filer and orphans commands: the simulated file server as the
-// catalog sees it.
+// zksnap filer commands: the simulated file server as the catalog sees it.
 #include <ctime>
 #include <filesystem>
-#include <map>
 #include <set>
 #include <utility>
 
 #include "filer/FilerSim.h"
 #include "filer/LayoutFile.h"
-#include "refhost/KeyValueText.h"
 #include "refhost/RecordHolding.h"
 #include "refhost/ZksnapCommands.h"
 #include "refhost/ZksnapError.h"
+#include "refhost/ZksnapFilerViews.h"
 #include "refhost/ZksnapOutput.h"
 
 namespace zkref {
@@ -34,6 +32,8 @@ Json StrArray(const std::vector<std::string>& v) {
   for (const std::string& s : v) o.Push(Json::Str(s));
   return o;
 }
+
+}  // namespace
 
 Json CheckpointJson(const zkfiler::CheckpointView& c) {
   Json o = Json::Object();
@@ -78,8 +78,6 @@ Table ExportTable(const std::vector<zkfiler::ExportView>& v) {
   }
   return t;
 }
-
-}  // namespace
 
 int CmdFilerShow(Context& z) {
   z.UseFilerStore(false);
@@ -256,143 +254,6 @@ int CmdFilerLoad(Context& z, const std::string& sLayoutFile, bool bForce) {
   z.Out("loaded " + sLayoutFile + " into " + sDb + "\n");
   for (const auto& m : vMarked) {
     z.Out("marked record " + m.first + ": " + m.second + "\n");
-  }
-  return kExitSuccess;
-}
-
-namespace {
-
-// What the records name on the file server, keyed by control host: a
-// checkpoint by id (with the name the record expects, "" for a baseline
-// whose name it does not know) and exports by path. A record whose control
-// host the catalog does not know names its ids on every control host.
-struct Named {
-  std::multimap<std::pair<std::string, std::string>, std::string> mIds;
-  std::set<std::pair<std::string, std::string>> sPaths;
-
-  void AddId(const std::string& sHost, const std::string& sId,
-             const std::string& sName) {
-    if (!sId.empty()) mIds.insert({{sHost, sId}, sName});
-  }
-  bool NamesIdOn(const std::string& sHost,
-                 const zkfiler::CheckpointView& k) const {
-    auto oRange = mIds.equal_range({sHost, k.id});
-    for (auto it = oRange.first; it != oRange.second; ++it) {
-      if (it->second.empty() || it->second == k.name) return true;
-    }
-    return false;
-  }
-  bool Names(const zkfiler::CheckpointView& k) const {
-    return NamesIdOn(k.control_host, k) || NamesIdOn("", k);
-  }
-  bool Names(const zkfiler::ExportView& e) const {
-    return sPaths.count({e.control_host, e.path}) != 0 ||
-           sPaths.count({"", e.path}) != 0;
-  }
-};
-
-Named NamedByRecords(Catalog& c) {
-  Named o;
-  for (const RecordRow& r : c.Records()) {
-    const std::string sHost = ControlHostOf(c, r);
-    const Holding h = NamedBy(r);
-    o.AddId(sHost, h.sCheckpointId, h.sCheckpointName);
-    o.AddId(sHost, h.sBaselineId, "");
-    o.AddId(sHost, h.sMountId, h.sMountName);
-    KeyValuePairs vPairs;
-    std::string sError;
-    if (ParseKeyValueText(r.sSnapDevice, &vPairs, &sError)) {
-      for (const char* pszKey : {"exportpath", "lunuuid"}) {
-        const std::string sPath = ValueOf(vPairs, pszKey);
-        if (!sPath.empty()) o.sPaths.insert({sHost, sPath});
-      }
-    }
-  }
-  return o;
-}
-
-}  // namespace
-
-int CmdOrphans(Context& z) {
-  Catalog& c = z.OpenCatalog();
-  z.UseFilerStore(false);
-  // Taking the write lock waits for a running operation: the checkpoint a
-  // snap is making is on the file server before its record names it.
-  bool bInProgress = false;
-  try {
-    c.Begin(Catalog::Txn::kWrite);
-  } catch (const HostError& e) {
-    if (e.ExitCode() != kExitBusy) throw;
-    bInProgress = true;
-    c.Begin(Catalog::Txn::kRead);
-  }
-  const Named oNamed = NamedByRecords(c);
-  std::vector<zkfiler::CheckpointView> vCheckpoints, vOrphanCheckpoints;
-  std::vector<zkfiler::ExportView> vExports, vOrphanExports;
-  Check(zkfiler::ListCheckpoints("", &vCheckpoints));
-  Check(zkfiler::ListExports("", &vExports));
-  c.Rollback();
-  std::set<std::pair<std::string, std::string>> sCheckpointIds;
-  for (const auto& k : vCheckpoints) {
-    sCheckpointIds.insert({k.control_host, k.id});
-    if (!oNamed.Names(k)) vOrphanCheckpoints.push_back(k);
-  }
-  // Exports of production file systems are the file server's own business;
-  // an export of a checkpoint that no snap device names is an orphan.
-  for (const auto& e : vExports) {
-    if (sCheckpointIds.count({e.control_host, e.fs_id}) != 0 &&
-        !oNamed.Names(e)) {
-      vOrphanExports.push_back(e);
-    }
-  }
-  if (z.Json()) {
-    Json oC = Json::Array();
-    for (const auto& k : vOrphanCheckpoints) oC.Push(CheckpointJson(k));
-    Json oE = Json::Array();
-    for (const auto& e : vOrphanExports) oE.Push(ExportJson(e));
-    Json o = Json::Object();
-    o.Set("operation_in_progress", Json::Bool(bInProgress));
-    if (bInProgress) {
-      o.Set("checkpoints", Json::Array())
-          .Set("exports", Json::Array())
-          .Set("too_new_to_judge",
-               Json::Object().Set("checkpoints", oC).Set("exports", oE));
-    } else {
-      o.Set("checkpoints", oC).Set("exports", oE);
-    }
-    z.Out(o.Dump() + "\n");
-    return bInProgress ? kExitBusy : kExitSuccess;
-  }
-  if (bInProgress) {
-    z.Out(
-        "an operation is in progress (another zksnap holds the catalog): a "
-        "checkpoint it is making is not named by its record yet, so no "
-        "checkpoint can be called an orphan now; run 'zksnap orphans' again "
-        "when it has ended\n");
-    if (!vOrphanCheckpoints.empty()) {
-      z.Out("\nCheckpoints too new to judge (no record names them yet)\n" +
-            CheckpointTable(vOrphanCheckpoints).Render());
-    }
-    if (!vOrphanExports.empty()) {
-      z.Out("\nCheckpoint exports too new to judge\n" +
-            ExportTable(vOrphanExports).Render());
-    }
-    return kExitBusy;
-  }
-  if (vOrphanCheckpoints.empty() && vOrphanExports.empty()) {
-    z.Out(
-        "no orphans: every checkpoint and checkpoint export on the file "
-        "server is named by a record\n");
-    return kExitSuccess;
-  }
-  if (!vOrphanCheckpoints.empty()) {
-    z.Out("Checkpoints no record names\n" +
-          CheckpointTable(vOrphanCheckpoints).Render());
-  }
-  if (!vOrphanExports.empty()) {
-    z.Out(std::string(vOrphanCheckpoints.empty() ? "" : "\n") +
-          "Checkpoint exports no record names\n" +
-          ExportTable(vOrphanExports).Render());
   }
   return kExitSuccess;
 }

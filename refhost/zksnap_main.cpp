@@ -387,8 +387,29 @@ int main(int argc, char** argv) {
     fnRun = [&](Context& z) { return CmdCloneRead(z, oClone); };
   });
 
-  app.add_subcommand("orphans", "checkpoints and exports that no record names")
-      ->callback([&] { fnRun = [](Context& z) { return CmdOrphans(z); }; });
+  OrphansArgs oOrphans;
+  auto* pOrphans = app.add_subcommand(
+      "orphans",
+      "checkpoints and exports that no record names; with --remove, remove "
+      "them through the plug-in's unmap and delete");
+  pOrphans->add_option(
+      "names", oOrphans.vNames,
+      "with --remove: only these checkpoints (by name) and checkpoint exports "
+      "(by path); a writable checkpoint takes its export with it");
+  pOrphans->add_flag(
+      "--remove", oOrphans.bRemove,
+      "remove them (a writable checkpoint's export, the writable checkpoint, "
+      "then the read-only checkpoint), keeping what a record names or a "
+      "record's intent may own, and saying why; asks at the terminal first");
+  pOrphans->add_flag("--yes", oOrphans.bYes,
+                     "with --remove: do not ask (needed without a terminal)");
+  pOrphans->callback([&] {
+    if (!oOrphans.bRemove && (oOrphans.bYes || !oOrphans.vNames.empty())) {
+      throw CLI::ValidationError(
+          "orphans: NAMEs and --yes go with --remove only");
+    }
+    fnRun = [&](Context& z) { return CmdOrphans(z, oOrphans); };
+  });
 
   auto* pConfig = app.add_subcommand("config", "configuration values");
   pConfig->require_subcommand(1);

@@ -48,6 +48,17 @@ class CrashTest : public ZksnapTest {
     ASSERT_EQ(1u, pv->size());
     ASSERT_EQ(128 + SIGKILL, r.nExit) << "the snap finished before the kill";
   }
+  // Four records prepared, and a snap of them killed once it made its
+  // checkpoint (*pv lists it).
+  void PrepareAndKillSnap(std::vector<zkfiler::CheckpointView>* pv) {
+    SetUpSlowRecords(0);
+    const RunResult r = Z({"prepare", "--all"});
+    ASSERT_EQ(0, r.nExit) << r.sOut << r.sErr;
+    ASSERT_TRUE(zkfiler::SetLatency(std::chrono::milliseconds(300)).ok());
+    KillSnapOnceItsCheckpointIsMade(pv);
+    if (HasFatalFailure()) return;
+    ASSERT_TRUE(zkfiler::SetLatency(std::chrono::milliseconds(0)).ok());
+  }
   // Waits (up to 20 s) until the process has sent the file server a
   // command: from then on it holds the catalog's write lock.
   bool WaitForFilerCommand(pid_t nPid) {
@@ -144,20 +155,91 @@ TEST_F(CrashTest, KilledSnapLeavesAnOrphanThatOrphansFinds) {
   EXPECT_FALSE(Has(r.sOut, "g_r0_1700000100")) << r.sOut;
 }
 
+// What the killed snap left, 'orphans --remove --yes' removes through the
+// plug-in's delete; the catalog keeps its records as they were.
+TEST_F(CrashTest, KilledSnapsCheckpointIsRemovedByOrphansRemove) {
+  std::vector<zkfiler::CheckpointView> v;
+  PrepareAndKillSnap(&v);
+  if (HasFatalFailure()) return;
+  const std::string sRecords = Z({"--json", "status"}).sOut;
+
+  RunResult r = Z({"orphans", "--remove", "--yes"});
+  EXPECT_EQ(0, r.nExit) << r.sOut << r.sErr;
+  EXPECT_TRUE(Has(r.sOut, "checkpoint " + v[0].name + " (" + v[0].id + ")"))
+      << r.sOut;
+  EXPECT_TRUE(Has(r.sOut, "delete (job ")) << r.sOut;
+  std::vector<zkfiler::CheckpointView> vAfter;
+  ASSERT_TRUE(zkfiler::ListCheckpoints(kControlHost, &vAfter).ok());
+  EXPECT_TRUE(vAfter.empty());
+  EXPECT_EQ(sRecords, Z({"--json", "status"}).sOut);
+  r = Z({"snap", "--all"});
+  EXPECT_EQ(0, r.nExit) << r.sOut << r.sErr;
+}
+
+// A map killed once it made the writable checkpoint, or once it also
+// exported it, leaves a view that no record names: 'orphans --remove
+// --yes' removes it through the plug-in's unmap, the record keeps its
+// checkpoint, and a map works again.
+TEST_F(CrashTest, KilledMapsViewIsRemovedByOrphansRemove) {
+  SetUpSlowRecords(0);
+  ASSERT_EQ(0, Z({"prepare", "r0"}).nExit);
+  ASSERT_EQ(0, Z({"snap", "r0"}).nExit);
+  const std::string sView = "g_r0_1700000000_RW";
+  for (const bool bExported : {false, true}) {
+    SCOPED_TRACE(bExported ? "killed after the export" : "killed before it");
+    const std::string sBefore = Dump();
+    ASSERT_TRUE(zkfiler::SetLatency(std::chrono::milliseconds(400)).ok());
+    Spawned o = Spawn({"--state", m_sState, "map", "r0"});
+    bool bThere = false;
+    for (int i = 0; i < 1000 && !bThere; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      std::vector<zkfiler::CheckpointView> vC;
+      std::vector<zkfiler::ExportView> vE;
+      ASSERT_TRUE(zkfiler::ListCheckpoints(kControlHost, &vC).ok());
+      ASSERT_TRUE(zkfiler::ListExports(kControlHost, &vE).ok());
+      for (const auto& k : vC) bThere |= !bExported && k.name == sView;
+      for (const auto& e : vE) bThere |= bExported && e.path == "/" + sView;
+    }
+    kill(o.nPid, SIGKILL);
+    RunResult r = Wait(o);
+    ASSERT_TRUE(bThere);
+    ASSERT_EQ(128 + SIGKILL, r.nExit) << "the map finished before the kill";
+    ASSERT_TRUE(zkfiler::SetLatency(std::chrono::milliseconds(0)).ok());
+    EXPECT_EQ(sBefore, Dump());
+
+    r = Z({"--json", "orphans"});
+    EXPECT_TRUE(Has(r.sOut, "\"name\": \"" + sView + "\"")) << r.sOut;
+    r = Z({"orphans", "--remove", "--yes"});
+    EXPECT_EQ(0, r.nExit) << r.sOut << r.sErr;
+    EXPECT_TRUE(Has(
+        r.sOut,
+        std::string(bExported ? "export /" + sView + " (mover 2) and " : "") +
+            "writable checkpoint " + sView))
+        << r.sOut;
+    EXPECT_TRUE(Has(r.sOut, "unmap (job ")) << r.sOut;
+    std::vector<zkfiler::CheckpointView> vC;
+    std::vector<zkfiler::ExportView> vE;
+    ASSERT_TRUE(zkfiler::ListCheckpoints(kControlHost, &vC).ok());
+    ASSERT_TRUE(zkfiler::ListExports(kControlHost, &vE).ok());
+    ASSERT_EQ(1u, vC.size());
+    EXPECT_EQ("g_r0_1700000000", vC[0].name);
+    for (const auto& e : vE) EXPECT_NE("/" + sView, e.path);
+    r = Z({"orphans"});
+    EXPECT_TRUE(Has(r.sOut, "no orphans")) << r.sOut;
+    ASSERT_EQ(0, Z({"map", "r0"}).nExit);
+    ASSERT_EQ(0, Z({"unmap", "r0"}).nExit);
+  }
+}
+
 // The retry of a killed snap, without a new prepare, is not refused as a
 // snap of records that already hold their checkpoint: it adopts the one
 // the killed snap made.
 TEST_F(CrashTest, RetryOfAKilledSnapAdoptsItsCheckpoint) {
-  SetUpSlowRecords(0);
-  RunResult r = Z({"prepare", "--all"});
-  ASSERT_EQ(0, r.nExit) << r.sOut << r.sErr;
-  ASSERT_TRUE(zkfiler::SetLatency(std::chrono::milliseconds(300)).ok());
   std::vector<zkfiler::CheckpointView> v;
-  KillSnapOnceItsCheckpointIsMade(&v);
+  PrepareAndKillSnap(&v);
   if (HasFatalFailure()) return;
-  ASSERT_TRUE(zkfiler::SetLatency(std::chrono::milliseconds(0)).ok());
 
-  r = Z({"snap", "--all"});
+  RunResult r = Z({"snap", "--all"});
   EXPECT_EQ(0, r.nExit) << r.sOut << r.sErr;
   EXPECT_TRUE(Has(r.sOut, v[0].name + " (" + v[0].id + ")")) << r.sOut;
   std::vector<zkfiler::CheckpointView> vAfter;

@@ -1,8 +1,13 @@
 // SPDX-License-Identifier: Apache-2.0
 // 'zksnap orphans': checkpoints and checkpoint exports that someone made on
 // the file server behind the catalog's back are listed; what the records
-// name is not.
+// name is not. 'orphans --remove' removes only those, through the plug-in's
+// unmap and delete, and keeps everything else, saying why.
+#include <poll.h>
+#include <pty.h>
 #include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -110,6 +115,316 @@ TEST_F(ZksnapTest, OrphansDoesNotJudgeWhileAnOperationRuns) {
   EXPECT_TRUE(Has(r.sOut, "\"checkpoints\": []")) << r.sOut;
   sqlite3_exec(pDb, "ROLLBACK", nullptr, nullptr, nullptr);
   sqlite3_close(pDb);
+}
+
+// The checkpoints and exports of the file server, one per line.
+std::string FilerState() {
+  std::vector<zkfiler::CheckpointView> vC;
+  std::vector<zkfiler::ExportView> vE;
+  EXPECT_TRUE(zkfiler::ListCheckpoints("", &vC).ok());
+  EXPECT_TRUE(zkfiler::ListExports("", &vE).ok());
+  std::string s;
+  for (const auto& k : vC) {
+    s += "checkpoint " + k.control_host + " " + k.id + " " + k.name + " " +
+         k.baseline_id + "\n";
+  }
+  for (const auto& e : vE) {
+    s += "export " + e.control_host + " " + e.mover_id + " " + e.path + " " +
+         e.fs_id + "\n";
+  }
+  return s;
+}
+
+class OrphansRemoveTest : public ZksnapTest {
+ protected:
+  // nfs1 prepared and snapped (its checkpoint kNamed on file system 101),
+  // and a checkpoint made by hand on the same file system.
+  void SetUpRecordAndByHand() {
+    InitWithFileServer();
+    AddDevices();
+    ASSERT_EQ(0, Z({"prepare", "nfs1"}).nExit);
+    ASSERT_EQ(0, Z({"snap", "nfs1"}).nExit);
+    UseFilerStore();
+    ManageCelerra oClient(77);
+    oClient.SetControlHostInfo(kControlHost, "nasadmin", kPassword);
+    ASSERT_TRUE(oClient.CreateROChkPt("101", CELERRA_STG_UXFS, "pool_a",
+                                      "by_hand_1", m_sById));
+  }
+  static constexpr const char* kNamed = "g1_nfs1_1700000000";
+  std::string m_sById;
+};
+
+// Runs zksnap on a terminal of its own (a pseudo-terminal) and answers
+// sAnswer once it asks; all it wrote to the terminal goes to *psScreen.
+int RunOnTerminal(const std::vector<std::string>& vArgs,
+                  const std::string& sAnswer, std::string* psScreen) {
+  int nMaster = -1;
+  const pid_t nPid = forkpty(&nMaster, nullptr, nullptr, nullptr);
+  if (nPid == 0) {
+    std::vector<std::string> vAll = {ZKSNAP_PATH};
+    vAll.insert(vAll.end(), vArgs.begin(), vArgs.end());
+    std::vector<char*> vArgv;
+    for (std::string& s : vAll) vArgv.push_back(&s[0]);
+    vArgv.push_back(nullptr);
+    execv(vArgv[0], vArgv.data());
+    _exit(127);
+  }
+  if (nPid < 0) return -1;
+  bool bAnswered = false;
+  for (int nWaited = 0; nWaited < 30000;) {
+    pollfd oPoll = {nMaster, POLLIN, 0};
+    if (poll(&oPoll, 1, 100) <= 0) {
+      nWaited += 100;
+      continue;
+    }
+    char aBuffer[4096];
+    const ssize_t n = read(nMaster, aBuffer, sizeof(aBuffer));
+    if (n <= 0) break;  // zksnap has ended
+    psScreen->append(aBuffer, static_cast<size_t>(n));
+    if (!bAnswered && Has(*psScreen, "[y/N] ")) {
+      const std::string sLine = sAnswer + "\n";
+      EXPECT_EQ(static_cast<ssize_t>(sLine.size()),
+                write(nMaster, sLine.data(), sLine.size()));
+      bAnswered = true;
+    }
+  }
+  close(nMaster);
+  EXPECT_FALSE(Has(*psScreen, kPassword)) << *psScreen;
+  int nStatus = 0;
+  waitpid(nPid, &nStatus, 0);
+  return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : 128 + WTERMSIG(nStatus);
+}
+
+// On a terminal it shows what it will remove and asks: anything but yes
+// removes nothing.
+TEST_F(OrphansRemoveTest, AsksOnATerminal) {
+  SetUpRecordAndByHand();
+  const std::vector<std::string> vArgs = {"--state", m_sState, "orphans",
+                                          "--remove"};
+  for (const char* pszAnswer : {"", "n", "yess"}) {
+    SCOPED_TRACE(std::string("answer \"") + pszAnswer + "\"");
+    const std::string sFilerBefore = FilerState();
+    std::string sScreen;
+    EXPECT_EQ(1, RunOnTerminal(vArgs, pszAnswer, &sScreen)) << sScreen;
+    EXPECT_TRUE(Has(sScreen, "checkpoint by_hand_1 (" + m_sById + ")"))
+        << sScreen;
+    EXPECT_TRUE(Has(sScreen, "Remove these 1 from the file server? [y/N]"))
+        << sScreen;
+    EXPECT_TRUE(Has(sScreen, "not confirmed: nothing was removed")) << sScreen;
+    EXPECT_EQ(sFilerBefore, FilerState());
+  }
+  std::string sScreen;
+  EXPECT_EQ(0, RunOnTerminal(vArgs, "y", &sScreen)) << sScreen;
+  EXPECT_TRUE(Has(sScreen, "Removed")) << sScreen;
+  const std::string sFiler = FilerState();
+  EXPECT_FALSE(Has(sFiler, "by_hand_1")) << sFiler;
+  EXPECT_TRUE(Has(sFiler, kNamed)) << sFiler;
+}
+
+// What it may not take is refused with the reason, and nothing changes:
+// neither the file server nor the catalog. NAMEs that are not all
+// removable remove nothing.
+TEST_F(OrphansRemoveTest, RefusesWhatItMayNotTakeAndChangesNothing) {
+  SetUpRecordAndByHand();
+  const std::string sCatalog = m_sState + "/catalog.db";
+  struct Case {
+    const char* pszName;
+    bool bIntent;  // nfs1 holds an intent
+    bool bLocked;  // an operation holds the catalog
+    std::vector<std::string> vArgs;
+    int nExit;
+    std::string sSays;
+  };
+  const Case aCases[] = {
+      {"named by a record",
+       false,
+       false,
+       {"orphans", "--remove", "--yes", kNamed},
+       1,
+       "record nfs1 names it as its checkpoint (snap metadata)"},
+      {"an intent on its file system",
+       true,
+       false,
+       {"orphans", "--remove", "--yes", "by_hand_1"},
+       1,
+       "record nfs1 holds the intent of an unfinished plug-in call (metadata "
+       "type 147) on file system 101"},
+      {"an intent, without NAMEs",
+       true,
+       false,
+       {"orphans", "--remove", "--yes"},
+       0,
+       "record nfs1 holds the intent"},
+      {"unknown name",
+       false,
+       false,
+       {"orphans", "--remove", "--yes", "no_such_1"},
+       1,
+       "not found: no checkpoint of that name"},
+      {"a file system",
+       false,
+       false,
+       {"orphans", "--remove", "--yes", "fs_nfs"},
+       1,
+       "not a checkpoint object: file system fs_nfs (101)"},
+      {"a production export",
+       false,
+       false,
+       {"orphans", "--remove", "--yes", "/fs_nfs"},
+       1,
+       "not a checkpoint object: export /fs_nfs (mover 2) exports file system "
+       "101"},
+      {"one refused NAME among removable ones",
+       false,
+       false,
+       {"orphans", "--remove", "--yes", "by_hand_1", "no_such_1"},
+       1,
+       "nothing was removed"},
+      {"no terminal and no --yes",
+       false,
+       false,
+       {"orphans", "--remove", "by_hand_1"},
+       2,
+       "no terminal to confirm the removal of 1 orphan(s): nothing was "
+       "removed; give --yes"},
+      {"--yes without --remove",
+       false,
+       false,
+       {"orphans", "--yes"},
+       2,
+       "--remove"},
+      {"an operation in progress",
+       false,
+       true,
+       {"--wait", "0", "orphans", "--remove", "--yes", "by_hand_1"},
+       5,
+       "an operation is in progress (another zksnap holds the catalog)"},
+  };
+  for (const Case& c : aCases) {
+    SCOPED_TRACE(c.pszName);
+    if (c.bIntent) {
+      ASSERT_EQ("", Sql(sCatalog,
+                        "INSERT INTO metadata(record, type, value) VALUES "
+                        "('nfs1', 147, 'whatever the plug-in writes')"));
+    }
+    const std::string sCatalogBefore = Dump();
+    const std::string sFilerBefore = FilerState();
+    sqlite3* pDb = nullptr;
+    if (c.bLocked) {
+      ASSERT_EQ(SQLITE_OK, sqlite3_open(sCatalog.c_str(), &pDb));
+      ASSERT_EQ(SQLITE_OK, sqlite3_exec(pDb, "BEGIN IMMEDIATE", nullptr,
+                                        nullptr, nullptr));
+    }
+    const RunResult r = Z(c.vArgs);
+    if (pDb != nullptr) {
+      sqlite3_exec(pDb, "ROLLBACK", nullptr, nullptr, nullptr);
+      sqlite3_close(pDb);
+    }
+    EXPECT_EQ(c.nExit, r.nExit) << r.sOut << r.sErr;
+    EXPECT_TRUE(Has(r.sOut + r.sErr, c.sSays)) << r.sOut << r.sErr;
+    EXPECT_EQ(sCatalogBefore, Dump());
+    EXPECT_EQ(sFilerBefore, FilerState());
+    if (c.bIntent) {
+      ASSERT_EQ("", Sql(sCatalog, "DELETE FROM metadata WHERE type = 147"));
+    }
+  }
+  // The listing agrees: an intent holds what it may own back.
+  ASSERT_EQ("", Sql(sCatalog,
+                    "INSERT INTO metadata(record, type, value) VALUES "
+                    "('nfs1', 147, 'x')"));
+  RunResult r = Z({"orphans"});
+  EXPECT_EQ(0, r.nExit) << r.sErr;
+  EXPECT_TRUE(Has(r.sOut, "no orphans")) << r.sOut;
+  EXPECT_TRUE(Has(r.sOut, "Not orphans while a record's intent may own them"))
+      << r.sOut;
+  EXPECT_TRUE(Has(r.sOut, "checkpoint by_hand_1 (" + m_sById + ")")) << r.sOut;
+}
+
+// A writable checkpoint goes with its export, before its baseline: naming
+// the baseline or the export alone is refused; a removal the file server
+// refuses stops there (exit 4) with its reason; the record's own checkpoint
+// is never touched.
+TEST_F(OrphansRemoveTest, TakesExportThenWritableThenReadOnly) {
+  SetUpRecordAndByHand();
+  ManageCelerra oClient(78);
+  oClient.SetControlHostInfo(kControlHost, "nasadmin", kPassword);
+  std::string sRwId;
+  ASSERT_TRUE(oClient.CreateRWChkPt("101", CELERRA_STG_UXFS, "pool_a",
+                                    "by_hand_1_rw", false, m_sById, sRwId));
+  std::vector<std::string> vHosts = {"10.60.0.77"};
+  ASSERT_TRUE(oClient.CreateNFSShare("/by_hand_1_rw", "2", false, vHosts,
+                                     vHosts, vHosts));
+  const std::string sRecordBefore = StatusJson("nfs1");
+
+  RunResult r = Z({"orphans", "--remove", "--yes", "by_hand_1"});
+  EXPECT_EQ(1, r.nExit) << r.sOut << r.sErr;
+  EXPECT_TRUE(Has(r.sOut, "writable checkpoint by_hand_1_rw (" + sRwId +
+                              ") is made from it and stays: name it too"))
+      << r.sOut;
+  r = Z({"orphans", "--remove", "--yes", "/by_hand_1_rw"});
+  EXPECT_EQ(1, r.nExit) << r.sOut << r.sErr;
+  EXPECT_TRUE(Has(r.sOut,
+                  "the plug-in's unmap removes it only together with writable "
+                  "checkpoint by_hand_1_rw (" +
+                      sRwId + "): name that to remove both"))
+      << r.sOut;
+
+  // The second DeleteChkPt (the read-only checkpoint's) is refused.
+  ASSERT_TRUE(zkfiler::ResetJournal().ok());
+  zkfiler::FaultRule oFault;
+  oFault.command = "DeleteChkPt";
+  oFault.mode = zkfiler::FaultMode::kNth;
+  oFault.n = 2;
+  oFault.error.sMessage = "checkpoint is busy";
+  ASSERT_TRUE(zkfiler::ArmFault(oFault).ok());
+  r = Z({"orphans", "--remove", "--yes"});
+  EXPECT_EQ(4, r.nExit) << r.sOut << r.sErr;
+  EXPECT_TRUE(Has(r.sOut,
+                  "export /by_hand_1_rw (mover 2) and writable "
+                  "checkpoint by_hand_1_rw (" +
+                      sRwId + ") of checkpoint by_hand_1"))
+      << r.sOut;
+  EXPECT_TRUE(Has(r.sOut,
+                  "Not removed: the file server refused\ncheckpoint "
+                  "by_hand_1 (" +
+                      m_sById + ") on " + kControlHost + ": "))
+      << r.sOut;
+  EXPECT_TRUE(Has(r.sOut, "checkpoint is busy")) << r.sOut;
+  EXPECT_TRUE(Has(r.sErr, "refused the removal")) << r.sErr;
+  // In that order, through the plug-in.
+  std::vector<zkfiler::JournalEntry> vJournal;
+  ASSERT_TRUE(zkfiler::Journal(&vJournal).ok());
+  std::vector<std::string> vRemovals;
+  for (const auto& e : vJournal) {
+    if (e.command == "DeleteNFSShare" || e.command == "DeleteChkPt") {
+      vRemovals.push_back(e.command + " " + e.args + (e.ok ? "" : " refused"));
+    }
+  }
+  ASSERT_EQ(3u, vRemovals.size()) << ::testing::PrintToString(vRemovals);
+  EXPECT_TRUE(Has(vRemovals[0], "DeleteNFSShare path=/by_hand_1_rw"))
+      << vRemovals[0];
+  EXPECT_TRUE(Has(vRemovals[1], "DeleteChkPt id=" + sRwId + " "))
+      << vRemovals[1];
+  EXPECT_TRUE(Has(vRemovals[2], "DeleteChkPt id=" + m_sById + " ") &&
+              Has(vRemovals[2], "refused"))
+      << vRemovals[2];
+  std::string sFiler = FilerState();
+  EXPECT_FALSE(Has(sFiler, "by_hand_1_rw")) << sFiler;
+  EXPECT_TRUE(Has(sFiler, " by_hand_1 ")) << sFiler;
+
+  ASSERT_TRUE(zkfiler::ClearFaults().ok());
+  r = Z({"orphans", "--remove", "--yes"});
+  EXPECT_EQ(0, r.nExit) << r.sOut << r.sErr;
+  EXPECT_TRUE(Has(r.sOut, "checkpoint by_hand_1 (" + m_sById + ")")) << r.sOut;
+  sFiler = FilerState();
+  EXPECT_FALSE(Has(sFiler, "by_hand_1")) << sFiler;
+  EXPECT_TRUE(Has(sFiler, kNamed)) << sFiler;
+  EXPECT_EQ(sRecordBefore, StatusJson("nfs1"));
+  r = Z({"orphans"});
+  EXPECT_TRUE(Has(r.sOut, "no orphans")) << r.sOut;
+  r = Z({"orphans", "--remove", "--yes"});
+  EXPECT_EQ(0, r.nExit) << r.sOut << r.sErr;
+  EXPECT_TRUE(Has(r.sOut, "nothing to remove")) << r.sOut;
 }
 
 }  // namespace
