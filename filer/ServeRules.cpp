@@ -76,9 +76,9 @@ std::string HostProblem(const std::string& host) {
   if (::inet_aton(host.c_str(), &a) != 0) {
     // The resolver reads it as an address: only the plain form is taken.
     const std::string why = AddressProblem(host);
-    return why.empty() ? ""
-                       : "is read as the address " +
-                             std::string(::inet_ntoa(a)) + " and " + why;
+    const std::string read_as = ::inet_ntoa(a);
+    if (why.empty() || host == read_as) return why;
+    return "is read as the address " + read_as + " and " + why;
   }
   if (host.size() > kMaxHostName) {
     return "is longer than " + std::to_string(kMaxHostName) + " characters";
