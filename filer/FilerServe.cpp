@@ -347,7 +347,10 @@ std::string GaneshaConfig(const GaneshaSettings& settings,
       "NFS_KRB5 { Active_krb5 = false; }\n"
       // Each export it creates or updates is named in its log: how serve
       // knows what it took.
-      "LOG { COMPONENTS { CONFIG = INFO; } }\n");
+      "LOG { COMPONENTS { CONFIG = INFO; } }\n"
+      // A directory's cached entries are checked against its attributes, so
+      // files put in or removed show at once.
+      "MDCACHE { Use_Getattr_Directory_Invalidation = true; }\n");
   std::set<std::string> pseudo_taken;
   for (const ServedExport& e : exports) {
     const std::string shown = "export " + e.path + " of mover " + e.mover_id +
@@ -446,6 +449,9 @@ std::string GaneshaConfig(const GaneshaSettings& settings,
         "  Squash = Root_Squash;\n"
         "  SecType = sys;\n"
         "  PrivilegedPort = true;\n"
+        // What a client reads is what is on disk now: attributes are
+        // checked on every request, not trusted for 60 s.
+        "  Attr_Expiration_Time = 0;\n"
         "  FSAL { Name = VFS; }\n");
     for (const auto& [rule, addrs] : blocks) {
       std::string list;

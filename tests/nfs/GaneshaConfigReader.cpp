@@ -201,6 +201,7 @@ std::vector<ReadExport> ReadExports(const std::vector<ConfigBlock>& blocks,
     e.access_type = one(b, "Access_Type");
     e.squash = one(b, "Squash");
     e.privileged_port = one(b, "PrivilegedPort") == "true";
+    e.attr_expiration = one(b, "Attr_Expiration_Time");
     for (const ConfigBlock& sub : b.blocks) {
       if (sub.name == "CLIENT") {
         const std::string rule =

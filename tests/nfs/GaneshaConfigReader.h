@@ -41,10 +41,12 @@ struct ReadExport {
   // "ACCESS|SQUASH" of each CLIENT block -> its client addresses.
   std::map<std::string, std::set<std::string>> clients;
   bool privileged_port = false;
+  std::string attr_expiration;  // Attr_Expiration_Time
   bool operator==(const ReadExport& o) const {
     return id == o.id && path == o.path && pseudo == o.pseudo &&
            access_type == o.access_type && squash == o.squash &&
-           clients == o.clients && privileged_port == o.privileged_port;
+           clients == o.clients && privileged_port == o.privileged_port &&
+           attr_expiration == o.attr_expiration;
   }
 };
 // Every EXPORT block, in order; a parameter given twice or a block other
