@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <thread>
 
@@ -254,6 +255,8 @@ int ExportFailed(const std::string& message,
   for (const ConfiguredExport& e : exports) {
     const std::string id = std::to_string(e.id);
     if (message.find("ExportId=" + id + " ") != std::string::npos ||
+        message == "Duplicate export id = " + id ||
+        message.rfind("Pseudo path (" + e.path + ") is a duplicate", 0) == 0 ||
         message.rfind("Path for export update " + id + " ", 0) == 0 ||
         message.rfind("Could not create export for (" + e.path + ")", 0) == 0) {
       return e.id;
@@ -674,9 +677,47 @@ int Serve(const ServeOptions& options) {
     }
   };
   const auto cleanup = [&]() { data::RemoveTree(run_dir); };
-
   std::vector<ConfiguredExport> written;
-  std::string config = make_config(exports, &written);
+  std::string config;
+  LogReader reader(log);
+  // Has the running server read `text` (SIGHUP) and confirms it from its
+  // log; "" then, with its verdict. Else it has been stopped and the run
+  // directory removed; why.
+  std::unique_ptr<ServerChild> server;
+  const auto reload = [&](const std::string& text,
+                          const std::vector<ConfiguredExport>& text_written,
+                          LogVerdict* verdict) -> std::string {
+    if (!WriteWhole(conf, text)) {
+      server->Stop();
+      cleanup();
+      return "cannot write " + conf;
+    }
+    config = text;
+    written = text_written;
+    reader.Mark();
+    server->Signal(SIGHUP);
+    const Clock::time_point sent = Clock::now();
+    *verdict = LogVerdict();
+    while (!verdict->done && !server->Ended() && MsSince(sent) < kReloadMs) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      *verdict = ReadServerLog(reader.Since(), true, written);
+    }
+    if (verdict->accepted) return "";
+    // What it serves is no longer what the state file says (an export
+    // that should be gone may still be there): stop rather than go on.
+    const std::string tail = Tail(log, 15);
+    server->Stop();
+    cleanup();
+    return std::string("ganesha.nfsd ") +
+           (verdict->done
+                ? "refused the new configuration (" + verdict->refusal + ")"
+                : "did not confirm reading the new configuration") +
+           "; stopped, since the exports it serves would no longer be those "
+           "of the state file; its log:\n" +
+           tail;
+  };
+
+  config = make_config(exports, &written);
   if (config.empty()) {
     cleanup();
     return fail("cannot write a safe configuration (see above)");
@@ -713,13 +754,12 @@ int Serve(const ServeOptions& options) {
             static_cast<char*>(nullptr));
     ::_exit(127);
   }
-  ServerChild server(pid);
-  LogReader reader(log);
+  server.reset(new ServerChild(pid));
   // Started: its log says it read the configuration and is up, the socket
   // listening on the port is its own, and it answers there.
   LogVerdict verdict;
   bool up = false;
-  while (!g_stop && MsSince(start) < kStartMs && !server.Ended()) {
+  while (!g_stop && MsSince(start) < kStartMs && !server->Ended()) {
     if (!verdict.done) verdict = ReadServerLog(reader.Since(), false, written);
     if (verdict.done && !verdict.accepted) break;
     if (verdict.done && ListensThere(pid, options.port) &&
@@ -730,7 +770,7 @@ int Serve(const ServeOptions& options) {
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   if (!up) {
-    server.Stop();
+    server->Stop();
     const std::string tail = Tail(log, 15);
     cleanup();
     if (g_stop) return 0;
@@ -750,7 +790,7 @@ int Serve(const ServeOptions& options) {
 
   while (!g_stop) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    if (server.Ended()) {
+    if (server->Ended()) {
       if (g_stop) break;  // a signal to the whole process group
       std::fprintf(stderr, "zkfiler serve: ganesha.nfsd stopped; its log:\n%s",
                    Tail(log, 15).c_str());
@@ -762,41 +802,36 @@ int Serve(const ServeOptions& options) {
     std::vector<ConfiguredExport> next_written;
     std::string next = make_config(now, &next_written);
     if (next.empty() || next == config) continue;
-    if (!WriteWhole(conf, next)) {
-      std::fprintf(stderr, "zkfiler serve: cannot write %s\n", conf.c_str());
-      continue;
+    // The server takes a path for a new export only once the export that
+    // held it is gone (a directory replaced under an export gets a new
+    // id): a configuration without those paths first.
+    std::set<std::string> moved;
+    for (const ConfiguredExport& n : next_written) {
+      for (const ConfiguredExport& o : written) {
+        if (n.path == o.path && n.id != o.id) moved.insert(n.path);
+      }
     }
-    config = next;
-    written = next_written;
-    reader.Mark();
-    server.Signal(SIGHUP);
-    const Clock::time_point sent = Clock::now();
-    verdict = LogVerdict();
-    while (!verdict.done && !server.Ended() && MsSince(sent) < kReloadMs) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-      verdict = ReadServerLog(reader.Since(), true, written);
+    if (!moved.empty()) {
+      std::vector<ServedExport> interim;
+      for (const ServedExport& e : now) {
+        if (moved.count(e.path) == 0) interim.push_back(e);
+      }
+      std::vector<ConfiguredExport> interim_written;
+      const std::string text = make_config(interim, &interim_written);
+      if (text.empty()) continue;
+      const std::string error = reload(text, interim_written, &verdict);
+      if (!error.empty()) return fail(error);
+      next = make_config(now, &next_written);
+      if (next.empty()) continue;
     }
-    if (!verdict.accepted) {
-      // What it serves is no longer what the state file says (an export
-      // that should be gone may still be there): stop rather than go on.
-      const std::string tail = Tail(log, 15);
-      server.Stop();
-      cleanup();
-      return fail(std::string("ganesha.nfsd ") +
-                  (verdict.done ? "refused the new configuration (" +
-                                      verdict.refusal + ")"
-                                : "did not confirm reading the new "
-                                  "configuration") +
-                  "; stopped, since the exports it serves would no longer "
-                  "be those of the state file; its log:\n" +
-                  tail);
-    }
+    const std::string error = reload(next, next_written, &verdict);
+    if (!error.empty()) return fail(error);
     report(verdict, written);
     std::printf("zkfiler serve: exports changed: now %zu served; reloaded\n",
                 verdict.taken.size());
     std::fflush(stdout);
   }
-  const double stop_ms = server.Stop();
+  const double stop_ms = server->Stop();
   cleanup();
   std::printf("zkfiler serve: stopped in %.0f ms\n", stop_ms);
   std::fflush(stdout);

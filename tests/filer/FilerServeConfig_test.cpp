@@ -556,6 +556,16 @@ TEST(ServerLogTest, StartReloadAndEachExportAreReadFromTheLog) {
   EXPECT_TRUE(v.done);
   EXPECT_FALSE(v.accepted);
   EXPECT_NE(std::string::npos, v.refusal.find("syntax error"));
+  // A new id for a path the server still holds under the old one.
+  v = zkfiler::ReadServerLog(
+      hup +
+          L("sigmgr",
+            "export_commit_common :CONFIG :CRIT :Pseudo path (/ex3) is a "
+            "duplicate") +
+          complete,
+      true, exports);
+  EXPECT_TRUE(v.accepted);
+  EXPECT_NE(std::string::npos, v.failed[3].find("is a duplicate"));
   // A line for an export with another path is not this export's.
   v = zkfiler::ReadServerLog(
       hup +

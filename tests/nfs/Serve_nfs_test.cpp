@@ -29,6 +29,8 @@
 
 #include "filer/FilerData.h"
 #include "filer/FilerServe.h"
+#include "filer/FilerSim.h"
+#include "host/ManageCelerra.h"
 #include "tests/nfs/ServedFiler.h"
 #include "tests/testclock/ZkTestClock.h"
 
@@ -326,6 +328,40 @@ TEST_F(ServeTest, ClientsOnUnprivilegedPortsAreRefused) {
                          /*as_nobody=*/true);
   EXPECT_EQ(2, user.status) << user.out;  // the mount is refused
   EXPECT_FALSE(Has(user.out, "open to every host"));
+}
+
+// What is on disk is what clients read: a file put while the export is
+// served shows at once to a new mount, and after a revert, which swaps the
+// file system's directory for the checkpoint's copy, the export stays
+// served and gives the checkpoint's bytes (once serve has seen the new
+// directory: it polls every 50 ms).
+TEST_F(ServeTest, FilesPutAndARevertAreServedAsOnDisk) {
+  Load("");
+  Put("fs1", "/doc.txt", "at the snap");
+  const std::string out = Serve();
+  ASSERT_TRUE(Has(out, "serving 1 exports")) << out;
+  EXPECT_EQ("at the snap", Probe("127.0.0.9", "/fs1", "cat", "/doc.txt").out);
+  ASSERT_TRUE(zkfiler::UseStateFile(db_).ok());
+  ManageCelerra client(1);
+  client.SetControlHostInfo("cs1", "u", "p");
+  std::string id;
+  ASSERT_TRUE(client.CreateROChkPt("101", CELERRA_STG_UXFS, "", "snap1", id));
+  Put("fs1", "/doc.txt", "changed");
+  Put("fs1", "/new.txt", "made after");
+  EXPECT_EQ("changed", Probe("127.0.0.9", "/fs1", "cat", "/doc.txt").out);
+  EXPECT_EQ("made after", Probe("127.0.0.9", "/fs1", "cat", "/new.txt").out);
+
+  ASSERT_TRUE(client.RestorePFSFromChkPt("snap1", id, "101"));
+  std::string read;
+  for (int i = 0; i < 200 && read != "at the snap"; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    read = Probe("127.0.0.9", "/fs1", "cat", "/doc.txt").out;
+  }
+  EXPECT_EQ("at the snap", read);
+  EXPECT_NE(0, Probe("127.0.0.9", "/fs1", "cat", "/new.txt").status);
+  EXPECT_TRUE(Has(ReadFile(server_.out), "now 1 served; reloaded"))
+      << ReadFile(server_.out);
+  zkfiler::UseInMemoryStore();
 }
 
 }  // namespace
