@@ -75,10 +75,12 @@ std::string HostProblem(const std::string& host) {
   in_addr a;
   if (::inet_aton(host.c_str(), &a) != 0) {
     // The resolver reads it as an address: only the plain form is taken.
-    const std::string why = AddressProblem(host);
     const std::string read_as = ::inet_ntoa(a);
-    if (why.empty() || host == read_as) return why;
-    return "is read as the address " + read_as + " and " + why;
+    const std::string why = AddressProblem(read_as);
+    if (host == read_as) return why;
+    if (!why.empty())
+      return "is read as the address " + read_as + ", which " + why;
+    return "is read as the address " + read_as + "; write it so";
   }
   if (host.size() > kMaxHostName) {
     return "is longer than " + std::to_string(kMaxHostName) + " characters";
