@@ -643,7 +643,7 @@ int Serve(const ServeOptions& options) {
     }
   };
   const auto make_config = [&](const std::vector<ServedExport>& list,
-                               std::vector<ConfiguredExport>* written) {
+                               std::vector<ConfiguredExport>* out) {
     std::vector<ServedExport> usable;
     std::map<std::string, std::string> identity;
     for (const ServedExport& e : list) {
@@ -662,14 +662,14 @@ int Serve(const ServeOptions& options) {
     }
     std::vector<std::string> warnings;
     std::string text =
-        GaneshaConfig(settings, usable, identity, &ids, &warnings, written);
+        GaneshaConfig(settings, usable, identity, &ids, &warnings, out);
     for (const std::string& w : warnings) say(w);
     return text;
   };
   // Names each export written that the server did not take, and why.
   const auto report = [&](const LogVerdict& v,
-                          const std::vector<ConfiguredExport>& written) {
-    for (const ConfiguredExport& e : written) {
+                          const std::vector<ConfiguredExport>& list) {
+    for (const ConfiguredExport& e : list) {
       if (v.taken.count(e.id) != 0) continue;
       auto f = v.failed.find(e.id);
       say(e.shown + ": not served: the NFS server refused it: " +
