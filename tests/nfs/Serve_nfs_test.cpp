@@ -8,6 +8,7 @@
 //
 // Needs root and nfs-ganesha; skips with a message otherwise.
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
@@ -31,6 +32,7 @@
 #include "filer/FilerServe.h"
 #include "filer/FilerSim.h"
 #include "host/ManageCelerra.h"
+#include "tests/nfs/GaneshaConfigReader.h"
 #include "tests/nfs/ServedFiler.h"
 #include "tests/testclock/ZkTestClock.h"
 
@@ -187,6 +189,19 @@ class ServeTest : public ::testing::Test {
                       dir_ + "/probe.out", as_nobody);
   }
 
+  // Serve's run directory beside the state file.
+  std::string RunDir() const {
+    DIR* d = ::opendir(dir_.c_str());
+    std::string found;
+    while (dirent* e = d == nullptr ? nullptr : ::readdir(d)) {
+      if (std::string(e->d_name).rfind("f.db.serve-", 0) == 0) {
+        found = dir_ + "/" + e->d_name;
+      }
+    }
+    if (d != nullptr) ::closedir(d);
+    return found;
+  }
+
   std::string FsDir(const std::string& id) const {
     return zkfiler::data::FsDir(db_ + ".data", "cs1", id);
   }
@@ -243,6 +258,21 @@ TEST_F(ServeTest, LinksInAFileSystemAreNeverFollowedAndEveryExportIsCounted) {
   struct stat st;
   EXPECT_NE(0, ::lstat((dir_ + "/outside/sub").c_str(), &st))
       << "made outside the data directory";
+  // The configuration it wrote reads back as exactly the two exports.
+  std::string error;
+  const std::vector<zknfs::ReadExport> exports = zknfs::ReadExports(
+      zknfs::ReadGaneshaConfig(ReadFile(RunDir() + "/ganesha.conf"), &error),
+      &error);
+  EXPECT_EQ("", error);
+  ASSERT_EQ(2u, exports.size());
+  for (size_t i = 0; i < 2; ++i) {
+    EXPECT_EQ(i == 0 ? "/fs1" : "/fs2", exports[i].pseudo);
+    EXPECT_EQ(FsDir(i == 0 ? "101" : "102"), exports[i].path);
+    EXPECT_EQ("RW", exports[i].access_type);
+    EXPECT_TRUE(exports[i].clients.empty());
+    EXPECT_TRUE(exports[i].privileged_port);
+    EXPECT_EQ("0", exports[i].attr_expiration);
+  }
   const Ran read = Probe("127.0.0.1", "/fs2", "cat", "/f.txt");
   EXPECT_EQ(0, read.status) << read.out;
   EXPECT_EQ("fs2 data", read.out);
