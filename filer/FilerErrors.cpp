@@ -107,6 +107,14 @@ const ErrorText kErrors[] = {
     {Cause::kNoExport, 6, "DART", "NFS", "13691322370", "ERROR",
      "There is no NFS export of that path on that data mover.",
      "Check the export with server_export."},
+    {Cause::kExportPathInvalid, 6, "DART", "NFS", "13691322371", "ERROR",
+     "The export path holds characters or components the NFS service does "
+     "not accept.",
+     "Export a path of letters, digits, '.', '_' and '-' components."},
+    {Cause::kExportHostInvalid, 6, "DART", "NFS", "13691322372", "ERROR",
+     "A host entry of the export is not a single host: a wildcard, netgroup, "
+     "network or 0.0.0.0 (any client), or no valid host name or address.",
+     "Name each host by its host name or IPv4 address."},
     {Cause::kNoShare, 6, "DART", "CIFS", "13691453441", "ERROR",
      "The CIFS share does not exist.", "Check the share name."},
     // The connection family's next code: the control station took the

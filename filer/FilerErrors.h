@@ -43,6 +43,8 @@ enum class Cause {
   kNoMountPoint,
   kNotMounted,  // export of a path not mounted on that mover
   kNoExport,
+  kExportPathInvalid,  // an export path the NFS server cannot take safely
+  kExportHostInvalid,  // a host entry that is a wildcard or no host
   kNoShare,
   kInjected,   // default texts of an armed fault
   kReplyLost,  // default texts of an armed lost reply: the command ran

@@ -9,6 +9,7 @@
 #include "filer/FilerErrors.h"
 #include "filer/FilerModel.h"
 #include "filer/FilerText.h"
+#include "filer/ServeRules.h"
 
 namespace zkfiler {
 namespace {
@@ -87,16 +88,17 @@ class Checker {
     }
   }
 
-  // Absolute paths like /fs1 or /fs1/dir: no trailing "/", no empty, "."
-  // or ".." component.
+  // Absolute paths like /fs1 or /fs1/dir, as the NFS server's
+  // configuration takes them (ServeRules.h): no trailing "/", no empty,
+  // "." or ".." component, only letters, digits, '.', '_' and '-'.
   void Path(int line, const std::string& item, const std::string& path,
             const std::string& what) const {
     Word(line, item, path, what);
-    if (path[0] != '/' || path.size() < 2 || path.back() == '/' ||
-        path.find("//") != std::string::npos || model::HasDotComponent(path)) {
+    const std::string why = ServedTextProblem(ServedText::kExportPath, path);
+    if (!why.empty()) {
       Fail(line, item,
            what + " " + Shown(path) +
-               " is not an absolute path like /fs1 (no '.' or '..' parts)");
+               " is not an absolute path like /fs1: " + "it " + why);
     }
   }
 
@@ -378,7 +380,13 @@ void InstallLayout(FilerStore& store, const ServerLayout& l,
     c.Declare(&exports, e.mover_id + ":" + e.path, line, item, "export");
     c.Known(movers, e.mover_id, line, item, "mover of export");
     for (const auto* list : {&e.access_hosts, &e.rw_hosts, &e.root_hosts}) {
-      for (const std::string& h : *list) c.Word(line, item, h, "export host");
+      for (const std::string& h : *list) {
+        c.Word(line, item, h, "export host");
+        const std::string why = ServedTextProblem(ServedText::kHost, h);
+        if (!why.empty()) {
+          c.Fail(line, item, "export host " + Shown(h) + " " + why);
+        }
+      }
     }
     const MountMap::Mounted mounted = mount_map.Resolve(e.mover_id, e.path);
     const std::string& id = mounted.id;

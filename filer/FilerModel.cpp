@@ -2,6 +2,7 @@
 #include "filer/FilerModel.h"
 
 #include "filer/FilerErrors.h"
+#include "filer/ServeRules.h"
 
 namespace zkfiler {
 namespace model {
@@ -122,6 +123,11 @@ void CheckHosts(const std::vector<std::string>& hosts) {
         throw Refusal(Cause::kBadArgument,
                       "Host entry " + Q(h) + " holds an invalid character");
       }
+    }
+    const std::string why = h.empty() ? "" : ExportHostProblem(h);
+    if (!why.empty()) {
+      throw Refusal(Cause::kExportHostInvalid,
+                    "Host entry " + Q(h) + " " + why);
     }
   }
 }
@@ -401,6 +407,10 @@ void CreateExport(FilerStore& store, const ServerRow& server,
                   const std::vector<std::string>& rw,
                   const std::vector<std::string>& root) {
   RequireExportPath(path);
+  const std::string why = ServedTextProblem(ServedText::kExportPath, path);
+  if (!why.empty()) {
+    throw Refusal(Cause::kExportPathInvalid, "Path " + Q(path) + " " + why);
+  }
   RequireId(mover_id, "data mover id");
   if (!store.FindMover(server.host, mover_id)) {
     throw Refusal(Cause::kNoMover,

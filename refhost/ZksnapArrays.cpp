@@ -14,6 +14,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "filer/ServeRules.h"
 #include "refhost/ZksnapCommands.h"
 #include "refhost/ZksnapError.h"
 #include "refhost/ZksnapOutput.h"
@@ -268,6 +269,16 @@ void CheckConfigValue(const std::string& sKey, const std::string& sValue) {
                             sEntry +
                             "\") has blanks around the host name; leave them "
                             "out",
+                        kExitUsage);
+      }
+      // The file server exports to exactly these hosts: an entry that is a
+      // wildcard (0.0.0.0 is any client) or no single host is refused.
+      const std::string sWhy = zkfiler::ExportHostProblem(sEntry);
+      if (!sWhy.empty()) {
+        throw HostError(sKey + ": entry " + std::to_string(nEntry) + " " +
+                            "(\"" + EscapeControls(sEntry) + "\") " + sWhy +
+                            "; name each host by its host name or IPv4 "
+                            "address",
                         kExitUsage);
       }
       if (nComma == std::string::npos) break;
