@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -36,8 +37,9 @@ thread_local DataChanges* t_active = nullptr;
 
 [[noreturn]] void Fail(const std::string& what, const std::string& path,
                        int err) {
-  throw std::runtime_error("file server data: " + what + " '" + path +
-                           "': " + std::strerror(err));
+  throw DataError(
+      "file server data: " + what + " '" + path + "': " + std::strerror(err),
+      err);
 }
 
 void CopyBytes(int in, int out, const std::string& path, int64_t size) {
@@ -85,71 +87,129 @@ void CopyBytes(int in, int out, const std::string& path, int64_t size) {
   }
 }
 
-void CopyAt(int src_dir, int dst_dir, const std::string& name,
-            const std::string& shown);
-
-void CopyDirContents(int src, int dst, const std::string& shown) {
-  const int dup = ::dup(src);
+// The names in the directory `dir` but "." and "..".
+std::vector<std::string> NamesIn(int dir, const std::string& shown) {
+  const int dup = ::dup(dir);
   if (dup < 0) Fail("cannot read", shown, errno);
-  DIR* dir = ::fdopendir(dup);
-  if (dir == nullptr) {
+  DIR* d = ::fdopendir(dup);
+  if (d == nullptr) {
+    const int err = errno;
     ::close(dup);
-    Fail("cannot read", shown, errno);
+    Fail("cannot read", shown, err);
   }
+  ::rewinddir(d);
   std::vector<std::string> names;
   errno = 0;
-  while (dirent* e = ::readdir(dir)) {
+  while (dirent* e = ::readdir(d)) {
     const std::string name = e->d_name;
     if (name != "." && name != "..") names.push_back(name);
   }
-  ::closedir(dir);
-  for (const std::string& name : names) {
-    CopyAt(src, dst, name, shown + "/" + name);
-  }
+  const int err = errno;
+  ::closedir(d);
+  if (err != 0) Fail("cannot read", shown, err);
+  return names;
 }
 
-void CopyAt(int src_dir, int dst_dir, const std::string& name,
-            const std::string& shown) {
-  struct stat st;
-  if (::fstatat(src_dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    Fail("cannot read", shown, errno);
-  }
+int OpenDirAt(int dir, const std::string& name) {
+  return ::openat(dir, name.c_str(),
+                  O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+// Gives the file or directory `fd` (made by us, private) the owner, group,
+// mode and times of `st`: the owner first, so a setuid or setgid bit is
+// only ever set on a file owned as its source is; where the owner cannot
+// be given, the copy stays ours without those bits.
+void ApplyAttributes(int fd, const struct stat& st, const std::string& shown) {
+  mode_t mode = st.st_mode & 07777;
+  if (::fchown(fd, st.st_uid, st.st_gid) != 0) mode &= ~(S_ISUID | S_ISGID);
+  if (::fchmod(fd, mode) != 0) Fail("cannot set the mode of", shown, errno);
   const timespec times[2] = {st.st_atim, st.st_mtim};
+  ::futimens(fd, times);
+}
+
+// A directory being copied: its source and copy, and the names still to go.
+struct CopyLevel {
+  Fd src;
+  Fd dst;
+  struct stat st;  // of the source, given to the copy once it is filled
+  std::vector<std::string> names;
+  size_t next = 0;
+  size_t shown_size = 0;  // of the shown path up to this level
+};
+
+// Copies one entry `name` of `level`; a directory is pushed on `levels`.
+void CopyEntry(std::vector<CopyLevel>* levels, const std::string& name,
+               std::string* shown) {
+  CopyLevel& at = levels->back();
+  struct stat st;
+  if (::fstatat(at.src.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    Fail("cannot read", *shown, errno);
+  }
   if (S_ISDIR(st.st_mode)) {
-    if (::mkdirat(dst_dir, name.c_str(), 0700) != 0) {
-      Fail("cannot make", shown, errno);
+    if (::mkdirat(at.dst.fd, name.c_str(), 0700) != 0) {
+      Fail("cannot make", *shown, errno);
     }
-    Fd in(::openat(src_dir, name.c_str(),
-                   O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    Fd out(::openat(dst_dir, name.c_str(),
-                    O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (in.fd < 0 || out.fd < 0) Fail("cannot open", shown, errno);
-    CopyDirContents(in.fd, out.fd, shown);
-    ::fchmod(out.fd, st.st_mode & 07777);
-    ::futimens(out.fd, times);
+    CopyLevel next{Fd(OpenDirAt(at.src.fd, name)),
+                   Fd(OpenDirAt(at.dst.fd, name)),
+                   st,
+                   {},
+                   0,
+                   shown->size()};
+    if (next.src.fd < 0 || next.dst.fd < 0) Fail("cannot open", *shown, errno);
+    next.names = NamesIn(next.src.fd, *shown);
+    levels->push_back(std::move(next));
   } else if (S_ISREG(st.st_mode)) {
-    Fd in(::openat(src_dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    if (in.fd < 0) Fail("cannot open", shown, errno);
-    Fd out(::openat(dst_dir, name.c_str(),
+    Fd in(::openat(at.src.fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (in.fd < 0) Fail("cannot open", *shown, errno);
+    Fd out(::openat(at.dst.fd, name.c_str(),
                     O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                     0600));
-    if (out.fd < 0) Fail("cannot make", shown, errno);
-    CopyBytes(in.fd, out.fd, shown, st.st_size);
-    ::fchmod(out.fd, st.st_mode & 07777);
-    ::futimens(out.fd, times);
+    if (out.fd < 0) Fail("cannot make", *shown, errno);
+    CopyBytes(in.fd, out.fd, *shown, st.st_size);
+    ApplyAttributes(out.fd, st, *shown);
     g_files++;
     g_bytes += st.st_size;
   } else if (S_ISLNK(st.st_mode)) {
     std::string target(static_cast<size_t>(st.st_size) + 1, '\0');
     const ssize_t n =
-        ::readlinkat(src_dir, name.c_str(), &target[0], target.size());
-    if (n < 0) Fail("cannot read", shown, errno);
+        ::readlinkat(at.src.fd, name.c_str(), &target[0], target.size());
+    if (n < 0) Fail("cannot read", *shown, errno);
     target.resize(static_cast<size_t>(n));
-    if (::symlinkat(target.c_str(), dst_dir, name.c_str()) != 0) {
-      Fail("cannot make", shown, errno);
+    if (::symlinkat(target.c_str(), at.dst.fd, name.c_str()) != 0) {
+      Fail("cannot make", *shown, errno);
     }
+    // A link's mode means nothing; its owner and times are kept.
+    ::fchownat(at.dst.fd, name.c_str(), st.st_uid, st.st_gid,
+               AT_SYMLINK_NOFOLLOW);
+    const timespec times[2] = {st.st_atim, st.st_mtim};
+    ::utimensat(at.dst.fd, name.c_str(), times, AT_SYMLINK_NOFOLLOW);
   }
   // Devices, pipes and sockets are not file system data: not copied.
+}
+
+// Copies what the directory `src` holds into the empty directory `dst`,
+// then gives `dst` the attributes `st`. Iterative: two descriptors per
+// level of depth, no recursion.
+void CopyContents(int src, int dst, const struct stat& st,
+                  const std::string& shown_root) {
+  std::string shown = shown_root;
+  std::vector<CopyLevel> levels;
+  CopyLevel root{Fd(::dup(src)), Fd(::dup(dst)), st, {}, 0, shown.size()};
+  if (root.src.fd < 0 || root.dst.fd < 0) Fail("cannot open", shown, errno);
+  root.names = NamesIn(root.src.fd, shown);
+  levels.push_back(std::move(root));
+  while (!levels.empty()) {
+    CopyLevel& at = levels.back();
+    shown.resize(at.shown_size);
+    if (at.next == at.names.size()) {
+      ApplyAttributes(at.dst.fd, at.st, shown);
+      levels.pop_back();
+      continue;
+    }
+    const std::string name = at.names[at.next++];
+    shown += "/" + name;
+    CopyEntry(&levels, name, &shown);
+  }
 }
 
 bool IsDir(const std::string& path) {
@@ -157,34 +217,87 @@ bool IsDir(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-void MakeDirs(const std::string& path) {
-  std::string sofar;
-  size_t pos = 0;
-  while (pos != std::string::npos) {
-    pos = path.find('/', pos + 1);
-    sofar = path.substr(0, pos);
-    if (sofar.empty()) continue;
-    if (::mkdir(sofar.c_str(), 0755) != 0 && errno != EEXIST) {
-      Fail("cannot make", sofar, errno);
-    }
-  }
-}
-
 std::vector<std::string> Entries(const std::string& dir) {
-  std::vector<std::string> names;
-  DIR* d = ::opendir(dir.c_str());
-  if (d == nullptr) return names;
-  while (dirent* e = ::readdir(d)) {
-    const std::string name = e->d_name;
-    if (name != "." && name != "..") names.push_back(name);
+  Fd d(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (d.fd < 0) return {};
+  try {
+    return NamesIn(d.fd, dir);
+  } catch (const DataError&) {
+    return {};
   }
-  ::closedir(d);
-  return names;
 }
 
 std::string Parent(const std::string& path) {
   const size_t slash = path.rfind('/');
   return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string Base(const std::string& path) {
+  return path.substr(path.rfind('/') + 1);
+}
+
+// Keeps a directory of the data plane private to its owner.
+void MakePrivate(const std::string& path) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+      (st.st_mode & 07777) != 0700) {
+    ::chmod(path.c_str(), 0700);
+  }
+}
+
+// Renames every entry of `from` into `to` (never replacing one), recording
+// each name in `moved`. Throws DataError.
+void MoveEntries(int from, int to, const std::string& shown,
+                 std::vector<std::string>* moved) {
+  for (const std::string& name : NamesIn(from, shown)) {
+    if (::renameat2(from, name.c_str(), to, name.c_str(), RENAME_NOREPLACE) !=
+        0) {
+      Fail("cannot move", shown + "/" + name, errno);
+    }
+    moved->push_back(name);
+  }
+}
+
+// Puts back what MoveEntries moved. Never throws.
+void MoveBack(int from, int to, const std::vector<std::string>& moved) {
+  for (const std::string& name : moved) {
+    ::renameat2(from, name.c_str(), to, name.c_str(), RENAME_NOREPLACE);
+  }
+}
+
+int OpenDir(const std::string& path) {
+  return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+// A directory whose contents are being replaced in place: `old` receives
+// its entries, `tmp` holds the copy whose entries move in.
+struct Swap {
+  std::string dst, tmp, old;
+  bool made = false;  // `dst` was made for the copy
+  bool have_before = false;
+  struct stat before {};               // of `dst`, before
+  std::vector<std::string> moved_out;  // from `dst` into `old`
+  std::vector<std::string> moved_in;   // from `tmp` into `dst`
+};
+
+// Puts `dst` back exactly as it was. Never throws.
+void UndoSwap(Swap& swap) noexcept {
+  Fd d(OpenDir(swap.dst));
+  Fd t(OpenDir(swap.tmp));
+  Fd o(OpenDir(swap.old));
+  if (d.fd >= 0 && t.fd >= 0) MoveBack(d.fd, t.fd, swap.moved_in);
+  if (d.fd >= 0 && o.fd >= 0) MoveBack(o.fd, d.fd, swap.moved_out);
+  swap.moved_in.clear();
+  swap.moved_out.clear();
+  if (d.fd >= 0 && swap.have_before) {
+    ::fchown(d.fd, swap.before.st_uid, swap.before.st_gid);
+    ::fchmod(d.fd, swap.before.st_mode & 07777);
+    const timespec times[2] = {swap.before.st_atim, swap.before.st_mtim};
+    ::futimens(d.fd, times);
+  }
+  RemoveTree(swap.tmp);
+  RemoveTree(swap.old);
+  if (swap.made) RemoveTree(swap.dst);
 }
 
 }  // namespace
@@ -238,27 +351,106 @@ CopyCounters Counters() {
 }
 
 void CopyTree(const std::string& src, const std::string& dst) {
-  if (::mkdir(dst.c_str(), 0755) != 0) Fail("cannot make", dst, errno);
-  if (!IsDir(src)) return;
-  Fd in(::open(src.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  Fd out(::open(dst.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (in.fd < 0) Fail("cannot open", src, errno);
+  if (::mkdir(dst.c_str(), 0700) != 0) Fail("cannot make", dst, errno);
+  Fd out(::open(dst.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (out.fd < 0) Fail("cannot open", dst, errno);
-  CopyDirContents(in.fd, out.fd, src);
+  if (!IsDir(src)) {
+    // Nothing to copy: an empty file system, open to its clients.
+    if (::fchmod(out.fd, 0755) != 0) Fail("cannot make", dst, errno);
+    return;
+  }
+  Fd in(::open(src.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (in.fd < 0) Fail("cannot open", src, errno);
   struct stat st;
-  if (::fstat(in.fd, &st) == 0) ::fchmod(out.fd, st.st_mode & 07777);
+  if (::fstat(in.fd, &st) != 0) Fail("cannot read", src, errno);
+  CopyContents(in.fd, out.fd, st, src);
+}
+
+bool RemoveAt(int dir, const std::string& name) noexcept {
+  // One level of the walk: the directory's identity (to check that ".."
+  // leads back to it), its name in its parent, and its names still to go.
+  struct Level {
+    dev_t dev;
+    ino_t ino;
+    std::string name;
+    std::vector<std::string> names;
+    size_t next = 0;
+  };
+  try {
+    struct stat st;
+    if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      return errno == ENOENT;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+      return ::unlinkat(dir, name.c_str(), 0) == 0 || errno == ENOENT;
+    }
+    struct stat top;
+    if (::fstat(dir, &top) != 0) return false;
+    std::vector<Level> levels;
+    levels.push_back({top.st_dev, top.st_ino, "", {}, 0});
+    Fd cur(OpenDirAt(dir, name));
+    if (cur.fd < 0 || ::fstat(cur.fd, &st) != 0) return false;
+    levels.push_back({st.st_dev, st.st_ino, name, NamesIn(cur.fd, name), 0});
+    for (;;) {
+      Level& at = levels.back();
+      if (at.next < at.names.size()) {
+        const std::string& entry = at.names[at.next++];
+        struct stat est;
+        if (::fstatat(cur.fd, entry.c_str(), &est, AT_SYMLINK_NOFOLLOW) != 0) {
+          if (errno == ENOENT) continue;
+          return false;
+        }
+        if (!S_ISDIR(est.st_mode)) {
+          if (::unlinkat(cur.fd, entry.c_str(), 0) != 0 && errno != ENOENT) {
+            return false;
+          }
+          continue;
+        }
+        if (::unlinkat(cur.fd, entry.c_str(), AT_REMOVEDIR) == 0) continue;
+        Fd down(OpenDirAt(cur.fd, entry));
+        if (down.fd < 0 || ::fstat(down.fd, &est) != 0) return false;
+        Level next{est.st_dev, est.st_ino, entry, NamesIn(down.fd, entry), 0};
+        levels.push_back(std::move(next));
+        std::swap(cur.fd, down.fd);
+        continue;
+      }
+      // Everything in it is gone: remove it from its parent.
+      if (levels.size() == 2) {
+        return ::unlinkat(dir, name.c_str(), AT_REMOVEDIR) == 0;
+      }
+      Fd up(::openat(cur.fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+      const Level& parent = levels[levels.size() - 2];
+      if (up.fd < 0 || ::fstat(up.fd, &st) != 0 || st.st_dev != parent.dev ||
+          st.st_ino != parent.ino) {
+        return false;  // moved meanwhile: stop rather than remove elsewhere
+      }
+      if (::unlinkat(up.fd, at.name.c_str(), AT_REMOVEDIR) != 0) return false;
+      levels.pop_back();
+      std::swap(cur.fd, up.fd);
+    }
+  } catch (...) {
+    return false;
+  }
 }
 
 void RemoveTree(const std::string& path) noexcept {
-  struct stat st;
-  if (::lstat(path.c_str(), &st) != 0) return;
-  if (S_ISDIR(st.st_mode)) {
-    for (const std::string& name : Entries(path)) {
-      RemoveTree(path + "/" + name);
+  if (path.empty() || path == "/") return;
+  Fd parent(::open(Parent(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (parent.fd >= 0) RemoveAt(parent.fd, Base(path));
+}
+
+void MakeDirs(const std::string& path, unsigned mode) {
+  size_t pos = 0;
+  while (pos != std::string::npos) {
+    pos = path.find('/', pos + 1);
+    const std::string sofar = path.substr(0, pos);
+    if (sofar.empty()) continue;
+    const bool last = pos == std::string::npos;
+    if (::mkdir(sofar.c_str(), last ? mode : 0700) == 0) {
+      if (last) ::chmod(sofar.c_str(), mode);  // whatever the umask
+    } else if (errno != EEXIST) {
+      Fail("cannot make", sofar, errno);
     }
-    ::rmdir(path.c_str());
-  } else {
-    ::unlink(path.c_str());
   }
 }
 
@@ -293,30 +485,37 @@ void DataChanges::CreateCopy(const std::string& src, const std::string& dst) {
 
 void DataChanges::ReplaceWithCopy(const std::string& dst,
                                   const std::string& src) {
-  const std::string tmp = TempName(dst);
-  bool made = false;
+  auto swap = std::make_shared<Swap>();
+  swap->dst = dst;
+  swap->tmp = TempName(dst);
+  swap->old = TempName(dst);
   try {
-    CopyTree(src, tmp);
+    CopyTree(src, swap->tmp);
+    MakeDirs(swap->old);
     MakeDirs(Parent(dst));
-    made = !IsDir(dst);
-    if (made && ::mkdir(dst.c_str(), 0755) != 0) {
-      Fail("cannot make", dst, errno);
-    }
-    // One atomic exchange: a reader sees the old tree or the new one.
-    if (::renameat2(AT_FDCWD, tmp.c_str(), AT_FDCWD, dst.c_str(),
-                    RENAME_EXCHANGE) != 0) {
-      Fail("cannot exchange", dst, errno);
-    }
+    swap->made = !IsDir(dst);
+    if (swap->made) MakeDirs(dst, 0755);
+    Fd d(OpenDir(dst));
+    Fd t(OpenDir(swap->tmp));
+    Fd o(OpenDir(swap->old));
+    if (d.fd < 0) Fail("cannot open", dst, errno);
+    if (t.fd < 0 || o.fd < 0) Fail("cannot open", swap->tmp, errno);
+    struct stat copy;
+    if (::fstat(t.fd, &copy) != 0) Fail("cannot read", swap->tmp, errno);
+    if (::fstat(d.fd, &swap->before) != 0) Fail("cannot read", dst, errno);
+    swap->have_before = true;
+    MoveEntries(d.fd, o.fd, dst, &swap->moved_out);
+    MoveEntries(t.fd, d.fd, swap->tmp, &swap->moved_in);
+    ApplyAttributes(d.fd, copy, dst);
   } catch (...) {
-    RemoveTree(tmp);
+    UndoSwap(*swap);
     throw;
   }
-  undo_.push_back([tmp, dst, made] {
-    ::renameat2(AT_FDCWD, tmp.c_str(), AT_FDCWD, dst.c_str(), RENAME_EXCHANGE);
-    RemoveTree(tmp);
-    if (made) RemoveTree(dst);  // the empty directory made for the exchange
+  undo_.push_back([swap] { UndoSwap(*swap); });
+  finish_.push_back([swap] {
+    RemoveTree(swap->tmp);
+    RemoveTree(swap->old);
   });
-  finish_.push_back([tmp] { RemoveTree(tmp); });
 }
 
 void DataChanges::RemoveAfterCommit(const std::string& dir) {
@@ -357,6 +556,9 @@ ActiveScope::~ActiveScope() { t_active = previous_; }
 
 void Tidy(FilerStore& store, const std::string& root, bool make_dirs) {
   if (root.empty() || (!make_dirs && !IsDir(root))) return;
+  if (make_dirs) MakeDirs(root);
+  // Also a data directory made before it was private.
+  MakePrivate(root);
   std::set<std::string> hosts;
   for (const std::string& host : store.ServerHosts()) {
     hosts.insert(Escape(host));
@@ -382,9 +584,15 @@ void Tidy(FilerStore& store, const std::string& root, bool make_dirs) {
     for (const std::string& name : Entries(host_dir + "/ckpt")) {
       if (ckpt_ids.count(name) == 0) RemoveTree(host_dir + "/ckpt/" + name);
     }
+    for (const char* sub : {"", "/fs", "/ckpt"}) MakePrivate(host_dir + sub);
     if (!make_dirs) continue;
-    for (const std::string& id : fs_ids) MakeDirs(host_dir + "/fs/" + id);
-    for (const std::string& id : ckpt_ids) MakeDirs(host_dir + "/ckpt/" + id);
+    // What a file system or checkpoint holds is open to its NFS clients.
+    for (const std::string& id : fs_ids) {
+      MakeDirs(host_dir + "/fs/" + id, 0755);
+    }
+    for (const std::string& id : ckpt_ids) {
+      MakeDirs(host_dir + "/ckpt/" + id, 0755);
+    }
   }
 }
 

@@ -11,6 +11,14 @@
 // The in-memory store keeps no data: its root is empty and every function
 // here does nothing for it.
 //
+// The data directory and the directories of control hosts, fs/ and ckpt/
+// are made with mode 0700: only the state file's owner (and root, which
+// the NFS server runs as) reaches anything below them. The files and
+// directories of a file system keep their own owners and modes.
+//
+// Everything is walked by descriptor (openat, never following a symbolic
+// link), so trees of any depth are copied and removed.
+//
 // A client command changes the data through one DataChanges, made by the
 // command frame (FilerRuntime) around the command's body: copies are built
 // under a temporary name beside their place and renamed into it, and are
@@ -25,6 +33,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -48,9 +57,23 @@ std::string CheckpointDir(const std::string& root, const std::string& host,
 struct Fd {
   int fd = -1;
   explicit Fd(int f) : fd(f) {}
+  Fd(Fd&& other) noexcept : fd(other.fd) { other.fd = -1; }
   ~Fd();
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
+  Fd& operator=(Fd&&) = delete;
+};
+
+// A file operation of the data plane failed: the text names the path, the
+// number is the errno (ENOSPC when the disk is full).
+class DataError : public std::runtime_error {
+ public:
+  DataError(const std::string& what, int err)
+      : std::runtime_error(what), err_(err) {}
+  int error() const { return err_; }
+
+ private:
+  int err_;
 };
 
 // What copies cost since the process started (for benchmarks and docs).
@@ -63,13 +86,25 @@ struct CopyCounters {
 CopyCounters Counters();
 
 // Copies the tree `src` (a missing `src` copies as empty) to `dst`, which
-// must not exist: regular files (cloned when the file system can, else
-// copied in the kernel, else read and written), directories and symbolic
-// links (as links), with their modes and times. Throws std::runtime_error
-// naming the path on failure; `dst` may then be half made.
+// must not exist, as `cp -a` does: regular files (cloned when the file
+// system can, else copied in the kernel, else read and written),
+// directories and symbolic links (as links), with their owners, groups,
+// modes and times. A file is made private (0600) and filled, then given
+// its owner, then its mode: where the owner cannot be kept (not root), the
+// copy stays the caller's and loses its setuid and setgid bits, so a copy
+// never grants more than its source did. Devices, pipes and sockets are
+// not copied. Throws DataError naming the path on failure; `dst` may then
+// be half made.
 void CopyTree(const std::string& src, const std::string& dst);
 // Removes a tree; a missing one is fine. Never throws.
 void RemoveTree(const std::string& path) noexcept;
+// Removes `name` in the directory `dir` and everything below it, by
+// descriptor at any depth, never following a link. False when something
+// stays (it was moved meanwhile, or could not be removed). Never throws.
+bool RemoveAt(int dir, const std::string& name) noexcept;
+// Makes the directory `path` and its missing parents: the parents with
+// mode 0700, `path` itself with `mode`. Throws DataError.
+void MakeDirs(const std::string& path, unsigned mode = 0700);
 
 // The data changes of one client command.
 class DataChanges {
@@ -82,7 +117,11 @@ class DataChanges {
   const std::string& root() const { return root_; }
   // Makes `dst` a copy of `src`. Before the commit.
   void CreateCopy(const std::string& src, const std::string& dst);
-  // Makes the contents of `dst` exactly those of `src`, in one rename.
+  // Makes the contents of `dst` (and its owner, mode and times) exactly
+  // those of `src`. `dst` stays the same directory (inode), so an NFS
+  // server that serves it by handle serves the new contents at once: the
+  // old entries are moved out into an aside directory and the copy's moved
+  // in, one rename each; undo moves them back. Before the commit.
   void ReplaceWithCopy(const std::string& dst, const std::string& src);
   // Removes `dir` once the command has committed.
   void RemoveAfterCommit(const std::string& dir);

@@ -56,6 +56,87 @@ std::string NfsReader::Error(const std::string& sWhat) const {
          (psz != nullptr && *psz != '\0' ? psz : "no reason given");
 }
 
+namespace {
+
+std::vector<std::string> Parts(const std::string& sPath) {
+  std::vector<std::string> v;
+  size_t nStart = 0;
+  while (nStart <= sPath.size()) {
+    size_t nEnd = sPath.find('/', nStart);
+    if (nEnd == std::string::npos) nEnd = sPath.size();
+    if (nEnd > nStart) v.push_back(sPath.substr(nStart, nEnd - nStart));
+    nStart = nEnd + 1;
+  }
+  return v;
+}
+
+std::string Joined(const std::vector<std::string>& v) {
+  std::string s;
+  for (const std::string& sPart : v) s += "/" + sPart;
+  return s.empty() ? "/" : s;
+}
+
+}  // namespace
+
+std::string NfsReader::Resolve(const std::string& sPath,
+                               std::string* pResolved) {
+  // libnfs follows links on the client side; one that leads out of the
+  // export fails there with no reason given, so links are walked here.
+  static const int kMaxLinks = 40;
+  std::vector<std::string> vDone;
+  std::vector<std::string> vTodo = Parts(sPath);
+  std::reverse(vTodo.begin(), vTodo.end());
+  int nLinks = 0;
+  while (!vTodo.empty()) {
+    const std::string sPart = vTodo.back();
+    vTodo.pop_back();
+    if (sPart == ".") continue;
+    if (sPart == "..") {
+      if (!vDone.empty()) vDone.pop_back();
+      continue;
+    }
+    vDone.push_back(sPart);
+    const std::string sHere = Joined(vDone);
+    nfs_stat_64 st{};
+    if (nfs_lstat64(m_pNfs, sHere.c_str(), &st) != 0) {
+      return Error("cannot read " + sHere);
+    }
+    if ((st.nfs_mode & S_IFMT) != S_IFLNK) continue;
+    if (++nLinks > kMaxLinks) {
+      return sPath + ": more than " + std::to_string(kMaxLinks) +
+             " symbolic links on the way (a loop?)";
+    }
+    char aTarget[4096] = {};
+    if (nfs_readlink(m_pNfs, sHere.c_str(), aTarget, sizeof aTarget - 1) != 0) {
+      return Error("cannot read the symbolic link " + sHere);
+    }
+    const std::string sTarget = aTarget;
+    vDone.pop_back();
+    // Where the target leads, by its own ".." parts from the link's folder.
+    std::vector<std::string> vWhere = vDone;
+    bool bOut = sTarget.empty() || sTarget[0] == '/';
+    for (const std::string& p : Parts(sTarget)) {
+      if (bOut) break;
+      if (p == "..") {
+        if (vWhere.empty()) bOut = true;
+        if (!bOut) vWhere.pop_back();
+      } else if (p != ".") {
+        vWhere.push_back(p);
+      }
+    }
+    if (bOut) {
+      return sHere + " is a symbolic link to [" + sTarget +
+             "], which leads out of the export: not followed";
+    }
+    const std::vector<std::string> vTarget = Parts(sTarget);
+    for (auto it = vTarget.rbegin(); it != vTarget.rend(); ++it) {
+      vTodo.push_back(*it);
+    }
+  }
+  *pResolved = Joined(vDone);
+  return "";
+}
+
 std::string NfsReader::Mount(const std::string& sServer, int nPort,
                              const std::string& sExport, int nTimeoutMs) {
   m_bRefused = false;
@@ -84,8 +165,11 @@ std::string NfsReader::List(const std::string& sPath,
                             std::vector<Entry>* pEntries) {
   pEntries->clear();
   if (!m_bMounted) return "not mounted";
+  std::string sDir;
+  const std::string sWhy = Resolve(sPath, &sDir);
+  if (!sWhy.empty()) return sWhy;
   nfsdir* pDir = nullptr;
-  if (nfs_opendir(m_pNfs, sPath.c_str(), &pDir) != 0) {
+  if (nfs_opendir(m_pNfs, sDir.c_str(), &pDir) != 0) {
     return Error("cannot list " + sPath);
   }
   while (nfsdirent* e = nfs_readdir(m_pNfs, pDir)) {
@@ -122,13 +206,16 @@ std::string NfsReader::Read(
     const std::string& sPath,
     const std::function<bool(const char*, size_t)>& fnWrite) {
   if (!m_bMounted) return "not mounted";
+  std::string sFile;
+  const std::string sWhy = Resolve(sPath, &sFile);
+  if (!sWhy.empty()) return sWhy;
   nfs_stat_64 st{};
-  if (nfs_stat64(m_pNfs, sPath.c_str(), &st) != 0) {
+  if (nfs_stat64(m_pNfs, sFile.c_str(), &st) != 0) {
     return Error("cannot read " + sPath);
   }
   if ((st.nfs_mode & S_IFMT) == S_IFDIR) return sPath + " is a directory";
   nfsfh* pFile = nullptr;
-  if (nfs_open(m_pNfs, sPath.c_str(), O_RDONLY, &pFile) != 0) {
+  if (nfs_open(m_pNfs, sFile.c_str(), O_RDONLY, &pFile) != 0) {
     return Error("cannot open " + sPath);
   }
   std::string sError;

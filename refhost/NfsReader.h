@@ -48,7 +48,9 @@ class NfsReader {
   // request not being made at all.
   bool Refused() const { return m_bRefused; }
   // The entries of the directory sPath ("/" is the export's root), without
-  // "." and "..", sorted by name.
+  // "." and "..", sorted by name. Symbolic links on the way are followed
+  // only while they stay inside the export; one that leads out is an
+  // error that names it (as for Read).
   std::string List(const std::string& sPath, std::vector<Entry>* pEntries);
   // Reads the file sPath, passing its bytes to fnWrite in pieces; stops
   // with an error when fnWrite returns false.
@@ -57,6 +59,11 @@ class NfsReader {
 
  private:
   std::string Error(const std::string& sWhat) const;
+  // sPath with every symbolic link in it resolved inside the export, in
+  // *pResolved; an error naming the link when one leads out of the export
+  // (an absolute target, or more ".." than the export has), or when links
+  // loop.
+  std::string Resolve(const std::string& sPath, std::string* pResolved);
   nfs_context* m_pNfs = nullptr;
   bool m_bMounted = false;
   bool m_bRefused = false;
