@@ -194,6 +194,8 @@ std::string GaneshaConfig(int port, const std::string& plugins_dir,
     }
     const bool open =
         e.access_hosts.empty() && e.rw_hosts.empty() && e.root_hosts.empty();
+    // Attributes are read again on every request: a file the data plane
+    // replaced (a put, a revert) is served new at once, never stale.
     c << "EXPORT {\n"
       << "  Export_Id = " << it->second << ";\n"
       << "  Path = \"" << e.dir << "\";\n"
@@ -202,6 +204,7 @@ std::string GaneshaConfig(int port, const std::string& plugins_dir,
       << "  Access_Type = " << (open ? "RW" : "None") << ";\n"
       << "  Squash = Root_Squash;\n"
       << "  SecType = sys;\n"
+      << "  Attr_Expiration_Time = 0;\n"
       << "  FSAL { Name = VFS; }\n";
     if (!open) {
       // One client block per (access, squash): a host's rights are the
