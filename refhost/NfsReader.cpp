@@ -79,6 +79,7 @@ std::string Joined(const std::vector<std::string>& v) {
 }  // namespace
 
 std::string NfsReader::Resolve(const std::string& sPath,
+                               const std::string& sWhat,
                                std::string* pResolved) {
   // libnfs follows links on the client side; one that leads out of the
   // export fails there with no reason given, so links are walked here.
@@ -99,18 +100,24 @@ std::string NfsReader::Resolve(const std::string& sPath,
     const std::string sHere = Joined(vDone);
     nfs_stat_64 st{};
     if (nfs_lstat64(m_pNfs, sHere.c_str(), &st) != 0) {
-      return Error("cannot read " + sHere);
+      return Error("cannot " + sWhat + " " + sPath);
     }
     if ((st.nfs_mode & S_IFMT) != S_IFLNK) continue;
     if (++nLinks > kMaxLinks) {
       return sPath + ": more than " + std::to_string(kMaxLinks) +
              " symbolic links on the way (a loop?)";
     }
-    char aTarget[4096] = {};
-    if (nfs_readlink(m_pNfs, sHere.c_str(), aTarget, sizeof aTarget - 1) != 0) {
+    // libnfs's NFSv4 readlink may leave bytes after the target: the
+    // link's size says where it ends.
+    std::vector<char> vLink(4096, '\0');
+    if (nfs_readlink(m_pNfs, sHere.c_str(), vLink.data(),
+                     static_cast<int>(vLink.size() - 1)) != 0) {
       return Error("cannot read the symbolic link " + sHere);
     }
-    const std::string sTarget = aTarget;
+    const size_t nLength =
+        std::min(static_cast<size_t>(st.nfs_size),
+                 static_cast<size_t>(std::strlen(vLink.data())));
+    const std::string sTarget(vLink.data(), nLength);
     vDone.pop_back();
     // Where the target leads, by its own ".." parts from the link's folder.
     std::vector<std::string> vWhere = vDone;
@@ -166,7 +173,7 @@ std::string NfsReader::List(const std::string& sPath,
   pEntries->clear();
   if (!m_bMounted) return "not mounted";
   std::string sDir;
-  const std::string sWhy = Resolve(sPath, &sDir);
+  const std::string sWhy = Resolve(sPath, "list", &sDir);
   if (!sWhy.empty()) return sWhy;
   nfsdir* pDir = nullptr;
   if (nfs_opendir(m_pNfs, sDir.c_str(), &pDir) != 0) {
@@ -207,7 +214,7 @@ std::string NfsReader::Read(
     const std::function<bool(const char*, size_t)>& fnWrite) {
   if (!m_bMounted) return "not mounted";
   std::string sFile;
-  const std::string sWhy = Resolve(sPath, &sFile);
+  const std::string sWhy = Resolve(sPath, "read", &sFile);
   if (!sWhy.empty()) return sWhy;
   nfs_stat_64 st{};
   if (nfs_stat64(m_pNfs, sFile.c_str(), &st) != 0) {

@@ -62,8 +62,9 @@ class NfsReader {
   // sPath with every symbolic link in it resolved inside the export, in
   // *pResolved; an error naming the link when one leads out of the export
   // (an absolute target, or more ".." than the export has), or when links
-  // loop.
-  std::string Resolve(const std::string& sPath, std::string* pResolved);
+  // loop. sWhat ("read", "list") words the error of a path not there.
+  std::string Resolve(const std::string& sPath, const std::string& sWhat,
+                      std::string* pResolved);
   nfs_context* m_pNfs = nullptr;
   bool m_bMounted = false;
   bool m_bRefused = false;

@@ -6,9 +6,13 @@
 // input is said plainly.
 //
 // Needs root and nfs-ganesha; skips with a message otherwise.
+#include <unistd.h>
+
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "filer/FilerData.h"
 #include "filer/FilerFiles.h"
 #include "filer/FilerServe.h"
 #include "tests/nfs/ServedFiler.h"
@@ -147,6 +151,21 @@ TEST_F(ZksnapCloneTest, AnExportThatDoesNotNameThisHostIsRefused) {
 
 TEST_F(ZksnapCloneTest, BadRequestsAreSaidPlainly) {
   Run({"config", "set", "sCelerraCommaSeparatedAccessHosts", "127.0.0.1"});
+  // Links a client left: out of the clone (absolute, or by ".." past its
+  // root), in a loop, and one that stays inside it.
+  const std::string sFs =
+      zkfiler::data::FsDir(zkfiler::DataRoot(), "cs1.zs.test", "101");
+  for (const auto& oLink : std::vector<std::pair<std::string, std::string>>{
+           {"/etc/passwd", "/abs"},
+           {"../../../../etc/passwd", "/up"},
+           {"../doc.txt", "/dir/back"},
+           {"loop", "/loop"},
+           {"dir/deep.txt", "/in"},
+           {"dir", "/dirlink"}}) {
+    ASSERT_EQ(0, ::symlink(oLink.first.c_str(), (sFs + oLink.second).c_str()));
+  }
+  // A name that would turn the text after it around on a terminal.
+  Put("fs_nfs", "/evil\xe2\x80\xaetxt.exe\n", "x");
   SnapThenChangeProduction();
   Run({"map", "nfs1"});
   const std::string sPort = std::to_string(m_oServer.Port());
@@ -169,6 +188,16 @@ TEST_F(ZksnapCloneTest, BadRequestsAreSaidPlainly) {
       {{"cat", "nfs1", "/missing.txt"}, 1, "cannot read /missing.txt"},
       {{"cat", "nfs1", "/dir"}, 1, "/dir is a directory"},
       {{"ls", "nfs1", "/doc.txt/x"}, 1, "cannot list /doc.txt/x"},
+      {{"cat", "nfs1", "/abs"},
+       1,
+       "/abs is a symbolic link to [/etc/passwd], which leads out of the "
+       "export: not followed"},
+      {{"cat", "nfs1", "/up"},
+       1,
+       "/up is a symbolic link to [../../../../etc/passwd], which leads out "
+       "of the export: not followed"},
+      {{"ls", "nfs1", "/abs"}, 1, "/abs is a symbolic link to [/etc/passwd]"},
+      {{"cat", "nfs1", "/loop"}, 1, "symbolic links on the way (a loop?)"},
       {{"cat", "nfs1", "/doc.txt", "--port", std::to_string(nDeadPort)},
        1,
        "nothing answers on 127.0.0.1:" + std::to_string(nDeadPort) +
@@ -190,9 +219,26 @@ TEST_F(ZksnapCloneTest, BadRequestsAreSaidPlainly) {
     EXPECT_EQ("", r.sOut);
     EXPECT_TRUE(Has(r.sErr, c.sErr)) << r.sErr;
   }
-  // The good read still works after all that.
-  const RunResult r = Clone({"cat", "nfs1", "/dir/deep.txt"});
-  EXPECT_EQ("deep at the snap\n", r.sOut) << r.sErr;
+  // The good read still works after all that, also through links that
+  // stay inside the clone.
+  for (const char* pszPath :
+       {"/dir/deep.txt", "/in", "/dirlink/deep.txt", "/dirlink/back"}) {
+    const RunResult r = Clone({"cat", "nfs1", pszPath});
+    EXPECT_EQ(std::string(pszPath) == "/dirlink/back" ? "nfs at the snap\n"
+                                                      : "deep at the snap\n",
+              r.sOut)
+        << pszPath << ": " << r.sErr;
+  }
+  RunResult r = Clone({"ls", "nfs1", "/dirlink"});
+  EXPECT_TRUE(Has(r.sOut, "deep.txt")) << r.sErr;
+  // Names are shown escaped, in the table and in JSON.
+  r = Clone({"ls", "nfs1"});
+  EXPECT_TRUE(Has(r.sOut, "evil\\u202etxt.exe\\x0a ")) << r.sOut;
+  r = Z({"--json", "clone", "ls", "nfs1", "--port", sPort});
+  EXPECT_TRUE(Has(r.sOut, "\"evil\\u202etxt.exe\\n\"")) << r.sOut;
+  for (const std::string& sOut : {Clone({"ls", "nfs1"}).sOut, r.sOut}) {
+    EXPECT_FALSE(Has(sOut, "\xe2\x80\xae")) << sOut;
+  }
 }
 
 }  // namespace
