@@ -236,12 +236,17 @@ std::string Base(const std::string& path) {
   return path.substr(path.rfind('/') + 1);
 }
 
+int OpenDir(const std::string& path) {
+  return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
 // Keeps a directory of the data plane private to its owner.
 void MakePrivate(const std::string& path) {
+  Fd dir(OpenDir(path));
   struct stat st;
-  if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+  if (dir.fd >= 0 && ::fstat(dir.fd, &st) == 0 &&
       (st.st_mode & 07777) != 0700) {
-    ::chmod(path.c_str(), 0700);
+    ::fchmod(dir.fd, 0700);
   }
 }
 
@@ -263,10 +268,6 @@ void MoveBack(int from, int to, const std::vector<std::string>& moved) {
   for (const std::string& name : moved) {
     ::renameat2(from, name.c_str(), to, name.c_str(), RENAME_NOREPLACE);
   }
-}
-
-int OpenDir(const std::string& path) {
-  return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 }
 
 // A directory whose contents are being replaced in place: `old` receives
@@ -502,6 +503,8 @@ void DataChanges::ReplaceWithCopy(const std::string& dst,
     if (t.fd < 0 || o.fd < 0) Fail("cannot open", swap->tmp, errno);
     struct stat copy;
     if (::fstat(t.fd, &copy) != 0) Fail("cannot read", swap->tmp, errno);
+    // Its entries move out whatever mode the checkpoint's root has.
+    ::fchmod(t.fd, 0700);
     if (::fstat(d.fd, &swap->before) != 0) Fail("cannot read", dst, errno);
     swap->have_before = true;
     MoveEntries(d.fd, o.fd, dst, &swap->moved_out);
