@@ -16,8 +16,7 @@
 // the NFS server runs as) reaches anything below them. The files and
 // directories of a file system keep their own owners and modes.
 //
-// Everything is walked by descriptor (openat, never following a symbolic
-// link), so trees of any depth are copied and removed.
+// Trees are copied and removed by descriptor (FilerTree.h), at any depth.
 //
 // A client command changes the data through one DataChanges, made by the
 // command frame (FilerRuntime) around the command's body: copies are built
@@ -31,11 +30,11 @@
 #ifndef ZK_FILER_FILERDATA_H_
 #define ZK_FILER_FILERDATA_H_
 
-#include <cstdint>
 #include <functional>
-#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "filer/FilerTree.h"
 
 namespace zkfiler {
 
@@ -52,59 +51,6 @@ std::string FsDir(const std::string& root, const std::string& host,
                   const std::string& fs_id);
 std::string CheckpointDir(const std::string& root, const std::string& host,
                           const std::string& ckpt_id);
-
-// A file descriptor closed at the end of its scope (-1: none).
-struct Fd {
-  int fd = -1;
-  explicit Fd(int f) : fd(f) {}
-  Fd(Fd&& other) noexcept : fd(other.fd) { other.fd = -1; }
-  ~Fd();
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  Fd& operator=(Fd&&) = delete;
-};
-
-// A file operation of the data plane failed: the text names the path, the
-// number is the errno (ENOSPC when the disk is full).
-class DataError : public std::runtime_error {
- public:
-  DataError(const std::string& what, int err)
-      : std::runtime_error(what), err_(err) {}
-  int error() const { return err_; }
-
- private:
-  int err_;
-};
-
-// What copies cost since the process started (for benchmarks and docs).
-struct CopyCounters {
-  int64_t files = 0;
-  int64_t bytes = 0;            // bytes of regular files copied
-  int64_t cloned_bytes = 0;     // of those, shared by a clone (FICLONE)
-  int64_t offloaded_bytes = 0;  // copied in the kernel (copy_file_range)
-};
-CopyCounters Counters();
-
-// Copies the tree `src` (a missing `src` copies as empty) to `dst`, which
-// must not exist, as `cp -a` does: regular files (cloned when the file
-// system can, else copied in the kernel, else read and written),
-// directories and symbolic links (as links), with their owners, groups,
-// modes and times. A file is made private (0600) and filled, then given
-// its owner, then its mode: where the owner cannot be kept (not root), the
-// copy stays the caller's and loses its setuid and setgid bits, so a copy
-// never grants more than its source did. Devices, pipes and sockets are
-// not copied. Throws DataError naming the path on failure; `dst` may then
-// be half made.
-void CopyTree(const std::string& src, const std::string& dst);
-// Removes a tree; a missing one is fine. Never throws.
-void RemoveTree(const std::string& path) noexcept;
-// Removes `name` in the directory `dir` and everything below it, by
-// descriptor at any depth, never following a link. False when something
-// stays (it was moved meanwhile, or could not be removed). Never throws.
-bool RemoveAt(int dir, const std::string& name) noexcept;
-// Makes the directory `path` and its missing parents: the parents with
-// mode 0700, `path` itself with `mode`. Throws DataError.
-void MakeDirs(const std::string& path, unsigned mode = 0700);
 
 // The data changes of one client command.
 class DataChanges {
