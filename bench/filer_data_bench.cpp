@@ -12,8 +12,10 @@
 // exports served over NFS by `zkfiler serve` (as root; skipped otherwise):
 // the commands the plug-in sends to snap (CreateROChkPt), map
 // (CreateRWChkPt and CreateNFSShare) and revert (RestorePFSFromChkPt), the
-// time until the new export is served, and every file of the clone read
-// over NFSv4 (NfsReader, libnfs) and from its directory on disk.
+// time until the new export is served, every file of the clone read over
+// NFSv4 (NfsReader, libnfs) and from its directory on disk, and after the
+// revert the time until a new client of the production export reads the
+// restored bytes (and how many reads before saw old bytes or failed).
 #include <benchmark/benchmark.h>
 #include <dirent.h>
 #include <fcntl.h>
@@ -41,6 +43,7 @@ server cs1
   login admin pw
   mover 2
   fs 101 name=fs1 mover=2 mount=/fs1 extra=pool
+  export /fs1 mover=2
 )";
 
 struct World {
@@ -221,6 +224,21 @@ int64_t ReadAllDisk(const std::string& dir) {
   return walk(dir) ? bytes : -1;
 }
 
+// Reads `path` of `export_path` through a new mount; "<error>" on failure.
+std::string ReadOnce(int port, const std::string& export_path,
+                     const std::string& path) {
+  zkref::NfsReader reader;
+  if (!reader.Mount("127.0.0.1", port, export_path, 10000).empty()) {
+    return "<error>";
+  }
+  std::string text;
+  const std::string error = reader.Read(path, [&](const char* p, size_t n) {
+    text.append(p, n);
+    return true;
+  });
+  return error.empty() ? text : "<error>";
+}
+
 // Args: files, bytes per file. One iteration is the whole sequence; each
 // step's wall time is a counter (ms), bytes are per step.
 void BM_Lifecycle(benchmark::State& state) {
@@ -244,16 +262,31 @@ void BM_Lifecycle(benchmark::State& state) {
     return;
   }
   double snap = 0, map = 0, served = 0, nfs = 0, disk = 0, revert = 0;
+  double restored_seen = 0;
+  int64_t old_reads = 0, failed_reads = 0;
   int64_t nfs_bytes = 0, disk_bytes = 0;
   zkfiler::data::CopyCounters c0{}, c1{}, c2{}, c3{};
   int n = 0;
   for (auto _ : state) {
     const std::string name = "c" + std::to_string(++n);
     std::string id, rw_id;
+    const std::string at_snap = "at snap " + name;
+    state.PauseTiming();
+    bool ok = zkfiler::PutData("cs1", "fs1", "/marker", at_snap).ok();
+    state.ResumeTiming();
     c0 = zkfiler::data::Counters();
     t = Clock::now();
-    bool ok = w.client.CreateROChkPt("101", CELERRA_STG_UXFS, "pool", name, id);
+    ok =
+        ok && w.client.CreateROChkPt("101", CELERRA_STG_UXFS, "pool", name, id);
     snap += MsSince(t);
+    state.PauseTiming();
+    // Production moves on, and a client reads it, so the server has it.
+    ok = ok && zkfiler::PutData("cs1", "fs1", "/marker", "changed").ok();
+    for (int i = 0; ok && i < 100; ++i) {
+      if (ReadOnce(server.Port(), "/fs1", "/marker") == "changed") break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    state.ResumeTiming();
     c1 = zkfiler::data::Counters();
     std::string baseline = id;
     std::vector<std::string> none;
@@ -305,6 +338,19 @@ void BM_Lifecycle(benchmark::State& state) {
       state.SkipWithError(w.client.GetLastError().sMessage.c_str());
       break;
     }
+    // Until a new client of the production export reads what was restored.
+    t = Clock::now();
+    std::string seen;
+    while (MsSince(t) < 10000) {
+      seen = ReadOnce(server.Port(), "/fs1", "/marker");
+      if (seen == at_snap) break;
+      ++(seen == "changed" ? old_reads : failed_reads);
+    }
+    restored_seen += MsSince(t);
+    if (seen != at_snap) {
+      state.SkipWithError("the restored bytes were not served within 10 s");
+      break;
+    }
     state.PauseTiming();
     w.client.DeleteNFSShare("/" + name + "_RW", "2");
     w.client.DeleteChkPt(rw_id, id, true);
@@ -321,6 +367,9 @@ void BM_Lifecycle(benchmark::State& state) {
   state.counters["nfs_read_ms"] = nfs / ops;
   state.counters["disk_read_ms"] = disk / ops;
   state.counters["revert_ms"] = revert / ops;
+  state.counters["restored_seen_after_ms"] = restored_seen / ops;
+  state.counters["old_reads"] = static_cast<double>(old_reads);
+  state.counters["failed_reads"] = static_cast<double>(failed_reads);
   state.counters["snap_bytes_copied"] =
       static_cast<double>(c1.bytes - c0.bytes);
   state.counters["map_bytes_copied"] = static_cast<double>(c2.bytes - c1.bytes);

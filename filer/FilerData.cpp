@@ -3,15 +3,14 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <linux/fs.h>
 #include <stdio.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -21,135 +20,14 @@
 namespace zkfiler {
 namespace data {
 
-Fd::~Fd() {
-  if (fd >= 0) ::close(fd);
-}
-
 namespace {
 
-std::atomic<int64_t> g_files{0};
-std::atomic<int64_t> g_bytes{0};
-std::atomic<int64_t> g_cloned{0};
-std::atomic<int64_t> g_offloaded{0};
 std::atomic<int64_t> g_temp_seq{0};
 thread_local DataChanges* t_active = nullptr;
 
 [[noreturn]] void Fail(const std::string& what, const std::string& path,
                        int err) {
-  throw std::runtime_error("file server data: " + what + " '" + path +
-                           "': " + std::strerror(err));
-}
-
-void CopyBytes(int in, int out, const std::string& path, int64_t size) {
-  if (size == 0) return;
-  if (::ioctl(out, FICLONE, in) == 0) {
-    g_cloned += size;
-    return;
-  }
-  int64_t left = size;
-  bool offload = true;
-  while (left > 0 && offload) {
-    const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr,
-                                        static_cast<size_t>(left), 0);
-    if (n > 0) {
-      left -= n;
-      g_offloaded += n;
-    } else if (n == 0) {
-      break;  // the source shrank
-    } else if (errno == EINTR) {
-      continue;
-    } else if (errno == EXDEV || errno == ENOSYS || errno == EINVAL ||
-               errno == EOPNOTSUPP) {
-      offload = false;
-    } else {
-      Fail("cannot copy", path, errno);
-    }
-  }
-  if (left == 0 || offload) return;
-  char buf[1 << 16];
-  for (;;) {
-    const ssize_t n = ::read(in, buf, sizeof buf);
-    if (n == 0) break;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      Fail("cannot read", path, errno);
-    }
-    for (ssize_t off = 0; off < n;) {
-      const ssize_t w = ::write(out, buf + off, static_cast<size_t>(n - off));
-      if (w < 0) {
-        if (errno == EINTR) continue;
-        Fail("cannot write", path, errno);
-      }
-      off += w;
-    }
-  }
-}
-
-void CopyAt(int src_dir, int dst_dir, const std::string& name,
-            const std::string& shown);
-
-void CopyDirContents(int src, int dst, const std::string& shown) {
-  const int dup = ::dup(src);
-  if (dup < 0) Fail("cannot read", shown, errno);
-  DIR* dir = ::fdopendir(dup);
-  if (dir == nullptr) {
-    ::close(dup);
-    Fail("cannot read", shown, errno);
-  }
-  std::vector<std::string> names;
-  errno = 0;
-  while (dirent* e = ::readdir(dir)) {
-    const std::string name = e->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  ::closedir(dir);
-  for (const std::string& name : names) {
-    CopyAt(src, dst, name, shown + "/" + name);
-  }
-}
-
-void CopyAt(int src_dir, int dst_dir, const std::string& name,
-            const std::string& shown) {
-  struct stat st;
-  if (::fstatat(src_dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    Fail("cannot read", shown, errno);
-  }
-  const timespec times[2] = {st.st_atim, st.st_mtim};
-  if (S_ISDIR(st.st_mode)) {
-    if (::mkdirat(dst_dir, name.c_str(), 0700) != 0) {
-      Fail("cannot make", shown, errno);
-    }
-    Fd in(::openat(src_dir, name.c_str(),
-                   O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    Fd out(::openat(dst_dir, name.c_str(),
-                    O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (in.fd < 0 || out.fd < 0) Fail("cannot open", shown, errno);
-    CopyDirContents(in.fd, out.fd, shown);
-    ::fchmod(out.fd, st.st_mode & 07777);
-    ::futimens(out.fd, times);
-  } else if (S_ISREG(st.st_mode)) {
-    Fd in(::openat(src_dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    if (in.fd < 0) Fail("cannot open", shown, errno);
-    Fd out(::openat(dst_dir, name.c_str(),
-                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                    0600));
-    if (out.fd < 0) Fail("cannot make", shown, errno);
-    CopyBytes(in.fd, out.fd, shown, st.st_size);
-    ::fchmod(out.fd, st.st_mode & 07777);
-    ::futimens(out.fd, times);
-    g_files++;
-    g_bytes += st.st_size;
-  } else if (S_ISLNK(st.st_mode)) {
-    std::string target(static_cast<size_t>(st.st_size) + 1, '\0');
-    const ssize_t n =
-        ::readlinkat(src_dir, name.c_str(), &target[0], target.size());
-    if (n < 0) Fail("cannot read", shown, errno);
-    target.resize(static_cast<size_t>(n));
-    if (::symlinkat(target.c_str(), dst_dir, name.c_str()) != 0) {
-      Fail("cannot make", shown, errno);
-    }
-  }
-  // Devices, pipes and sockets are not file system data: not copied.
+  ThrowDataError(what, path, err);
 }
 
 bool IsDir(const std::string& path) {
@@ -157,34 +35,75 @@ bool IsDir(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-void MakeDirs(const std::string& path) {
-  std::string sofar;
-  size_t pos = 0;
-  while (pos != std::string::npos) {
-    pos = path.find('/', pos + 1);
-    sofar = path.substr(0, pos);
-    if (sofar.empty()) continue;
-    if (::mkdir(sofar.c_str(), 0755) != 0 && errno != EEXIST) {
-      Fail("cannot make", sofar, errno);
-    }
-  }
-}
-
 std::vector<std::string> Entries(const std::string& dir) {
-  std::vector<std::string> names;
-  DIR* d = ::opendir(dir.c_str());
-  if (d == nullptr) return names;
-  while (dirent* e = ::readdir(d)) {
-    const std::string name = e->d_name;
-    if (name != "." && name != "..") names.push_back(name);
+  Fd d(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (d.fd < 0) return {};
+  try {
+    return NamesIn(d.fd, dir);
+  } catch (const DataError&) {
+    return {};
   }
-  ::closedir(d);
-  return names;
 }
 
-std::string Parent(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == 0 ? "/" : path.substr(0, slash);
+// Keeps a directory of the data plane private to its owner.
+void MakePrivate(const std::string& path) {
+  Fd dir(OpenDir(path));
+  struct stat st;
+  if (dir.fd >= 0 && ::fstat(dir.fd, &st) == 0 &&
+      (st.st_mode & 07777) != 0700) {
+    ::fchmod(dir.fd, 0700);
+  }
+}
+
+// Renames every entry of `from` into `to` (never replacing one), recording
+// each name in `moved`. Throws DataError.
+void MoveEntries(int from, int to, const std::string& shown,
+                 std::vector<std::string>* moved) {
+  for (const std::string& name : NamesIn(from, shown)) {
+    if (::renameat2(from, name.c_str(), to, name.c_str(), RENAME_NOREPLACE) !=
+        0) {
+      Fail("cannot move", shown + "/" + name, errno);
+    }
+    moved->push_back(name);
+  }
+}
+
+// Puts back what MoveEntries moved. Never throws.
+void MoveBack(int from, int to, const std::vector<std::string>& moved) {
+  for (const std::string& name : moved) {
+    ::renameat2(from, name.c_str(), to, name.c_str(), RENAME_NOREPLACE);
+  }
+}
+
+// A directory whose contents are being replaced in place: `old` receives
+// its entries, `tmp` holds the copy whose entries move in.
+struct Swap {
+  std::string dst, tmp, old;
+  bool made = false;  // `dst` was made for the copy
+  bool have_before = false;
+  struct stat before {};               // of `dst`, before
+  std::vector<std::string> moved_out;  // from `dst` into `old`
+  std::vector<std::string> moved_in;   // from `tmp` into `dst`
+};
+
+// Puts `dst` back exactly as it was. Never throws.
+void UndoSwap(Swap& swap) noexcept {
+  Fd d(OpenDir(swap.dst));
+  Fd t(OpenDir(swap.tmp));
+  Fd o(OpenDir(swap.old));
+  if (d.fd >= 0 && t.fd >= 0) MoveBack(d.fd, t.fd, swap.moved_in);
+  if (d.fd >= 0 && o.fd >= 0) MoveBack(o.fd, d.fd, swap.moved_out);
+  swap.moved_in.clear();
+  swap.moved_out.clear();
+  if (d.fd >= 0 && swap.have_before) {
+    ::fchown(d.fd, swap.before.st_uid, swap.before.st_gid);
+    ::fchmod(d.fd, swap.before.st_mode & 07777);
+    const timespec times[2] = {swap.before.st_atim, swap.before.st_mtim};
+    ::futimens(d.fd, times);
+  }
+  RemoveTree(swap.tmp);
+  RemoveTree(swap.old);
+  if (swap.made) RemoveTree(swap.dst);
 }
 
 }  // namespace
@@ -232,36 +151,6 @@ std::string CheckpointDir(const std::string& root, const std::string& host,
   return HostDir(root, host) + "/ckpt/" + Escape(ckpt_id);
 }
 
-CopyCounters Counters() {
-  return CopyCounters{g_files.load(), g_bytes.load(), g_cloned.load(),
-                      g_offloaded.load()};
-}
-
-void CopyTree(const std::string& src, const std::string& dst) {
-  if (::mkdir(dst.c_str(), 0755) != 0) Fail("cannot make", dst, errno);
-  if (!IsDir(src)) return;
-  Fd in(::open(src.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  Fd out(::open(dst.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (in.fd < 0) Fail("cannot open", src, errno);
-  if (out.fd < 0) Fail("cannot open", dst, errno);
-  CopyDirContents(in.fd, out.fd, src);
-  struct stat st;
-  if (::fstat(in.fd, &st) == 0) ::fchmod(out.fd, st.st_mode & 07777);
-}
-
-void RemoveTree(const std::string& path) noexcept {
-  struct stat st;
-  if (::lstat(path.c_str(), &st) != 0) return;
-  if (S_ISDIR(st.st_mode)) {
-    for (const std::string& name : Entries(path)) {
-      RemoveTree(path + "/" + name);
-    }
-    ::rmdir(path.c_str());
-  } else {
-    ::unlink(path.c_str());
-  }
-}
-
 DataChanges::~DataChanges() {
   if (!done_) Undo();
 }
@@ -269,7 +158,7 @@ DataChanges::~DataChanges() {
 std::string DataChanges::TempName(const std::string& beside) {
   // Beside the host directory's fs/ and ckpt/, so a rename stays on one
   // file system; Tidy() knows the prefix.
-  const std::string host_dir = Parent(Parent(beside));
+  const std::string host_dir = ParentDir(ParentDir(beside));
   MakeDirs(host_dir);
   return host_dir + "/.tmp-" + std::to_string(::getpid()) + "-" +
          std::to_string(++g_temp_seq);
@@ -279,7 +168,7 @@ void DataChanges::CreateCopy(const std::string& src, const std::string& dst) {
   const std::string tmp = TempName(dst);
   try {
     CopyTree(src, tmp);
-    MakeDirs(Parent(dst));
+    MakeDirs(ParentDir(dst));
     RemoveTree(dst);  // left by a process killed before its commit
     if (::rename(tmp.c_str(), dst.c_str()) != 0) {
       Fail("cannot rename into", dst, errno);
@@ -293,30 +182,39 @@ void DataChanges::CreateCopy(const std::string& src, const std::string& dst) {
 
 void DataChanges::ReplaceWithCopy(const std::string& dst,
                                   const std::string& src) {
-  const std::string tmp = TempName(dst);
-  bool made = false;
+  auto swap = std::make_shared<Swap>();
+  swap->dst = dst;
+  swap->tmp = TempName(dst);
+  swap->old = TempName(dst);
   try {
-    CopyTree(src, tmp);
-    MakeDirs(Parent(dst));
-    made = !IsDir(dst);
-    if (made && ::mkdir(dst.c_str(), 0755) != 0) {
-      Fail("cannot make", dst, errno);
-    }
-    // One atomic exchange: a reader sees the old tree or the new one.
-    if (::renameat2(AT_FDCWD, tmp.c_str(), AT_FDCWD, dst.c_str(),
-                    RENAME_EXCHANGE) != 0) {
-      Fail("cannot exchange", dst, errno);
-    }
+    CopyTree(src, swap->tmp);
+    MakeDirs(swap->old);
+    MakeDirs(ParentDir(dst));
+    swap->made = !IsDir(dst);
+    if (swap->made) MakeDirs(dst, 0755);
+    Fd d(OpenDir(dst));
+    Fd t(OpenDir(swap->tmp));
+    Fd o(OpenDir(swap->old));
+    if (d.fd < 0) Fail("cannot open", dst, errno);
+    if (t.fd < 0 || o.fd < 0) Fail("cannot open", swap->tmp, errno);
+    struct stat copy;
+    if (::fstat(t.fd, &copy) != 0) Fail("cannot read", swap->tmp, errno);
+    // Its entries move out whatever mode the checkpoint's root has.
+    ::fchmod(t.fd, 0700);
+    if (::fstat(d.fd, &swap->before) != 0) Fail("cannot read", dst, errno);
+    swap->have_before = true;
+    MoveEntries(d.fd, o.fd, dst, &swap->moved_out);
+    MoveEntries(t.fd, d.fd, swap->tmp, &swap->moved_in);
+    ApplyAttributes(d.fd, copy, dst);
   } catch (...) {
-    RemoveTree(tmp);
+    UndoSwap(*swap);
     throw;
   }
-  undo_.push_back([tmp, dst, made] {
-    ::renameat2(AT_FDCWD, tmp.c_str(), AT_FDCWD, dst.c_str(), RENAME_EXCHANGE);
-    RemoveTree(tmp);
-    if (made) RemoveTree(dst);  // the empty directory made for the exchange
+  undo_.push_back([swap] { UndoSwap(*swap); });
+  finish_.push_back([swap] {
+    RemoveTree(swap->tmp);
+    RemoveTree(swap->old);
   });
-  finish_.push_back([tmp] { RemoveTree(tmp); });
 }
 
 void DataChanges::RemoveAfterCommit(const std::string& dir) {
@@ -357,6 +255,9 @@ ActiveScope::~ActiveScope() { t_active = previous_; }
 
 void Tidy(FilerStore& store, const std::string& root, bool make_dirs) {
   if (root.empty() || (!make_dirs && !IsDir(root))) return;
+  if (make_dirs) MakeDirs(root);
+  // Also a data directory made before it was private.
+  MakePrivate(root);
   std::set<std::string> hosts;
   for (const std::string& host : store.ServerHosts()) {
     hosts.insert(Escape(host));
@@ -382,9 +283,15 @@ void Tidy(FilerStore& store, const std::string& root, bool make_dirs) {
     for (const std::string& name : Entries(host_dir + "/ckpt")) {
       if (ckpt_ids.count(name) == 0) RemoveTree(host_dir + "/ckpt/" + name);
     }
+    for (const char* sub : {"", "/fs", "/ckpt"}) MakePrivate(host_dir + sub);
     if (!make_dirs) continue;
-    for (const std::string& id : fs_ids) MakeDirs(host_dir + "/fs/" + id);
-    for (const std::string& id : ckpt_ids) MakeDirs(host_dir + "/ckpt/" + id);
+    // What a file system or checkpoint holds is open to its NFS clients.
+    for (const std::string& id : fs_ids) {
+      MakeDirs(host_dir + "/fs/" + id, 0755);
+    }
+    for (const std::string& id : ckpt_ids) {
+      MakeDirs(host_dir + "/ckpt/" + id, 0755);
+    }
   }
 }
 

@@ -11,6 +11,13 @@
 // The in-memory store keeps no data: its root is empty and every function
 // here does nothing for it.
 //
+// The data directory and the directories of control hosts, fs/ and ckpt/
+// are made with mode 0700: only the state file's owner (and root, which
+// the NFS server runs as) reaches anything below them. The files and
+// directories of a file system keep their own owners and modes.
+//
+// Trees are copied and removed by descriptor (FilerTree.h), at any depth.
+//
 // A client command changes the data through one DataChanges, made by the
 // command frame (FilerRuntime) around the command's body: copies are built
 // under a temporary name beside their place and renamed into it, and are
@@ -23,10 +30,11 @@
 #ifndef ZK_FILER_FILERDATA_H_
 #define ZK_FILER_FILERDATA_H_
 
-#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "filer/FilerTree.h"
 
 namespace zkfiler {
 
@@ -44,33 +52,6 @@ std::string FsDir(const std::string& root, const std::string& host,
 std::string CheckpointDir(const std::string& root, const std::string& host,
                           const std::string& ckpt_id);
 
-// A file descriptor closed at the end of its scope (-1: none).
-struct Fd {
-  int fd = -1;
-  explicit Fd(int f) : fd(f) {}
-  ~Fd();
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-};
-
-// What copies cost since the process started (for benchmarks and docs).
-struct CopyCounters {
-  int64_t files = 0;
-  int64_t bytes = 0;            // bytes of regular files copied
-  int64_t cloned_bytes = 0;     // of those, shared by a clone (FICLONE)
-  int64_t offloaded_bytes = 0;  // copied in the kernel (copy_file_range)
-};
-CopyCounters Counters();
-
-// Copies the tree `src` (a missing `src` copies as empty) to `dst`, which
-// must not exist: regular files (cloned when the file system can, else
-// copied in the kernel, else read and written), directories and symbolic
-// links (as links), with their modes and times. Throws std::runtime_error
-// naming the path on failure; `dst` may then be half made.
-void CopyTree(const std::string& src, const std::string& dst);
-// Removes a tree; a missing one is fine. Never throws.
-void RemoveTree(const std::string& path) noexcept;
-
 // The data changes of one client command.
 class DataChanges {
  public:
@@ -82,7 +63,11 @@ class DataChanges {
   const std::string& root() const { return root_; }
   // Makes `dst` a copy of `src`. Before the commit.
   void CreateCopy(const std::string& src, const std::string& dst);
-  // Makes the contents of `dst` exactly those of `src`, in one rename.
+  // Makes the contents of `dst` (and its owner, mode and times) exactly
+  // those of `src`. `dst` stays the same directory (inode), so an NFS
+  // server that serves it by handle serves the new contents at once: the
+  // old entries are moved out into an aside directory and the copy's moved
+  // in, one rename each; undo moves them back. Before the commit.
   void ReplaceWithCopy(const std::string& dst, const std::string& src);
   // Removes `dir` once the command has committed.
   void RemoveAfterCommit(const std::string& dir);

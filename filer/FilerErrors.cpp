@@ -117,6 +117,15 @@ const ErrorText kErrors[] = {
      "Name each host by its host name or IPv4 address."},
     {Cause::kNoShare, 6, "DART", "CIFS", "13691453441", "ERROR",
      "The CIFS share does not exist.", "Check the share name."},
+    {Cause::kNoSpace, 6, "CS_CORE", "Checkpoint", "13690535990", "ERROR",
+     "The file server has no space left for the files of this command; "
+     "nothing was changed.",
+     "Free space on the file server (delete checkpoints that are no longer "
+     "needed), then retry."},
+    {Cause::kDataFailed, 6, "CS_CORE", "Checkpoint", "13690535991", "ERROR",
+     "The file server could not copy the files of this command; nothing was "
+     "changed.",
+     "See the message for the file and the cause, correct it, then retry."},
     // The connection family's next code: the control station took the
     // command but its reply never came, so the command may have run.
     {Cause::kReplyLost, 4, "APL", "Connection", "13958643715", "ERROR",

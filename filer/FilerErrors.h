@@ -46,8 +46,10 @@ enum class Cause {
   kExportPathInvalid,  // an export path the NFS server cannot take safely
   kExportHostInvalid,  // a host entry that is a wildcard or no host
   kNoShare,
-  kInjected,   // default texts of an armed fault
-  kReplyLost,  // default texts of an armed lost reply: the command ran
+  kNoSpace,     // the files of a copy or restore do not fit on the disk
+  kDataFailed,  // the files of a copy or restore could not be made
+  kInjected,    // default texts of an armed fault
+  kReplyLost,   // default texts of an armed lost reply: the command ran
 };
 
 // A CelerraError for `cause`: the table's fixed texts, with `message` (what

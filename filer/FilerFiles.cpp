@@ -102,12 +102,33 @@ std::vector<std::string> Components(const std::string& path) {
   return parts;
 }
 
+// Gives a file or directory we made (private) its owner, then its mode.
+void Hand(int fd, const PutOptions& options, mode_t mode,
+          const std::string& path) {
+  if ((options.uid >= 0 || options.gid >= 0) &&
+      ::fchown(fd, static_cast<uid_t>(options.uid),
+               static_cast<gid_t>(options.gid)) != 0) {
+    throw Refused("cannot give '" + path + "' to owner " +
+                  std::to_string(options.uid) + ":" +
+                  std::to_string(options.gid) + ": " + std::strerror(errno));
+  }
+  if (::fchmod(fd, mode) != 0) {
+    throw Refused("cannot set the mode of '" + path +
+                  "': " + std::strerror(errno));
+  }
+}
+
 // Opens the directory `parts[0..n)` below the target's directory, never
-// following a symbolic link; makes missing ones when `make`.
+// following a symbolic link; makes missing ones when `options` is given
+// (owned as the options say, mode 0755).
 int OpenDir(const Target& t, const std::vector<std::string>& parts, size_t n,
-            bool make, const std::string& path) {
-  if (make) {
-    ::mkdir(t.dir.c_str(), 0755);
+            const PutOptions* options, const std::string& path) {
+  if (options != nullptr) {
+    try {
+      data::MakeDirs(t.dir, 0755);
+    } catch (const data::DataError& e) {
+      throw Refused(e.what());
+    }
   }
   int fd = ::open(t.dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) {
@@ -118,10 +139,22 @@ int OpenDir(const Target& t, const std::vector<std::string>& parts, size_t n,
     const char* name = parts[i].c_str();
     int next =
         ::openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (next < 0 && errno == ENOENT && make) {
-      if (::mkdirat(fd, name, 0755) == 0) ::fchmodat(fd, name, 0755, 0);
-      next =
-          ::openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (next < 0 && errno == ENOENT && options != nullptr) {
+      if (::mkdirat(fd, name, 0700) == 0) {
+        next =
+            ::openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next >= 0) {
+          try {
+            Hand(next, *options, 0755, path);
+          } catch (...) {
+            ::close(next);
+            ::close(fd);
+            throw;
+          }
+        }
+      } else {
+        next = -1;
+      }
     }
     const int err = errno;
     struct stat st;
@@ -162,14 +195,34 @@ Status Run(const std::function<void(FilerStore&)>& fn, bool read_only) {
 std::string DataRoot() { return data::RootFor(SelectedStoreName()); }
 
 Status PutData(const std::string& host, const std::string& fs,
-               const std::string& path, const std::string& content) {
+               const std::string& path, const std::string& content,
+               const PutOptions& options) {
+  size_t off = 0;
+  return PutDataFrom(
+      host, fs, path,
+      [&](char* buf, size_t size) -> int64_t {
+        const size_t n = std::min(size, content.size() - off);
+        std::memcpy(buf, content.data() + off, n);
+        off += n;
+        return static_cast<int64_t>(n);
+      },
+      options);
+}
+
+Status PutDataFrom(const std::string& host, const std::string& fs,
+                   const std::string& path, const DataSource& source,
+                   const PutOptions& options) {
+  if ((options.mode & ~0777u) != 0) {
+    return Status::Error("mode " + std::to_string(options.mode) +
+                         " holds more than permission bits (0 to 0777)");
+  }
   return Run(
       [&](FilerStore& store) {
         const Target t = FindTarget(store, host, fs);
         if (!t.writable) throw Refused(t.shown + " is read-only");
         const std::vector<std::string> parts = Components(path);
         if (parts.empty()) throw Refused("path '/' is a directory");
-        Fd dir(OpenDir(t, parts, parts.size() - 1, true, path));
+        Fd dir(OpenDir(t, parts, parts.size() - 1, &options, path));
         const std::string& name = parts.back();
         struct stat st;
         if (::fstatat(dir.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
@@ -180,27 +233,39 @@ Status PutData(const std::string& host, const std::string& fs,
         const std::string tmp = ".zkput-" + std::to_string(::getpid()) + "-" +
                                 std::to_string(++g_put_seq);
         Fd out(::openat(dir.fd, tmp.c_str(),
-                        O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                        0600));
         if (out.fd < 0) {
           throw Refused("cannot write '" + path + "': " + std::strerror(errno));
         }
-        size_t off = 0;
-        while (off < content.size()) {
-          const ssize_t n =
-              ::write(out.fd, content.data() + off, content.size() - off);
-          if (n < 0 && errno == EINTR) continue;
-          if (n < 0) {
-            const int err = errno;
-            ::unlinkat(dir.fd, tmp.c_str(), 0);
-            throw Refused("cannot write '" + path + "': " + std::strerror(err));
+        try {
+          std::vector<char> buf(1 << 16);
+          for (;;) {
+            const int64_t got = source(buf.data(), buf.size());
+            if (got == 0) break;
+            if (got < 0) {
+              throw Refused("cannot read the content for '" + path +
+                            "': " + std::strerror(errno));
+            }
+            for (int64_t off = 0; off < got;) {
+              const ssize_t n = ::write(out.fd, buf.data() + off,
+                                        static_cast<size_t>(got - off));
+              if (n < 0 && errno == EINTR) continue;
+              if (n < 0) {
+                throw Refused("cannot write '" + path +
+                              "': " + std::strerror(errno));
+              }
+              off += n;
+            }
           }
-          off += static_cast<size_t>(n);
-        }
-        ::fchmod(out.fd, 0644);
-        if (::renameat(dir.fd, tmp.c_str(), dir.fd, name.c_str()) != 0) {
-          const int err = errno;
+          Hand(out.fd, options, options.mode, path);
+          if (::renameat(dir.fd, tmp.c_str(), dir.fd, name.c_str()) != 0) {
+            throw Refused("cannot write '" + path +
+                          "': " + std::strerror(errno));
+          }
+        } catch (...) {
           ::unlinkat(dir.fd, tmp.c_str(), 0);
-          throw Refused("cannot write '" + path + "': " + std::strerror(err));
+          throw;
         }
       },
       /*read_only=*/false);
@@ -209,12 +274,20 @@ Status PutData(const std::string& host, const std::string& fs,
 Status GetData(const std::string& host, const std::string& fs,
                const std::string& path, std::string* content) {
   content->clear();
+  return GetDataTo(host, fs, path, [&](const char* data, size_t size) {
+    content->append(data, size);
+    return true;
+  });
+}
+
+Status GetDataTo(const std::string& host, const std::string& fs,
+                 const std::string& path, const DataSink& sink) {
   return Run(
       [&](FilerStore& store) {
         const Target t = FindTarget(store, host, fs);
         const std::vector<std::string> parts = Components(path);
         if (parts.empty()) throw Refused("path '/' is a directory");
-        Fd dir(OpenDir(t, parts, parts.size() - 1, false, path));
+        Fd dir(OpenDir(t, parts, parts.size() - 1, nullptr, path));
         Fd in(::openat(dir.fd, parts.back().c_str(),
                        O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
         struct stat st;
@@ -229,16 +302,18 @@ Status GetData(const std::string& host, const std::string& fs,
           throw Refused("'" + path + "' of " + t.shown +
                         " is not a regular file");
         }
-        char buf[1 << 16];
+        std::vector<char> buf(1 << 16);
         for (;;) {
-          const ssize_t n = ::read(in.fd, buf, sizeof buf);
+          const ssize_t n = ::read(in.fd, buf.data(), buf.size());
           if (n == 0) break;
           if (n < 0 && errno == EINTR) continue;
           if (n < 0) {
             throw Refused("cannot read '" + path +
                           "': " + std::strerror(errno));
           }
-          content->append(buf, static_cast<size_t>(n));
+          if (!sink(buf.data(), static_cast<size_t>(n))) {
+            throw Refused("cannot pass on what was read of '" + path + "'");
+          }
         }
       },
       /*read_only=*/true);
@@ -252,7 +327,7 @@ Status ListData(const std::string& host, const std::string& fs,
         const Target t = FindTarget(store, host, fs);
         const std::vector<std::string> parts = Components(path);
         if (!parts.empty()) {
-          Fd parent(OpenDir(t, parts, parts.size() - 1, false, path));
+          Fd parent(OpenDir(t, parts, parts.size() - 1, nullptr, path));
           struct stat st;
           if (::fstatat(parent.fd, parts.back().c_str(), &st,
                         AT_SYMLINK_NOFOLLOW) != 0) {
@@ -265,7 +340,7 @@ Status ListData(const std::string& host, const std::string& fs,
             return;
           }
         }
-        Fd dir(OpenDir(t, parts, parts.size(), false, path));
+        Fd dir(OpenDir(t, parts, parts.size(), nullptr, path));
         DIR* d = ::fdopendir(::dup(dir.fd));
         if (d == nullptr) throw Refused("cannot list '" + path + "'");
         while (dirent* e = ::readdir(d)) {
@@ -296,7 +371,7 @@ Status RemoveData(const std::string& host, const std::string& fs,
         if (!t.writable) throw Refused(t.shown + " is read-only");
         const std::vector<std::string> parts = Components(path);
         if (parts.empty()) throw Refused("refusing to remove '/'");
-        Fd dir(OpenDir(t, parts, parts.size() - 1, false, path));
+        Fd dir(OpenDir(t, parts, parts.size() - 1, nullptr, path));
         const std::string& name = parts.back();
         struct stat st;
         if (::fstatat(dir.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -317,9 +392,10 @@ Status RemoveData(const std::string& host, const std::string& fs,
           throw Refused("cannot remove '" + path +
                         "': " + std::strerror(errno));
         }
-        std::string base = t.dir;
-        for (size_t i = 0; i + 1 < parts.size(); ++i) base += "/" + parts[i];
-        data::RemoveTree(base + "/" + aside);
+        if (!data::RemoveAt(dir.fd, aside)) {
+          throw Refused("'" + path + "' was moved aside as '" + aside +
+                        "' but could not be removed whole");
+        }
       },
       /*read_only=*/false);
 }

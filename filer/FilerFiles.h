@@ -8,8 +8,9 @@
 // are absolute inside it ("/a/b.txt"); a path with an empty, "." or ".."
 // component, or one that passes a symbolic link, is refused, so no path
 // leaves the file system. Files are written whole (a temporary file renamed
-// into place) with mode 0644, directories made on the way with 0755.
-// Writing needs a file system or a writable checkpoint.
+// into place), by default owned by the caller with mode 0644; directories
+// made on the way get the same owner and mode 0755. Writing needs a file
+// system or a writable checkpoint.
 //
 // Every function runs under the store's lock in one transaction (a write
 // transaction for changes, so it never interleaves with a checkpoint being
@@ -18,7 +19,9 @@
 #ifndef ZK_FILER_FILERFILES_H_
 #define ZK_FILER_FILERFILES_H_
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,10 +36,31 @@ struct DataEntry {
   int64_t size = 0;
 };
 
+// Owner and mode of a file PutData writes.
+struct PutOptions {
+  int64_t uid = -1;  // -1: the caller's (effective) user and group
+  int64_t gid = -1;
+  uint32_t mode = 0644;  // permission bits only (0 to 0777)
+};
+// Reads the next bytes of a content into `buf`: their number, 0 at the
+// end, -1 on error with errno set.
+using DataSource = std::function<int64_t(char* buf, size_t size)>;
+// Takes the next bytes of a file read; false stops the read.
+using DataSink = std::function<bool(const char* data, size_t size)>;
+
 Status PutData(const std::string& host, const std::string& fs,
-               const std::string& path, const std::string& content);
+               const std::string& path, const std::string& content,
+               const PutOptions& options = PutOptions());
+// Writes the content `source` gives, in bounded memory.
+Status PutDataFrom(const std::string& host, const std::string& fs,
+                   const std::string& path, const DataSource& source,
+                   const PutOptions& options = PutOptions());
 Status GetData(const std::string& host, const std::string& fs,
                const std::string& path, std::string* content);
+// Gives the file's bytes to `sink` piece by piece, in bounded memory. A
+// sink that returns false ends the read with an error.
+Status GetDataTo(const std::string& host, const std::string& fs,
+                 const std::string& path, const DataSink& sink);
 // Entries of a directory sorted by name (or the one file `path` names).
 Status ListData(const std::string& host, const std::string& fs,
                 const std::string& path, std::vector<DataEntry>* out);

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <mutex>
@@ -39,6 +40,8 @@ void TidyDataOf(FilerDb& db, bool make_dirs = false) {
   } catch (...) {
   }
 }
+
+bool IsNoSpace(int err) { return err == ENOSPC || err == EDQUOT; }
 
 // REQUIRES: runtime.mu held.
 FilerDb& OpenLocked(Runtime& runtime) {
@@ -165,7 +168,16 @@ bool RunCommand(
         CheckLogin(known ? &server : nullptr, client);
         db.Exec("SAVEPOINT command");
         try {
-          body(store, server);
+          try {
+            body(store, server);
+          } catch (const data::DataError& e) {
+            // The files of the command could not be made (its data changes
+            // are undone below): a refusal of the command, not a state file
+            // that cannot be used.
+            throw Refusal(
+                IsNoSpace(e.error()) ? Cause::kNoSpace : Cause::kDataFailed,
+                e.what());
+          }
         } catch (const Refusal&) {
           db.Exec("ROLLBACK TO command");
           db.Exec("RELEASE command");

@@ -8,6 +8,9 @@
 // file or layout cannot be used, an unknown command or control host); 2 a
 // usage error (the command line itself is wrong, a number out of range
 // included). Messages go to stderr.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
 #include <cerrno>
 #include <chrono>
@@ -19,6 +22,7 @@
 #include "filer/FilerFiles.h"
 #include "filer/FilerServe.h"
 #include "filer/FilerSim.h"
+#include "filer/FilerText.h"
 #include "filer/StateText.h"
 #include "zk_version.h"
 
@@ -71,19 +75,32 @@ zkfiler::Status PrintJournal() {
   return s;
 }
 
-zkfiler::Status ReadWholeFile(const std::string& path, std::string* out) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) {
-    return zkfiler::Status::Error("cannot read '" + path +
-                                  "': " + std::strerror(errno));
+// "UID:GID", two whole numbers (numeric owners, as the NFS server uses).
+bool ParseOwner(const std::string& text, zkfiler::PutOptions* options) {
+  const size_t colon = text.find(':');
+  if (colon == std::string::npos) return false;
+  int64_t ids[2];
+  const std::string parts[2] = {text.substr(0, colon), text.substr(colon + 1)};
+  for (int i = 0; i < 2; ++i) {
+    // 4294967295 is no one's: chown reads it as "leave as it is".
+    ids[i] = ParseNumber(parts[i], "--owner", 0, 4294967294LL);
   }
-  char buf[1 << 16];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out->append(buf, n);
-  const bool failed = std::ferror(f) != 0;
-  std::fclose(f);
-  if (failed) return zkfiler::Status::Error("cannot read '" + path + "'");
-  return zkfiler::Status::OK();
+  options->uid = ids[0];
+  options->gid = ids[1];
+  return true;
+}
+
+// An octal mode of permission bits, "644" or "0644".
+bool ParseMode(const std::string& text, zkfiler::PutOptions* options) {
+  if (text.empty() || text.size() > 4) return false;
+  uint32_t mode = 0;
+  for (char ch : text) {
+    if (ch < '0' || ch > '7') return false;
+    mode = mode * 8 + static_cast<uint32_t>(ch - '0');
+  }
+  if (mode > 0777) return false;
+  options->mode = mode;
+  return true;
 }
 
 int Fail(const std::string& message, int status) {
@@ -165,7 +182,9 @@ int main(int argc, char** argv) {
   data->require_subcommand(1);
   std::string data_host, data_fs, data_path, data_text, data_from;
   CLI::App* put = data->add_subcommand(
-      "put", "Write a file (mode 0644; directories on the way 0755)");
+      "put",
+      "Write a file (by default owned by the caller, mode 0644; directories "
+      "made on the way get the same owner, mode 0755)");
   CLI::App* get = data->add_subcommand("get", "Print a file");
   CLI::App* ls = data->add_subcommand("ls", "List a directory");
   CLI::App* rm =
@@ -182,6 +201,15 @@ int main(int argc, char** argv) {
   CLI::Option* from_opt_put =
       put->add_option("--from", data_from, "Take the content from FILE");
   text_opt->excludes(from_opt_put);
+  std::string put_owner, put_mode;
+  put->add_option("--owner", put_owner,
+                  "Owner of the file and of directories made on the way, "
+                  "numeric (default: the caller's)")
+      ->type_name("UID:GID");
+  put->add_option("--mode", put_mode,
+                  "Permission bits of the file in octal, 0 to 0777 (default "
+                  "0644)")
+      ->type_name("OCTAL");
 
   zkfiler::ServeOptions serve_opts;
   CLI::App* serve = app.add_subcommand(
@@ -227,6 +255,7 @@ int main(int argc, char** argv) {
     return status == 0 ? 0 : kExitUsage;
   }
 
+  zkfiler::PutOptions put_options;
   try {
     if (nth_opt->count() > 0) {
       fault.mode = zkfiler::FaultMode::kNth;
@@ -234,6 +263,17 @@ int main(int argc, char** argv) {
     } else if (from_opt->count() > 0) {
       fault.mode = zkfiler::FaultMode::kFrom;
       fault.n = ParseNumber(from, "--from", 1, zkfiler::kMaxFaultCall);
+    }
+    if (!put_owner.empty() && !ParseOwner(put_owner, &put_options)) {
+      throw UsageError{"--owner must be UID:GID (numbers), not '" + put_owner +
+                       "'"};
+    }
+    if (put->parsed() && !put_mode.empty() &&
+        !ParseMode(put_mode, &put_options)) {
+      throw UsageError{
+          "--mode must be octal permission bits from 0 to 0777 (no setuid, "
+          "setgid or sticky bit), not '" +
+          put_mode + "'"};
     }
     if (latency->parsed()) {
       ParseNumber(latency_text, "MS", 0, zkfiler::kMaxLatency.count());
@@ -269,27 +309,50 @@ int main(int argc, char** argv) {
   }
   if (s.ok() && data->parsed()) {
     if (put->parsed()) {
-      std::string content = data_text;
       if (from_opt_put->count() > 0) {
-        content.clear();
-        s = ReadWholeFile(data_from, &content);
+        // Streamed from the file: memory stays bounded whatever its size.
+        const int in = ::open(data_from.c_str(), O_RDONLY | O_CLOEXEC);
+        if (in < 0) {
+          s = zkfiler::Status::Error("cannot read '" + data_from +
+                                     "': " + std::strerror(errno));
+        } else {
+          s = zkfiler::PutDataFrom(
+              data_host, data_fs, data_path,
+              [in](char* buf, size_t size) -> int64_t {
+                for (;;) {
+                  const ssize_t n = ::read(in, buf, size);
+                  if (n < 0 && errno == EINTR) continue;
+                  return n;
+                }
+              },
+              put_options);
+          ::close(in);
+        }
       } else if (text_opt->count() == 0) {
         return Fail("data put: give TEXT or --from FILE", kExitUsage);
+      } else {
+        s = zkfiler::PutData(data_host, data_fs, data_path, data_text,
+                             put_options);
       }
-      if (s.ok()) s = zkfiler::PutData(data_host, data_fs, data_path, content);
     } else if (get->parsed()) {
-      std::string content;
-      s = zkfiler::GetData(data_host, data_fs, data_path, &content);
-      if (s.ok()) std::fwrite(content.data(), 1, content.size(), stdout);
+      s = zkfiler::GetDataTo(
+          data_host, data_fs, data_path, [](const char* bytes, size_t size) {
+            return std::fwrite(bytes, 1, size, stdout) == size;
+          });
+      if (s.ok() && std::fflush(stdout) != 0) {
+        s = zkfiler::Status::Error("cannot write to the standard output");
+      }
     } else if (ls->parsed()) {
       std::vector<zkfiler::DataEntry> entries;
       s = zkfiler::ListData(data_host, data_fs, data_path, &entries);
       for (const zkfiler::DataEntry& e : entries) {
+        // Escaped: a name can neither split the line nor turn the text.
         std::printf("%s %12lld %s%s\n",
                     e.is_dir    ? "d"
                     : e.is_link ? "l"
                                 : "-",
-                    static_cast<long long>(e.size), e.name.c_str(),
+                    static_cast<long long>(e.size),
+                    zkfiler::EscapeControls(e.name).c_str(),
                     e.is_dir ? "/" : "");
       }
     } else if (rm->parsed()) {

@@ -56,6 +56,47 @@ std::string NfsReader::Error(const std::string& sWhat) const {
          (psz != nullptr && *psz != '\0' ? psz : "no reason given");
 }
 
+namespace {
+
+std::vector<std::string> Parts(const std::string& sPath) {
+  std::vector<std::string> v;
+  size_t nStart = 0;
+  while (nStart <= sPath.size()) {
+    size_t nEnd = sPath.find('/', nStart);
+    if (nEnd == std::string::npos) nEnd = sPath.size();
+    if (nEnd > nStart) v.push_back(sPath.substr(nStart, nEnd - nStart));
+    nStart = nEnd + 1;
+  }
+  return v;
+}
+
+}  // namespace
+
+std::string NfsReader::Resolve(const std::string& sPath,
+                               const std::string& sWhat,
+                               std::string* pResolved) {
+  // libnfs follows a link on the client side by reading it, and its NFSv4
+  // link reading overruns the target it received (seen with libnfs 4.0:
+  // garbage after the target, or a failure with no reason given for a
+  // link out of the export). So no link is ever given to it: each part of
+  // the path is looked at without following, and a link is refused.
+  std::string sHere;
+  for (const std::string& sPart : Parts(sPath)) {
+    sHere += "/" + sPart;
+    nfs_stat_64 st{};
+    if (nfs_lstat64(m_pNfs, sHere.c_str(), &st) != 0) {
+      return Error("cannot " + sWhat + " " + sPath);
+    }
+    if ((st.nfs_mode & S_IFMT) == S_IFLNK) {
+      return sHere +
+             " is a symbolic link: not followed (it may lead out of the "
+             "clone; 'clone ls' lists links as such)";
+    }
+  }
+  *pResolved = sHere.empty() ? "/" : sHere;
+  return "";
+}
+
 std::string NfsReader::Mount(const std::string& sServer, int nPort,
                              const std::string& sExport, int nTimeoutMs) {
   m_bRefused = false;
@@ -84,8 +125,11 @@ std::string NfsReader::List(const std::string& sPath,
                             std::vector<Entry>* pEntries) {
   pEntries->clear();
   if (!m_bMounted) return "not mounted";
+  std::string sDir;
+  const std::string sWhy = Resolve(sPath, "list", &sDir);
+  if (!sWhy.empty()) return sWhy;
   nfsdir* pDir = nullptr;
-  if (nfs_opendir(m_pNfs, sPath.c_str(), &pDir) != 0) {
+  if (nfs_opendir(m_pNfs, sDir.c_str(), &pDir) != 0) {
     return Error("cannot list " + sPath);
   }
   while (nfsdirent* e = nfs_readdir(m_pNfs, pDir)) {
@@ -122,13 +166,16 @@ std::string NfsReader::Read(
     const std::string& sPath,
     const std::function<bool(const char*, size_t)>& fnWrite) {
   if (!m_bMounted) return "not mounted";
+  std::string sFile;
+  const std::string sWhy = Resolve(sPath, "read", &sFile);
+  if (!sWhy.empty()) return sWhy;
   nfs_stat_64 st{};
-  if (nfs_stat64(m_pNfs, sPath.c_str(), &st) != 0) {
+  if (nfs_stat64(m_pNfs, sFile.c_str(), &st) != 0) {
     return Error("cannot read " + sPath);
   }
   if ((st.nfs_mode & S_IFMT) == S_IFDIR) return sPath + " is a directory";
   nfsfh* pFile = nullptr;
-  if (nfs_open(m_pNfs, sPath.c_str(), O_RDONLY, &pFile) != 0) {
+  if (nfs_open(m_pNfs, sFile.c_str(), O_RDONLY, &pFile) != 0) {
     return Error("cannot open " + sPath);
   }
   std::string sError;

@@ -48,7 +48,8 @@ class NfsReader {
   // request not being made at all.
   bool Refused() const { return m_bRefused; }
   // The entries of the directory sPath ("/" is the export's root), without
-  // "." and "..", sorted by name.
+  // "." and "..", sorted by name. A symbolic link on the way is an error
+  // that names it (as for Read): links are not followed.
   std::string List(const std::string& sPath, std::vector<Entry>* pEntries);
   // Reads the file sPath, passing its bytes to fnWrite in pieces; stops
   // with an error when fnWrite returns false.
@@ -57,6 +58,12 @@ class NfsReader {
 
  private:
   std::string Error(const std::string& sWhat) const;
+  // sPath checked part by part without following links, in *pResolved;
+  // an error naming the first part that is a symbolic link (never handed
+  // to libnfs, whose NFSv4 link reading overruns its buffer) or that cannot
+  // be looked at. sWhat ("read", "list") words the latter.
+  std::string Resolve(const std::string& sPath, const std::string& sWhat,
+                      std::string* pResolved);
   nfs_context* m_pNfs = nullptr;
   bool m_bMounted = false;
   bool m_bRefused = false;

@@ -3,33 +3,13 @@
 
 #include <cstdio>
 
+#include "filer/FilerText.h"
 #include "host/ZKSnapTypes.h"
 
 namespace zkref {
 
 std::string EscapeControls(const std::string& s) {
-  static const char kHex[] = "0123456789abcdef";
-  std::string sOut;
-  sOut.reserve(s.size());
-  for (size_t i = 0; i < s.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(s[i]);
-    if (c < 0x20 || c == 0x7f) {
-      sOut += "\\x";
-      sOut += kHex[c >> 4];
-      sOut += kHex[c & 0xf];
-    } else if (c == 0xc2 && i + 1 < s.size() &&
-               static_cast<unsigned char>(s[i + 1]) >= 0x80 &&
-               static_cast<unsigned char>(s[i + 1]) <= 0x9f) {
-      // U+0080..U+009F: the C1 control characters (CSI among them).
-      const unsigned char d = static_cast<unsigned char>(s[++i]);
-      sOut += "\\u00";
-      sOut += kHex[d >> 4];
-      sOut += kHex[d & 0xf];
-    } else {
-      sOut += s[i];
-    }
-  }
-  return sOut;
+  return zkfiler::EscapeControls(s);
 }
 
 void Table::AddRow(std::vector<std::string> vCells) {
@@ -163,8 +143,17 @@ std::string Quote(const std::string& s) {
     const unsigned char c = static_cast<unsigned char>(s[i]);
     if (c >= 0x80) {
       const size_t n = Utf8Length(s, i);
+      size_t nControl = 0;
       if (n == 0) {
         sOut += "\\ufffd";
+      } else if (const uint32_t nCode =
+                     zkfiler::LayoutControlAt(s, i, &nControl)) {
+        // Valid JSON either way; escaped, it cannot turn a terminal's text.
+        char aBuf[16];
+        std::snprintf(aBuf, sizeof(aBuf), "\\u%04x",
+                      static_cast<unsigned>(nCode & 0xffff));
+        sOut += aBuf;
+        i += nControl - 1;
       } else {
         sOut.append(s, i, n);
         i += n - 1;

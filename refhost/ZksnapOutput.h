@@ -15,9 +15,9 @@ namespace zkref {
 
 // The text with every control character written as an escape, so that a
 // text from the file server or the plug-in can neither break a line nor
-// reach the terminal as a control sequence: a C0 character or DEL as
-// "\xHH", a C1 character (U+0080..U+009F) as "\u00HH". Everything else,
-// backslashes included, stays as it is.
+// reach the terminal as a control sequence nor reorder the text around it
+// (zkfiler::EscapeControls: C0 and DEL as "\xHH", C1 as "\u00HH",
+// bidirectional controls and line separators as "\uHHHH").
 std::string EscapeControls(const std::string& s);
 
 // A text table: one header row, then rows of the same width. Empty cells
@@ -36,8 +36,9 @@ class Table {
   std::vector<std::vector<std::string>> m_vRows;
 };
 
-// A JSON value: null, boolean, integer, string, array or object (keys keep
-// their order).
+// A JSON value (strings: bidirectional controls and line separators are
+// written as "\uHHHH" escapes): null, boolean, integer, string, array or object
+// (keys keep their order).
 class Json {
  public:
   enum class Kind { kNull, kBool, kInt, kString, kArray, kObject };

@@ -355,5 +355,57 @@ TEST_F(NfsDataTest, HostListsOfAnExportAreTheServersClientRules) {
   EXPECT_EQ("for every listed host", oOpen.out);
 }
 
+// A revert changes the served directory's contents, not the directory:
+// the next read of the production export (a new mount, as each probe is)
+// gets the checkpoint's bytes, and the export stays served; so does a load
+// of a layout whose data= seed replaces a served file system's files.
+TEST_F(NfsDataTest, ClientsReadWhatRevertRestoredAtOnce) {
+  ManageCelerra oClient(8);
+  oClient.SetControlHostInfo(kCs1, "nasadmin", kPassword);
+  std::vector<std::string> vNone;
+  ASSERT_TRUE(oClient.CreateNFSShare("/fs2", "2", false, vNone, vNone, vNone));
+  Put(kCs1, "fs2", "/doc.txt", "at the snap");
+  Put(kCs1, "fs2", "/dir/kept.txt", "kept");
+  ASSERT_TRUE(AwaitExport(kStranger, "/fs2", true));
+  ASSERT_EQ("at the snap", Probe(kStranger, "/fs2", "cat", "/doc.txt").out);
+  std::string sId;
+  ASSERT_TRUE(
+      oClient.CreateROChkPt("102", CELERRA_STG_UXFS, "pool_gold", "rev1", sId))
+      << oClient.GetLastError().sMessage;
+
+  for (int nRound = 0; nRound < 3; ++nRound) {
+    SCOPED_TRACE(nRound);
+    Put(kCs1, "fs2", "/doc.txt", "changed " + std::to_string(nRound));
+    Put(kCs1, "fs2", "/dir/kept.txt", "changed too");
+    // Read the changed files, so the server holds them.
+    EXPECT_EQ("changed " + std::to_string(nRound),
+              Probe(kStranger, "/fs2", "cat", "/doc.txt").out);
+    EXPECT_EQ("changed too",
+              Probe(kStranger, "/fs2", "cat", "/dir/kept.txt").out);
+    ASSERT_TRUE(oClient.RestorePFSFromChkPt("rev1", sId, "102"))
+        << oClient.GetLastError().sMessage;
+    const ProcessRun oDoc = Probe(kStranger, "/fs2", "cat", "/doc.txt");
+    EXPECT_EQ(0, oDoc.status) << oDoc.out;
+    EXPECT_EQ("at the snap", oDoc.out);
+    EXPECT_EQ("kept", Probe(kStranger, "/fs2", "cat", "/dir/kept.txt").out);
+  }
+
+  // A load whose seed replaces the served file system's files.
+  const std::string sSeed = m_sDir + "/seed";
+  ASSERT_EQ(0, ::mkdir(sSeed.c_str(), 0755));
+  std::ofstream(sSeed + "/doc.txt") << "from the seed";
+  const std::string sLayout = m_sDir + "/seed_layout.txt";
+  std::ofstream(sLayout) << "server " << kCs1 << "\n  login nasadmin \""
+                         << kPassword << "\"\n  mover 2\n"
+                         << "  fs 102 name=fs2 mover=2 mount=/fs2 data=seed\n"
+                         << "  export /fs2 mover=2\n";
+  const zkfiler::Status oLoad = zkfiler::LoadStateFile(m_sDb, sLayout, false);
+  ASSERT_TRUE(oLoad.ok()) << oLoad.ToString();
+  const ProcessRun oSeeded = Probe(kStranger, "/fs2", "cat", "/doc.txt");
+  EXPECT_EQ(0, oSeeded.status) << oSeeded.out;
+  EXPECT_EQ("from the seed", oSeeded.out);
+  EXPECT_NE(0, Probe(kStranger, "/fs2", "cat", "/dir/kept.txt").status);
+}
+
 }  // namespace
 }  // namespace zke2e

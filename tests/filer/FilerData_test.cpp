@@ -170,8 +170,11 @@ TEST_F(DataTest, ALayoutSeedsAFileSystemsFilesAllOrNothing) {
     const char* error;
   };
   WriteFile(dir_ + "/plain", "a file");
+  const auto fs2_files = Tree(Fs("102"));
+  struct stat fs2_dir;
+  ASSERT_EQ(::stat(Fs("102").c_str(), &fs2_dir), 0);
   const Case cases[] = {
-      {"missing", "seeded2.txt:5: file system 101: data directory"},
+      {"missing", "seeded2.txt:6: file system 101: data directory"},
       {"plain", "is not a directory"},
       {"", "data= names no directory"},
       // The layout's own folder holds the state file's data.
@@ -183,6 +186,7 @@ TEST_F(DataTest, ALayoutSeedsAFileSystemsFilesAllOrNothing) {
     WriteFile(dir_ + "/seeded2.txt",
               "server cs1\n  login admin \"Pw-Secret#1\"\n  mover 2\n"
               "  fs 103 name=fs3 mover=2 mount=/fs3 data=seed\n"
+              "  fs 102 name=fs2 mover=2 mount=/fs2 data=seed\n"
               "  fs 101 name=fs1 mover=2 mount=/fs1 data=" +
                   std::string(c.data) + "\n");
     const Outcome bad = Zkfiler("load " + Quote(dir_ + "/seeded2.txt"));
@@ -191,6 +195,12 @@ TEST_F(DataTest, ALayoutSeedsAFileSystemsFilesAllOrNothing) {
     EXPECT_EQ(Zkfiler("show").output, before);
     EXPECT_EQ(Get("/sub/a.txt"), "changed");
     EXPECT_EQ(Entries(root_ + "/cs1/fs").size(), 2u);  // 101 and 102 only
+    // fs2's files, replaced in its directory before the failure, are put
+    // back in that same directory.
+    EXPECT_EQ(Tree(Fs("102")), fs2_files);
+    struct stat st;
+    ASSERT_EQ(::stat(Fs("102").c_str(), &st), 0);
+    EXPECT_EQ(st.st_ino, fs2_dir.st_ino);
   }
 }
 

@@ -6,9 +6,13 @@
 // input is said plainly.
 //
 // Needs root and nfs-ganesha; skips with a message otherwise.
+#include <unistd.h>
+
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "filer/FilerData.h"
 #include "filer/FilerFiles.h"
 #include "filer/FilerServe.h"
 #include "tests/nfs/ServedFiler.h"
@@ -147,6 +151,21 @@ TEST_F(ZksnapCloneTest, AnExportThatDoesNotNameThisHostIsRefused) {
 
 TEST_F(ZksnapCloneTest, BadRequestsAreSaidPlainly) {
   Run({"config", "set", "sCelerraCommaSeparatedAccessHosts", "127.0.0.1"});
+  // Links a client left: out of the clone (absolute, or by ".." past its
+  // root), in a loop, and ones that stay inside it: none is followed.
+  const std::string sFs =
+      zkfiler::data::FsDir(zkfiler::DataRoot(), "cs1.zs.test", "101");
+  for (const auto& oLink : std::vector<std::pair<std::string, std::string>>{
+           {"/etc/passwd", "/abs"},
+           {"../../../../etc/passwd", "/up"},
+           {"../doc.txt", "/dir/back"},
+           {"loop", "/loop"},
+           {"dir/deep.txt", "/in"},
+           {"dir", "/dirlink"}}) {
+    ASSERT_EQ(0, ::symlink(oLink.first.c_str(), (sFs + oLink.second).c_str()));
+  }
+  // A name that would turn the text after it around on a terminal.
+  Put("fs_nfs", "/evil\xe2\x80\xaetxt.exe\n", "x");
   SnapThenChangeProduction();
   Run({"map", "nfs1"});
   const std::string sPort = std::to_string(m_oServer.Port());
@@ -169,6 +188,19 @@ TEST_F(ZksnapCloneTest, BadRequestsAreSaidPlainly) {
       {{"cat", "nfs1", "/missing.txt"}, 1, "cannot read /missing.txt"},
       {{"cat", "nfs1", "/dir"}, 1, "/dir is a directory"},
       {{"ls", "nfs1", "/doc.txt/x"}, 1, "cannot list /doc.txt/x"},
+      {{"cat", "nfs1", "/abs"},
+       1,
+       "/abs is a symbolic link: not followed (it may lead out of the "
+       "clone"},
+      {{"cat", "nfs1", "/up"}, 1, "/up is a symbolic link: not followed"},
+      {{"cat", "nfs1", "/loop"}, 1, "/loop is a symbolic link: not followed"},
+      {{"cat", "nfs1", "/in"}, 1, "/in is a symbolic link: not followed"},
+      {{"cat", "nfs1", "/dirlink/deep.txt"},
+       1,
+       "/dirlink is a symbolic link: not followed"},
+      {{"ls", "nfs1", "/dirlink"},
+       1,
+       "/dirlink is a symbolic link: not followed"},
       {{"cat", "nfs1", "/doc.txt", "--port", std::to_string(nDeadPort)},
        1,
        "nothing answers on 127.0.0.1:" + std::to_string(nDeadPort) +
@@ -190,9 +222,21 @@ TEST_F(ZksnapCloneTest, BadRequestsAreSaidPlainly) {
     EXPECT_EQ("", r.sOut);
     EXPECT_TRUE(Has(r.sErr, c.sErr)) << r.sErr;
   }
-  // The good read still works after all that.
-  const RunResult r = Clone({"cat", "nfs1", "/dir/deep.txt"});
+  // The good read still works after all that; links are listed as such.
+  RunResult r = Clone({"cat", "nfs1", "/dir/deep.txt"});
   EXPECT_EQ("deep at the snap\n", r.sOut) << r.sErr;
+  r = Clone({"ls", "nfs1"});
+  EXPECT_TRUE(Has(r.sOut, "\ndirlink ")) << r.sOut;
+  EXPECT_TRUE(Has(r.sOut.substr(r.sOut.find("\ndirlink ")), " link "))
+      << r.sOut;
+  // Names are shown escaped, in the table and in JSON.
+  r = Clone({"ls", "nfs1"});
+  EXPECT_TRUE(Has(r.sOut, "evil\\u202etxt.exe\\x0a ")) << r.sOut;
+  r = Z({"--json", "clone", "ls", "nfs1", "--port", sPort});
+  EXPECT_TRUE(Has(r.sOut, "\"evil\\u202etxt.exe\\n\"")) << r.sOut;
+  for (const std::string& sOut : {Clone({"ls", "nfs1"}).sOut, r.sOut}) {
+    EXPECT_FALSE(Has(sOut, "\xe2\x80\xae")) << sOut;
+  }
 }
 
 }  // namespace
