@@ -40,6 +40,7 @@
 #include <utility>
 #include <vector>
 
+#include "device/CelerraIntent.h"
 #include "device/CelerraMountWork.h"
 #include "device/ZkCriticalSection.h"
 #include "host/ManageCelerra.h"
@@ -237,6 +238,20 @@ class CelerraSnapDevice {
   // Mount metadata of a writable checkpoint that could not be removed
   // stays, so that unmap finds it.
   void UndoMap(ManageCelerra& oClient, const char* pszTag);
+  // ---- The record's intent (device/CelerraIntent.h) ----
+  //
+  // Snap: names in the record the read-only checkpoint sName of the
+  // device's file system before it is created.
+  void IntendROChkpt(const std::string& sName);
+  // Snap: the create was refused outright (or shown not to have run): the
+  // record's intent goes back to what earlier calls left.
+  void DropROChkptIntent();
+  // Whether the intent an earlier call left names the read-only checkpoint
+  // sName of the device's file system.
+  bool PriorIntentNamesROChkpt(const std::string& sName) const {
+    return m_oPriorIntent.NamesROChkpt(sName, m_oStorageResource.sPFSId);
+  }
+
   // The record's mount metadata text as stored, read without a trace in its
   // job log; false when the host cannot tell (sText then empty).
   static bool ReadMountText(ZKSO::SnapInfo& oRecord, std::string* psText);
@@ -305,6 +320,16 @@ class CelerraSnapDevice {
   bool FindChkpt(ManageCelerra& oClient,
                  const std::function<bool(const CelerraChkPtInfo&)>& fnMatch,
                  bool* pbPresent, CelerraChkPtInfo* pFound = nullptr);
+  // Map, after CreateRWChkPt failed: looks for the writable checkpoint and
+  // settles whose it is (RWChkptOrigin); false, with the refusal kept, when
+  // it is not there or the listing failed.
+  bool FindRWChkptAfterRefusal(ManageCelerra& oClient, const char* pszTag);
+  // The writable checkpoint's part of the record's intent goes back to what
+  // earlier calls left, unless bKeepUnknown (its outcome is still unknown).
+  void RestoreRWChkptIntent(bool bKeepUnknown);
+  // Unmap that cannot delete the writable checkpoint: makes the export it
+  // removed again, exactly as it was.
+  void PutBackRemovedExport(ManageCelerra& oClient, const char* pszTag);
   // Makes oClient anew for this device's file server: a refusal that was
   // handled is no longer its last error.
   void ForgetHandledRefusal(ManageCelerra& oClient);
@@ -339,14 +364,27 @@ class CelerraSnapDevice {
   // Writes the mount metadata of the writable checkpoint (rwname|rwid),
   // after keeping what the record held before. False when the host threw.
   bool WriteMountInfo(const char* pszTag);
-  // The reason a map fails when the snapshot's writable view is exported
-  // otherwise than this record needs.
-  void RefuseSharedView(const _CelerraViewExport& oTheirs,
-                        const _CelerraViewExport& oOurs);
-  // Unmap of a record without mount metadata: a <checkpoint>_RW of its own
-  // checkpoint that has no export at all is left from a map killed before
-  // it exported, and nothing can be using it: it is deleted. One with an
-  // export is left alone. Never fails the unmap.
+  // The reason a map fails when the snapshot's writable view is there and
+  // not this record's to use: exported (oTheirs; otherwise than this record
+  // needs, or made by another call), or, with a null oTheirs, not exported
+  // and named by nothing this record stored.
+  void RefuseView(const _CelerraViewExport* pTheirs,
+                  const _CelerraViewExport& oOurs);
+  // Whether the record's own intent or its view names the export oFound of
+  // the writable checkpoint in hand.
+  bool NamesExport(const _CelerraViewExport& oFound) const;
+  // Reads the record's intent (SM_MDT_CELERRA_INTENT) into m_oIntent and
+  // m_oPriorIntent; one that cannot be read is taken as none, with a job
+  // log line.
+  void LoadIntent(const char* pszTag);
+  // Stores m_oIntent in the record when it differs from what is stored
+  // (removes it when empty).
+  void StoreIntent();
+  // Unmap of a record without mount metadata whose intent names the
+  // <checkpoint>_RW of its own checkpoint (a map whose create answered
+  // nothing it could confirm): that writable checkpoint is deleted when it
+  // has no export at all. One with an export, or one the record does not
+  // name, is left alone. Never fails the unmap.
   void RemoveUnexportedRWChkpt(ManageCelerra& oClient,
                                const std::string& sSourcePath,
                                const char* pszTag);
@@ -377,6 +415,11 @@ class CelerraSnapDevice {
   std::string m_sArrayIdentifier;
 
   CelerraMountWork m_oMountWork;  // map and unmap: see CelerraMountWork.h
+  // The record's intent as earlier calls left it, and as this call keeps it
+  // (what it is creating, or created without a confirmation).
+  _CelerraIntent m_oPriorIntent;
+  _CelerraIntent m_oIntent;
+  std::string m_sStoredIntent;  // the text the record holds
   CelerraError m_oKeptRefusal;
   bool m_bHasKeptRefusal = false;
 

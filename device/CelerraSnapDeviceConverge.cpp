@@ -58,7 +58,10 @@ void CelerraSnapDevice::UndoMap(ManageCelerra& oClient, const char* pszTag) {
   CelerraMountWork& oWork = m_oMountWork;
   if (oWork.bMadeExport) {
     oWork.bMadeExport = false;
-    if (oClient.DeleteNFSShare(m_sRWChkptSharePath, oWork.sExportMoverId)) {
+    if (oClient.DeleteNFSShare(oWork.oExport.sSharePath,
+                               oWork.oExport.sMoverId)) {
+      m_oIntent.bExport = m_oPriorIntent.bExport;
+      m_oIntent.oExport = m_oPriorIntent.oExport;
       m_pSnapInfo->Log(2, pszTag, "Removed NFS share [%s] that this map made",
                        m_sRWChkptSharePath.c_str());
     } else {
@@ -69,9 +72,13 @@ void CelerraSnapDevice::UndoMap(ManageCelerra& oClient, const char* pszTag) {
     }
   }
   bool bRWChkptStays = false;
-  if (oWork.bMadeRWChkpt) {
-    oWork.bMadeRWChkpt = false;
+  if (oWork.MadeRWChkpt()) {
+    oWork.eRWChkpt = RWChkptOrigin::kNone;
     if (oClient.DeleteChkPt(m_sRWChkptId, m_sBaselineChkptId, false)) {
+      // Gone, and its export with it: nothing of it is left to intend.
+      RestoreRWChkptIntent(false);
+      m_oIntent.bExport = m_oPriorIntent.bExport;
+      m_oIntent.oExport = m_oPriorIntent.oExport;
       m_pSnapInfo->Log(2, pszTag,
                        "Deleted RW chkpt [%s] id [%s] that this map made",
                        m_sRWChkptName.c_str(), m_sRWChkptId.c_str());
@@ -101,4 +108,58 @@ void CelerraSnapDevice::UndoMap(ManageCelerra& oClient, const char* pszTag) {
                        sStored.c_str());
     }
   }
+  StoreIntent();
+}
+
+void CelerraSnapDevice::LoadIntent(const char* pszTag) {
+  m_oPriorIntent = _CelerraIntent();
+  m_oIntent = _CelerraIntent();
+  m_sStoredIntent.clear();
+  if (m_pSnapInfo == nullptr) return;
+  std::string sText;
+  if (!GetSnapMetadata(SM_MDT_CELERRA_INTENT, sText)) sText.clear();
+  m_sStoredIntent = sText;
+  std::string sWhy;
+  if (!ParseIntent(sText, &m_oPriorIntent, &sWhy)) {
+    m_pSnapInfo->Log(1, pszTag,
+                     "Warning: SM_MDT_CELERRA_INTENT of %zu bytes cannot be "
+                     "read (%s): taken as no intent",
+                     sText.size(), sWhy.c_str());
+  }
+  m_oIntent = m_oPriorIntent;
+}
+
+void CelerraSnapDevice::StoreIntent() {
+  if (m_pSnapInfo == nullptr) return;
+  const std::string sText = FormatIntent(m_oIntent);
+  if (sText == m_sStoredIntent) return;
+  m_pSnapInfo->SetMetaData(SM_MDT_CELERRA_INTENT,
+                           sText.empty() ? nullptr : sText.c_str());
+  m_sStoredIntent = sText;
+}
+
+void CelerraSnapDevice::IntendROChkpt(const std::string& sName) {
+  m_oIntent.bROChkpt = true;
+  m_oIntent.sROName = sName;
+  m_oIntent.sROPFSId = m_oStorageResource.sPFSId;
+  StoreIntent();
+}
+
+void CelerraSnapDevice::DropROChkptIntent() {
+  m_oIntent.bROChkpt = m_oPriorIntent.bROChkpt;
+  m_oIntent.sROName = m_oPriorIntent.sROName;
+  m_oIntent.sROPFSId = m_oPriorIntent.sROPFSId;
+  StoreIntent();
+}
+
+bool CelerraSnapDevice::NamesExport(const _CelerraViewExport& oFound) const {
+  // An export of another checkpoint than the one in hand is nobody's here.
+  if (!oFound.sOfId.empty() && !m_sRWChkptId.empty() &&
+      oFound.sOfId != m_sRWChkptId) {
+    return false;
+  }
+  if (m_oPriorIntent.NamesExport(oFound)) return true;
+  // The record holds the view: a map of it succeeded.
+  return m_oMountWork.bCloneOfView &&
+         (!m_sBaselineChkptId.empty() || m_oMountWork.HoldsView(m_sRWChkptId));
 }
