@@ -255,6 +255,9 @@ class CelerraSnapDevice {
   // The record's mount metadata text as stored, read without a trace in its
   // job log; false when the host cannot tell (sText then empty).
   static bool ReadMountText(ZKSO::SnapInfo& oRecord, std::string* psText);
+  // The record's metadata text of type nType, read the same way.
+  static bool ReadMetaDataQuietly(ZKSO::SnapInfo& oRecord, int nType,
+                                  std::string* psText);
   // The reason this object posted on the record (SetJPR); empty if none.
   const std::string& GetLastReason() const { return m_sLastError; }
   // The file server refusal that failed the last operation, when a query

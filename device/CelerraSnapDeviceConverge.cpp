@@ -40,13 +40,18 @@ bool CelerraSnapDevice::FindChkpt(
 
 bool CelerraSnapDevice::ReadMountText(ZKSO::SnapInfo& oRecord,
                                       std::string* psText) {
+  return ReadMetaDataQuietly(oRecord, SM_MDT_SNAP_MOUNT, psText);
+}
+
+bool CelerraSnapDevice::ReadMetaDataQuietly(ZKSO::SnapInfo& oRecord, int nType,
+                                            std::string* psText) {
   psText->clear();
   std::vector<char> vBuffer(4097, '\0');
   uint16_t nSize = 4096;
-  int nResult = oRecord.GetMetaData(SM_MDT_SNAP_MOUNT, vBuffer.data(), &nSize);
+  int nResult = oRecord.GetMetaData(nType, vBuffer.data(), &nSize);
   if (nResult == 2 && nSize > 0 && nSize < UINT16_MAX) {
     vBuffer.assign(static_cast<size_t>(nSize) + 1, '\0');
-    nResult = oRecord.GetMetaData(SM_MDT_SNAP_MOUNT, vBuffer.data(), &nSize);
+    nResult = oRecord.GetMetaData(nType, vBuffer.data(), &nSize);
   }
   if (nResult != 0) return false;
   psText->assign(vBuffer.data(), strnlen(vBuffer.data(), vBuffer.size()));
@@ -116,8 +121,9 @@ void CelerraSnapDevice::LoadIntent(const char* pszTag) {
   m_oIntent = _CelerraIntent();
   m_sStoredIntent.clear();
   if (m_pSnapInfo == nullptr) return;
+  // Read without a line in the job log: most records hold none.
   std::string sText;
-  if (!GetSnapMetadata(SM_MDT_CELERRA_INTENT, sText)) sText.clear();
+  ReadMetaDataQuietly(*m_pSnapInfo, SM_MDT_CELERRA_INTENT, &sText);
   m_sStoredIntent = sText;
   std::string sWhy;
   if (!ParseIntent(sText, &m_oPriorIntent, &sWhy)) {

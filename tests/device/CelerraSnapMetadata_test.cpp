@@ -422,8 +422,8 @@ bool SameIntent(const _CelerraIntent& a, const _CelerraIntent& b) {
 TEST(IntentText, EveryByteRoundTrips) {
   std::string sAll;
   for (int c = 1; c < 256; ++c) sAll += static_cast<char>(c);
-  const std::string aValues[] = {"", "~", "-", "%", "%41", "a b", "a\nb",
-                                 "a|b,c", sAll};
+  const std::string aValues[] = {"",    "~",    "-",     "%", "%41",
+                                 "a b", "a\nb", "a|b,c", sAll};
   for (const std::string& sValue : aValues) {
     SCOPED_TRACE(sValue.size());
     _CelerraIntent o = FullIntent();

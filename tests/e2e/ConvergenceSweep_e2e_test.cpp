@@ -39,10 +39,12 @@ enum class Fault {
   kReplyLostQueriesRefused,
 };
 
-const Fault kAllFaults[] = {
-    Fault::kRefused,          Fault::kReplyLost,
-    Fault::kKilledAfter,      Fault::kRefusedQueriesRefused,
-    Fault::kRefusedQueriesLost, Fault::kReplyLostQueriesRefused};
+const Fault kAllFaults[] = {Fault::kRefused,
+                            Fault::kReplyLost,
+                            Fault::kKilledAfter,
+                            Fault::kRefusedQueriesRefused,
+                            Fault::kRefusedQueriesLost,
+                            Fault::kReplyLostQueriesRefused};
 const int kFaultCount = sizeof(kAllFaults) / sizeof(kAllFaults[0]);
 
 // What follows the faulted call.

@@ -326,9 +326,8 @@ TEST_F(SharedViewTest, ALostReplyWhoseQueryFailedConvergesThroughTheIntent) {
     const std::vector<std::string> vBefore = State();
     zkref::MemSnapInfo* pRecord =
         oCase.bNas
-            ? WithMountSource(NewRecord(NasDevice("/fs2/ds1", kNas1, false),
-                                        "home"),
-                              1)
+            ? WithMountSource(
+                  NewRecord(NasDevice("/fs2/ds1", kNas1, false), "home"), 1)
             : NfsRecord();
     std::vector<zkref::MemSnapInfo*> v = {pRecord};
     if (bSnap) {
@@ -383,8 +382,9 @@ TEST_F(SharedViewTest, AnUnreadableIntentIsNoIntent) {
   v[0]->mMetaData[SM_MDT_CELERRA_INTENT] =
       std::string("zkintent 1\nrw a%zz\x01\xff|\n", 22);
   ASSERT_EQ(ZKSO::RESULT_SUCCESS, Map(v)) << m_oSink.Dump();
-  EXPECT_EQ(1u, JobLines(*v[0], 1, "SM_MDT_CELERRA_INTENT of 22 bytes cannot "
-                                   "be read"));
+  EXPECT_EQ(1u, JobLines(*v[0], 1,
+                         "SM_MDT_CELERRA_INTENT of 22 bytes cannot "
+                         "be read"));
   EXPECT_EQ(0u, v[0]->mMetaData.count(SM_MDT_CELERRA_INTENT));
   TearDownTo(vBefore, v);
 }
@@ -478,6 +478,53 @@ TEST_F(SharedViewTest, ARecordWhoseViewWasReplacedUnmapsWithoutTouchingTheNew) {
   EXPECT_EQ(1u, JobLines(*vA[0], 1, "made since"));
   // Then both in one call.
   TearDownTo(vBefore, {vA[0], vB[0]});
+}
+
+// The same, with a client that finds a writable checkpoint's export path
+// from its name alone (a stale id is not refused): a's unmap then finds
+// b's new export at a's clone path. It is of another writable checkpoint:
+// a's unmap leaves it and counts a's view as gone.
+TEST_F(SharedViewTest, AnUnmapRemovesOnlyTheExportOfItsOwnWritableCheckpoint) {
+  const std::vector<std::string> vBefore = State();
+  std::vector<zkref::MemSnapInfo*> v = Snapped({NfsRecord(), NfsRecord()});
+  ASSERT_EQ(ZKSO::RESULT_SUCCESS, Map(v)) << m_oSink.Dump();
+  v = CarryAll(v);
+  std::vector<zkref::MemSnapInfo*> vB = {v[1]};
+  ASSERT_EQ(ZKSO::RESULT_SUCCESS, Unmap(vB)) << m_oSink.Dump();
+  vB = CarryAll(vB);
+  ASSERT_EQ(ZKSO::RESULT_SUCCESS, Map(vB)) << m_oSink.Dump();
+  vB = CarryAll(vB);
+  const std::vector<std::string> vMapped = State();
+  std::vector<zkref::MemSnapInfo*> vA = {v[0]};
+  zkfiler::SetSnapDeviceNamesByNameOnly(true);
+  const ZKSO::ResultCode eUnmap = Unmap(vA);
+  zkfiler::SetSnapDeviceNamesByNameOnly(false);
+  EXPECT_EQ(ZKSO::RESULT_SUCCESS, eUnmap) << m_oSink.Dump();
+  EXPECT_EQ(vMapped, State());
+  EXPECT_EQ(1u, JobLines(*vA[0], 1, "belongs to a newer view"));
+  TearDownTo(vBefore, {vA[0], vB[0]});
+}
+
+// An unmap that removed the export and then cannot delete the writable
+// checkpoint puts back exactly the export it removed: its data mover and
+// hosts, not those the configuration gives now.
+TEST_F(SharedViewTest, AnExportPutBackIsTheOneRemoved) {
+  const std::vector<std::string> vBefore = State();
+  std::vector<zkref::MemSnapInfo*> v = Snapped({NfsRecord()});
+  ASSERT_EQ(ZKSO::RESULT_SUCCESS, Map(v)) << m_oSink.Dump();
+  v = CarryAll(v);
+  const std::vector<std::string> vMapped = State();
+  m_oOSUtil.SetConfig("sCelerraCommaSeparatedAccessHosts", "10.99.0.1");
+  m_oOSUtil.SetConfig("sCelerraCommaSeparatedRootHosts", "10.99.0.2");
+  ArmFault("DeleteChkPt", zkfiler::FaultMode::kAlways);
+  EXPECT_EQ(ZKSO::RESULT_FAILURE, Unmap(v));
+  ASSERT_TRUE(zkfiler::ClearFaults().ok());
+  EXPECT_EQ(ZKSO::UNMAP_FAILED, v[0]->nStatus);
+  EXPECT_EQ(1u, JobLines(*v[0], 2, "Restored NFS share"));
+  EXPECT_EQ(vMapped, State());
+  m_oOSUtil.SetConfig("sCelerraCommaSeparatedAccessHosts", "");
+  m_oOSUtil.SetConfig("sCelerraCommaSeparatedRootHosts", "");
+  TearDownTo(vBefore, v);
 }
 
 // A writable checkpoint with no export that nothing a record stored names

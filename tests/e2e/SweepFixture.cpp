@@ -280,8 +280,7 @@ void SweepTest::RemoveOrphans(const std::vector<zkref::MemSnapInfo*>& vRecords,
         pTransient->mMetaData[SM_MDT_SNAP_MOUNT] =
             oChkpt.name + "|" + oChkpt.id;
         pTransient->nStatus = ZKSO::MAP_FAILED;
-        EXPECT_EQ(ZKSO::RESULT_SUCCESS, RunOp(Op::kUnmap, v))
-            << m_oSink.Dump();
+        EXPECT_EQ(ZKSO::RESULT_SUCCESS, RunOp(Op::kUnmap, v)) << m_oSink.Dump();
       } else {
         pTransient->mMetaData[SM_MDT_SNAP_UUID] =
             oChkpt.name + "|" + oChkpt.id + "|";
