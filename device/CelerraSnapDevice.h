@@ -251,6 +251,9 @@ class CelerraSnapDevice {
   bool PriorIntentNamesROChkpt(const std::string& sName) const {
     return m_oPriorIntent.NamesROChkpt(sName, m_oStorageResource.sPFSId);
   }
+  // Snap: the id of the checkpoint sName when the record already holds it
+  // (its SM_MDT_SNAP_UUID names it: a snap of it succeeded); empty else.
+  std::string HeldROChkptId(const std::string& sName);
 
   // The record's mount metadata text as stored, read without a trace in its
   // job log; false when the host cannot tell (sText then empty).

@@ -169,3 +169,15 @@ bool CelerraSnapDevice::NamesExport(const _CelerraViewExport& oFound) const {
   return m_oMountWork.bCloneOfView &&
          (!m_sBaselineChkptId.empty() || m_oMountWork.HoldsView(m_sRWChkptId));
 }
+
+std::string CelerraSnapDevice::HeldROChkptId(const std::string& sName) {
+  if (m_pSnapInfo == nullptr) return "";
+  std::string sText;
+  ReadMetaDataQuietly(*m_pSnapInfo, SM_MDT_SNAP_UUID, &sText);
+  const std::string sPrefix = sName + "|";
+  if (sText.compare(0, sPrefix.size(), sPrefix) != 0) return "";
+  const size_t nEnd = sText.find('|', sPrefix.size());
+  return sText.substr(sPrefix.size(), nEnd == std::string::npos
+                                          ? std::string::npos
+                                          : nEnd - sPrefix.size());
+}

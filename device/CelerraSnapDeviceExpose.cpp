@@ -345,48 +345,49 @@ bool CelerraSnapDevice::QueryExport(ManageCelerra& oClient,
 void CelerraSnapDevice::RefuseView(const _CelerraViewExport* pTheirs,
                                    const _CelerraViewExport& oOurs) {
   const CelerraMountWork& oWork = m_oMountWork;
-  std::string sText = "Error: RW chkpt [" + m_sRWChkptName + "] id [" +
-                      m_sRWChkptId + "] of chkpt [" + m_sChkptName +
-                      "] is in the way: ";
   if (pTheirs == nullptr) {
-    sText +=
-        "it has no NFS share, and nothing this device stored names it (a "
-        "map stopped before it exported, or one in progress). The file "
-        "server allows one writable view (RW checkpoint) per snapshot: "
-        "unmap the device that made it, or remove it once no map is in "
-        "progress, then map this one";
-  } else {
-    const _CelerraViewExport& oTheirs = *pTheirs;
-    sText += "its NFS share [" + oTheirs.sSharePath + "] on data mover [" +
-             oTheirs.sMoverId + "] is exported to " +
-             DescribeHosts(oTheirs.oHosts);
-    if (SameExport(oTheirs, oOurs)) {
-      sText += ", as this device needs it, but another device holds it";
-    } else {
-      sText += ", while this device needs [" + oOurs.sSharePath +
-               "] on data mover [" + oOurs.sMoverId + "] exported to " +
-               DescribeHosts(oOurs.oHosts);
-    }
-    sText +=
-        ". The file server allows one writable view (RW checkpoint) per "
-        "snapshot: ";
-    // This record holds it when its mount metadata names the writable
-    // checkpoint, or its intent the export (a map of it that failed after
-    // it exported).
-    const bool bThisHolds =
-        (!m_sRWChkptId.empty() && oWork.sMountRWIdBefore == m_sRWChkptId) ||
-        (m_oPriorIntent.bExport &&
-         m_oPriorIntent.oExport.sSharePath == oTheirs.sSharePath);
-    if (bThisHolds) {
-      sText += "this device holds it; unmap this device, then map it again";
-    } else if (oWork.eRWChkpt == RWChkptOrigin::kSharedInCall) {
-      sText += "unmap the device that mapped it first, then map this one";
-    } else {
-      sText +=
-          "unmap the device that holds it, then map this one, or map the "
-          "devices of the snapshot in one call";
-    }
+    const std::string sText =
+        "Error: RW chkpt [" + m_sRWChkptName + "] id [" + m_sRWChkptId +
+        "] of chkpt [" + m_sChkptName +
+        "] is in the way: it has no NFS share, and nothing this device "
+        "stored names it (a map stopped before it exported, or one in "
+        "progress). The file server allows one writable view (RW "
+        "checkpoint) per snapshot: unmap the device that made it, or remove "
+        "it once no map is in progress, then map this one";
+    m_pSnapInfo->Log(2, kExposeTag, "%s", sText.c_str());
+    SetJPR(JPR_MAP_FAILED, sText);
+    return;
   }
+  const _CelerraViewExport& oTheirs = *pTheirs;
+  const std::string sNeeds =
+      SameExport(oTheirs, oOurs)
+          ? std::string(
+                ", as this device needs it, but another device holds "
+                "it")
+          : ", while this device needs [" + oOurs.sSharePath +
+                "] on data mover [" + oOurs.sMoverId + "] exported to " +
+                DescribeHosts(oOurs.oHosts);
+  // This record holds it when its mount metadata names the writable
+  // checkpoint, or its intent the export (a map of it that failed after it
+  // exported).
+  const bool bThisHolds =
+      (!m_sRWChkptId.empty() && oWork.sMountRWIdBefore == m_sRWChkptId) ||
+      (m_oPriorIntent.bExport &&
+       m_oPriorIntent.oExport.sSharePath == oTheirs.sSharePath);
+  const std::string sWayOut =
+      bThisHolds ? "this device holds it; unmap this device, then map it again"
+      : oWork.eRWChkpt == RWChkptOrigin::kSharedInCall
+          ? "unmap the device that mapped it first, then map this one"
+          : "unmap the device that holds it, then map this one, or map the "
+            "devices of the snapshot in one call";
+  const std::string sText =
+      "Error: RW chkpt [" + m_sRWChkptName + "] id [" + m_sRWChkptId +
+      "] of chkpt [" + m_sChkptName + "] is in the way: its NFS share [" +
+      oTheirs.sSharePath + "] on data mover [" + oTheirs.sMoverId +
+      "] is exported to " + DescribeHosts(oTheirs.oHosts) + sNeeds +
+      ". The file server allows one writable view (RW checkpoint) per "
+      "snapshot: " +
+      sWayOut;
   m_pSnapInfo->Log(2, kExposeTag, "%s", sText.c_str());
   SetJPR(JPR_MAP_FAILED, sText);
 }

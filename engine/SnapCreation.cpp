@@ -229,15 +229,20 @@ ZKSO::ResultCode RunSnapCreation(ZKSO::SnapInfo** ppSnapInfo, int16_t nCount,
           // earlier call. A lost reply leaves it unknown.
           const bool bUnknown =
               oReport.oError.sMessageCode == kCelerraReplyLostCode;
+          // A record that already holds it (a snap of it succeeded) names
+          // it by its id.
           bool bNamed = false;
+          std::string sHeldId;
           for (CelerraSnapDevice* pDevice : oGroup.vSnapDevices) {
             bNamed = bNamed || pDevice->PriorIntentNamesROChkpt(sName);
+            if (sHeldId.empty()) sHeldId = pDevice->HeldROChkptId(sName);
           }
           CelerraChkPtInfo oCollision;
           bool bAnswered = false;
-          if (!(bUnknown || bNamed) ||
+          if (!(bUnknown || bNamed || !sHeldId.empty()) ||
               !FindMadeChkpt(oErrorClient, oResource.sPFSId, sName, &sChkptId,
-                             &oCollision, &bAnswered)) {
+                             &oCollision, &bAnswered) ||
+              (!bUnknown && !bNamed && sChkptId != sHeldId)) {
             // Only an outcome still unknown stays in the records' intent.
             if (!bUnknown || bAnswered) {
               for (CelerraSnapDevice* pDevice : oGroup.vSnapDevices) {
