@@ -203,8 +203,10 @@ class CelerraSnapDevice {
   bool ExposeChkPtNFS(ManageCelerra& oClient, const std::string& sMountHost,
                       const std::string& sSourcePath,
                       const std::string& sMoverId);
-  // Removes the export of the writable checkpoint. True without a file
-  // server call when the map never stored its mount metadata.
+  // Removes the export of the writable checkpoint, once the file server
+  // says it is of that checkpoint (an export of another, newer view at the
+  // same path stays, and the record's view counts as gone). True without a
+  // file server call when the map never stored its mount metadata.
   bool UnExposeChkPtNFS(ManageCelerra& oClient, const std::string& sSourcePath,
                         const std::string& sMoverId);
   // bFlag: the mount request source (host value 7) is 2. False, with reason
@@ -308,13 +310,13 @@ class CelerraSnapDevice {
   // is already writable and is mounted as it is.
   bool CreateRWChkPtForMount(ManageCelerra& oClient, const char* pszTag);
   // Last step of an unmap: deletes the writable checkpoint m_sRWChkptId.
-  // Sends no deletion when the export removal found the checkpoint gone;
-  // without an id (the map never stored its mount metadata) only a
-  // writable checkpoint nothing can be using goes (RemoveUnexportedRWChkpt,
-  // its export found from sSourcePath). False when the checkpoint stays on
-  // the file server: the export this unmap removed is then made again on
-  // its data mover, so that the snapshot stays mapped as the records that
-  // share it say.
+  // Sends no deletion when the export removal found the checkpoint gone (or
+  // replaced by a newer view); without an id (the map never stored its
+  // mount metadata) only an unexported one the record's intent names goes
+  // (RemoveUnexportedRWChkpt, its export found from sSourcePath). False
+  // when the checkpoint stays on the file server: the export this unmap
+  // removed is then put back exactly as it was (PutBackRemovedExport), so
+  // that the snapshot stays mapped as the records that share it say.
   bool DeleteRWChkPtAfterUnmount(ManageCelerra& oClient, const char* pszTag,
                                  const std::string& sSourcePath);
   // One query of the file server's checkpoints (all of them), sent after a
@@ -356,9 +358,12 @@ class CelerraSnapDevice {
   // The host an export is for: sMountHost, or the ESX host of a VMware
   // device. False, with a job log line, when a VMware device names none.
   bool ExportHost(const std::string& sMountHost, std::string* psHost);
-  // Exports m_sRWChkptSharePath on sMoverId to the hosts. A writable
-  // checkpoint taken over is used only when its export is exactly this one,
-  // or when it has none yet.
+  // Exports m_sRWChkptSharePath on sMoverId to the hosts. An export already
+  // there (of a writable checkpoint this map did not make, or of a snapshot
+  // that is itself writable) is used only when the record or this call
+  // owns it and it is exactly this one (CelerraMountWork::MayUse); a
+  // writable checkpoint with none yet is exported only when it is the
+  // record's own.
   bool ExportToHosts(ManageCelerra& oClient, const std::string& sMoverId,
                      _CelerraExportHosts& oHosts);
   // Looks up the export at sPath. True when the file server answered: then
