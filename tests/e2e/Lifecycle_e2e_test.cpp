@@ -386,6 +386,42 @@ TEST_F(LifecycleE2ETest, UnmapOfANeverMappedSnapshotSendsNothingToDelete) {
   }
 }
 
+// One record per file system and nothing failing: each operation sends
+// exactly the commands the contract needs, an unmap one export lookup more
+// (whose export the clone path holds, before it is removed), and no record
+// is left holding an intent.
+TEST_F(LifecycleE2ETest, EachOperationSendsItsCommandsOnce) {
+  using Counts = std::map<std::string, int>;
+  std::vector<zkref::MemSnapInfo*> v = {
+      NewRecord(NfsExportDevice("/fs1", kNas1, false), "a")};
+  const struct {
+    Operation fn;
+    Counts mCommands;
+  } aSteps[] = {
+      {m_pPlugin->zkso_prepareDevices, {{"GetNFSInfo", 1}, {"GetPFSInfo", 1}}},
+      {m_pPlugin->zkso_snapDevices, {{"CreateROChkPt", 1}}},
+      {m_pPlugin->zkso_mapSnaps,
+       {{"CreateRWChkPt", 1},
+        {"Celerra_GetSnapDeviceNameWithManageCelerra", 1},
+        {"CreateNFSShare", 1}}},
+      {m_pPlugin->zkso_unmapSnaps,
+       {{"Celerra_GetSnapDeviceNameWithManageCelerra", 1},
+        {"GetNFSInfo", 1},
+        {"DeleteNFSShare", 1},
+        {"DeleteChkPt", 1}}},
+      {m_pPlugin->zkso_revertSnaps, {{"RestorePFSFromChkPt", 1}}},
+      {m_pPlugin->zkso_reconcileSnaps, {{"GetChkPointsInfo", 1}}},
+      {m_pPlugin->zkso_deleteSnaps, {{"DeleteChkPt", 1}}},
+  };
+  for (const auto& oStep : aSteps) {
+    ASSERT_TRUE(zkfiler::ResetJournal().ok());
+    ASSERT_EQ(ZKSO::RESULT_SUCCESS, Run(oStep.fn, v)) << m_oSink.Dump();
+    EXPECT_EQ(oStep.mCommands, CommandCounts());
+    EXPECT_EQ(0u, v[0]->mMetaData.count(SM_MDT_CELERRA_INTENT));
+    v = CarryAll(v);
+  }
+}
+
 TEST_F(LifecycleE2ETest, DeleteGoesOnPastARefusalAndSkipsUnpreparedRecords) {
   std::vector<zkref::MemSnapInfo*> vRecords =
       Snapped({NewRecord(NfsExportDevice("/fs1", kNas1), "a"),
