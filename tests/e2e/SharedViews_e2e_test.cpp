@@ -1,9 +1,14 @@
 // SPDX-License-Identifier: Apache-2.0
 // What a map, unmap, snap or revert may take as "already there" or "already
-// gone", tried where a shortcut would harm: records of one snapshot mapped
-// to different hosts (NFS and VMware), a snapshot name two file systems ask
-// for, queries that fail after a refusal, a record whose writable view was
-// replaced, a map killed after it made its writable checkpoint.
+// gone", tried where a shortcut would harm: only what the record provably
+// made (its intent, SM_MDT_CELERRA_INTENT, or its mount metadata names it,
+// or this call's reply was lost) is taken. Records of one snapshot mapped to
+// different hosts (NFS and VMware) or in two calls, a snapshot name two
+// file systems or two calls ask for, a lost reply whose query failed too,
+// queries that fail after a refusal, a record whose writable view was
+// replaced, an export at a clone path that is another view's, a map killed
+// after it made its writable checkpoint, a snapshot that is itself
+// writable.
 #include <algorithm>
 #include <map>
 #include <set>
