@@ -79,6 +79,17 @@ enum class RWChkptOrigin {
   kForeign,       // already there, and nothing of this record names it
 };
 
+// One step of taking back what a map or an unmap did on the file server.
+struct _CelerraUndoStep {
+  enum class Kind {
+    kRemoveExport,   // an export this map made
+    kDeleteRWChkpt,  // the writable checkpoint this map made
+    kPutBackExport,  // the export this unmap removed, exactly as it was
+  };
+  Kind eKind = Kind::kRemoveExport;
+  _CelerraViewExport oExport;  // kRemoveExport, kPutBackExport
+};
+
 struct CelerraMountWork {
   // ---- In (map): set by the operation before the record's steps ----
 
@@ -134,6 +145,22 @@ struct CelerraMountWork {
               bool bNamed) const {
     if (!SameExport(oFound, oOurs)) return false;
     return eRWChkpt == RWChkptOrigin::kSharedInCall || bNamed;
+  }
+  // What an undo takes back, in order: a failed map the export it made,
+  // then the writable checkpoint it made; an unmap that cannot delete the
+  // writable checkpoint the export it removed, put back as it was.
+  std::vector<_CelerraUndoStep> UndoPlan() const {
+    std::vector<_CelerraUndoStep> vPlan;
+    if (bMadeExport) {
+      vPlan.push_back({_CelerraUndoStep::Kind::kRemoveExport, oExport});
+    }
+    if (MadeRWChkpt()) {
+      vPlan.push_back({_CelerraUndoStep::Kind::kDeleteRWChkpt, {}});
+    }
+    if (bRemovedExport) {
+      vPlan.push_back({_CelerraUndoStep::Kind::kPutBackExport, oRemovedExport});
+    }
+    return vPlan;
   }
   // Whether a map may export a writable checkpoint that has no export yet:
   // one it made, or its own.

@@ -315,7 +315,7 @@ class CelerraSnapDevice {
   // mount metadata) only an unexported one the record's intent names goes
   // (RemoveUnexportedRWChkpt, its export found from sSourcePath). False
   // when the checkpoint stays on the file server: the export this unmap
-  // removed is then put back exactly as it was (PutBackRemovedExport), so
+  // removed is then put back exactly as it was (RunUndoPlan), so
   // that the snapshot stays mapped as the records that share it say.
   bool DeleteRWChkPtAfterUnmount(ManageCelerra& oClient, const char* pszTag,
                                  const std::string& sSourcePath);
@@ -335,9 +335,12 @@ class CelerraSnapDevice {
   // The writable checkpoint's part of the record's intent goes back to what
   // earlier calls left, unless bKeepUnknown (its outcome is still unknown).
   void RestoreRWChkptIntent(bool bKeepUnknown);
-  // Unmap that cannot delete the writable checkpoint: makes the export it
-  // removed again, exactly as it was.
-  void PutBackRemovedExport(ManageCelerra& oClient, const char* pszTag);
+  // Takes back what this map or unmap did, by CelerraMountWork::UndoPlan,
+  // each step with a level 2 job log line (also a step that fails): a
+  // failed map's export and writable checkpoint; an unmap's removed export,
+  // put back exactly as it was. False when a writable checkpoint to delete
+  // stays.
+  bool RunUndoPlan(ManageCelerra& oClient, const char* pszTag);
   // Makes oClient anew for this device's file server: a refusal that was
   // handled is no longer its last error.
   void ForgetHandledRefusal(ManageCelerra& oClient);

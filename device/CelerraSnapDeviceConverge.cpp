@@ -61,40 +61,7 @@ bool CelerraSnapDevice::ReadMetaDataQuietly(ZKSO::SnapInfo& oRecord, int nType,
 void CelerraSnapDevice::UndoMap(ManageCelerra& oClient, const char* pszTag) {
   if (m_pSnapInfo == nullptr) return;
   CelerraMountWork& oWork = m_oMountWork;
-  if (oWork.bMadeExport) {
-    oWork.bMadeExport = false;
-    if (oClient.DeleteNFSShare(oWork.oExport.sSharePath,
-                               oWork.oExport.sMoverId)) {
-      m_oIntent.bExport = m_oPriorIntent.bExport;
-      m_oIntent.oExport = m_oPriorIntent.oExport;
-      m_pSnapInfo->Log(2, pszTag, "Removed NFS share [%s] that this map made",
-                       m_sRWChkptSharePath.c_str());
-    } else {
-      m_pSnapInfo->Log(2, pszTag,
-                       "Error: Unable to remove NFS share [%s] that this map "
-                       "made",
-                       m_sRWChkptSharePath.c_str());
-    }
-  }
-  bool bRWChkptStays = false;
-  if (oWork.MadeRWChkpt()) {
-    oWork.eRWChkpt = RWChkptOrigin::kNone;
-    if (oClient.DeleteChkPt(m_sRWChkptId, m_sBaselineChkptId, false)) {
-      // Gone, and its export with it: nothing of it is left to intend.
-      RestoreRWChkptIntent(false);
-      m_oIntent.bExport = m_oPriorIntent.bExport;
-      m_oIntent.oExport = m_oPriorIntent.oExport;
-      m_pSnapInfo->Log(2, pszTag,
-                       "Deleted RW chkpt [%s] id [%s] that this map made",
-                       m_sRWChkptName.c_str(), m_sRWChkptId.c_str());
-    } else {
-      bRWChkptStays = true;
-      m_pSnapInfo->Log(2, pszTag,
-                       "Error: Unable to delete RW chkpt [%s] id [%s] that "
-                       "this map made: its SM_MDT_SNAP_MOUNT stays for unmap",
-                       m_sRWChkptName.c_str(), m_sRWChkptId.c_str());
-    }
-  }
+  const bool bRWChkptStays = !RunUndoPlan(oClient, pszTag);
   if (oWork.bWroteMountInfo && !bRWChkptStays) {
     oWork.bWroteMountInfo = false;
     const std::string sStored = m_sRWChkptName + "|" + m_sRWChkptId;
@@ -180,4 +147,71 @@ std::string CelerraSnapDevice::HeldROChkptId(const std::string& sName) {
   return sText.substr(sPrefix.size(), nEnd == std::string::npos
                                           ? std::string::npos
                                           : nEnd - sPrefix.size());
+}
+
+bool CelerraSnapDevice::RunUndoPlan(ManageCelerra& oClient,
+                                    const char* pszTag) {
+  CelerraMountWork& oWork = m_oMountWork;
+  bool bRWChkptGone = true;
+  for (const _CelerraUndoStep& oStep : oWork.UndoPlan()) {
+    const _CelerraViewExport& oExport = oStep.oExport;
+    switch (oStep.eKind) {
+      case _CelerraUndoStep::Kind::kRemoveExport:
+        oWork.bMadeExport = false;
+        if (oClient.DeleteNFSShare(oExport.sSharePath, oExport.sMoverId)) {
+          m_oIntent.bExport = m_oPriorIntent.bExport;
+          m_oIntent.oExport = m_oPriorIntent.oExport;
+          m_pSnapInfo->Log(2, pszTag,
+                           "Removed NFS share [%s] that this map made",
+                           oExport.sSharePath.c_str());
+        } else {
+          m_pSnapInfo->Log(2, pszTag,
+                           "Error: Unable to remove NFS share [%s] that this "
+                           "map made",
+                           oExport.sSharePath.c_str());
+        }
+        break;
+      case _CelerraUndoStep::Kind::kDeleteRWChkpt:
+        oWork.eRWChkpt = RWChkptOrigin::kNone;
+        if (oClient.DeleteChkPt(m_sRWChkptId, m_sBaselineChkptId, false)) {
+          // Gone, and its export with it: nothing of it is left to intend.
+          RestoreRWChkptIntent(false);
+          m_oIntent.bExport = m_oPriorIntent.bExport;
+          m_oIntent.oExport = m_oPriorIntent.oExport;
+          m_pSnapInfo->Log(2, pszTag,
+                           "Deleted RW chkpt [%s] id [%s] that this map made",
+                           m_sRWChkptName.c_str(), m_sRWChkptId.c_str());
+        } else {
+          bRWChkptGone = false;
+          m_pSnapInfo->Log(2, pszTag,
+                           "Error: Unable to delete RW chkpt [%s] id [%s] that "
+                           "this map made: its SM_MDT_SNAP_MOUNT stays for "
+                           "unmap",
+                           m_sRWChkptName.c_str(), m_sRWChkptId.c_str());
+        }
+        break;
+      case _CelerraUndoStep::Kind::kPutBackExport: {
+        // The writable checkpoint stays mapped: so does its export, exactly
+        // as it was removed (path, data mover and hosts).
+        std::vector<std::string> vAccessHosts = oExport.oHosts.vAccessHosts;
+        std::vector<std::string> vRWHosts = oExport.oHosts.vRWHosts;
+        std::vector<std::string> vRootHosts = oExport.oHosts.vRootHosts;
+        if (oClient.CreateNFSShare(oExport.sSharePath, oExport.sMoverId, false,
+                                   vAccessHosts, vRWHosts, vRootHosts)) {
+          oWork.bRemovedExport = false;
+          m_pSnapInfo->Log(2, pszTag,
+                           "Restored NFS share [%s] of RW checkpoint [%s], "
+                           "which stays",
+                           oExport.sSharePath.c_str(), m_sRWChkptName.c_str());
+        } else {
+          m_pSnapInfo->Log(2, pszTag,
+                           "Error: Unable to restore NFS share [%s] of RW "
+                           "checkpoint [%s]",
+                           oExport.sSharePath.c_str(), m_sRWChkptName.c_str());
+        }
+        break;
+      }
+    }
+  }
+  return bRWChkptGone;
 }

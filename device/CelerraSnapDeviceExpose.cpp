@@ -655,31 +655,8 @@ bool CelerraSnapDevice::DeleteRWChkPtAfterUnmount(
   KeepRefusal(oCause);
   m_pSnapInfo->Log(2, pszTag, "Error:Failed to delete RW checkpoint:[%s]",
                    m_sRWChkptName.c_str());
-  if (oWork.bRemovedExport) PutBackRemovedExport(oClient, pszTag);
+  RunUndoPlan(oClient, pszTag);
   return false;
-}
-
-void CelerraSnapDevice::PutBackRemovedExport(ManageCelerra& oClient,
-                                             const char* pszTag) {
-  // The writable checkpoint stays mapped: so does its export, exactly as
-  // it was removed (path, data mover and hosts).
-  CelerraMountWork& oWork = m_oMountWork;
-  _CelerraViewExport& oExport = oWork.oRemovedExport;
-  if (oClient.CreateNFSShare(oExport.sSharePath, oExport.sMoverId, false,
-                             oExport.oHosts.vAccessHosts,
-                             oExport.oHosts.vRWHosts,
-                             oExport.oHosts.vRootHosts)) {
-    oWork.bRemovedExport = false;
-    m_pSnapInfo->Log(2, pszTag,
-                     "Restored NFS share [%s] of RW checkpoint [%s], which "
-                     "stays",
-                     oExport.sSharePath.c_str(), m_sRWChkptName.c_str());
-  } else {
-    m_pSnapInfo->Log(2, pszTag,
-                     "Error: Unable to restore NFS share [%s] of RW "
-                     "checkpoint [%s]",
-                     oExport.sSharePath.c_str(), m_sRWChkptName.c_str());
-  }
 }
 
 void CelerraSnapDevice::RemoveUnexportedRWChkpt(ManageCelerra& oClient,
