@@ -462,7 +462,10 @@ std::map<std::string, int64_t> PluginWorld::MinimumCommands(
               {"Celerra_GetSnapDeviceNameWithManageCelerra", n},
               {"CreateNFSShare", n}};
     case Operation::kUnmap:
+      // The export lookup tells whose export the clone path holds before
+      // it is removed.
       return {{"Celerra_GetSnapDeviceNameWithManageCelerra", n},
+              {"GetNFSInfo", n},
               {"DeleteNFSShare", n},
               {"DeleteChkPt", n}};
     case Operation::kRevert:

@@ -1,23 +1,34 @@
 // SPDX-License-Identifier: Apache-2.0
 // CelerraMountWork: what one map or unmap of one record found, made, took
-// over, wrote and removed, and so what an undo takes back. It is the undo
-// log of the operation on that record: the device object fills it as the
-// steps go, the operation reads it (to let later records of the same call
-// share a writable view, and to undo a failed map).
+// over, wrote and removed, the decisions taken on it, and so what an undo
+// takes back. The device object fills it as the steps go; the operation
+// reads it (to let later records of the same call share a writable view,
+// and to undo a failed map).
 //
-// The rules it serves, in one place:
+// The rules, in one place:
 //   - A snapshot has at most one writable checkpoint (<checkpoint>_RW) and
-//     one export of it. A record may use one already there (made earlier in
-//     the call, or found after a refused CreateRWChkPt) only when its export
-//     is exactly the one this record would make: same export path, same
-//     data mover, same access, read-write and root hosts (order aside), or
-//     when it has no export at all yet (a map killed before it exported),
-//     which this map then exports to its own hosts. Otherwise the map fails
-//     and changes nothing. A map never adds hosts to, or removes hosts from,
-//     an export it did not make.
+//     one export of it: together they are its writable view.
+//   - A record takes a writable checkpoint or an export already on the file
+//     server only when it is provably its own work: made for an earlier
+//     record of the same call, or named by the record's intent
+//     (SM_MDT_CELERRA_INTENT, device/CelerraIntent.h) or mount metadata,
+//     and shown by the file server as intended (same name and checkpoint,
+//     the export exactly as this record makes it: path, data mover, access,
+//     read-write and root hosts, order aside). Anything else there is
+//     another record's: the map fails, changes nothing, and says which view
+//     is in the way and how to get it out of the way. A map never adds
+//     hosts to, or removes hosts from, an export it did not make.
+//   - After a create fails, what the file server shows is taken as this
+//     call's work only when the failure left the outcome unknown (the
+//     client's reply-lost answer); an explicit refusal says the object was
+//     there before.
 //   - "Already there" or "already gone" is concluded only from a query that
 //     answered: a full checkpoint listing, or an export lookup that the
 //     client refused with its "no such export" code.
+//   - An unmap removes an export only when the file server says it is of
+//     the record's own writable checkpoint; when it cannot delete the
+//     writable checkpoint afterwards it puts back exactly the export it
+//     removed.
 //   - A map that fails takes back only what it made, and puts the record's
 //     mount metadata back as it was before the call.
 //
@@ -40,6 +51,9 @@ struct _CelerraViewExport {
   std::string sSharePath;
   std::string sMoverId;
   _CelerraExportHosts oHosts;
+  // Id of the checkpoint (or file system) the path exports, as the file
+  // server answered it; empty for an export this map is about to make.
+  std::string sOfId;
 };
 
 // True when the two lists name the same hosts, order, repeats and empty
@@ -54,6 +68,27 @@ std::string DescribeHosts(const _CelerraExportHosts& oHosts);
 // Removes blanks around each entry and drops entries left empty: a
 // configured list " , " names no host.
 void CleanHostList(std::vector<std::string>& vHosts);
+
+// How a map came by the snapshot's writable checkpoint.
+enum class RWChkptOrigin {
+  kNone,          // not yet (or the snapshot is itself writable)
+  kMade,          // made by this map
+  kSharedInCall,  // made or taken for an earlier record of this call
+  kOwn,           // already there, named by the record's intent or mount
+                  // metadata
+  kForeign,       // already there, and nothing of this record names it
+};
+
+// One step of taking back what a map or an unmap did on the file server.
+struct _CelerraUndoStep {
+  enum class Kind {
+    kRemoveExport,   // an export this map made
+    kDeleteRWChkpt,  // the writable checkpoint this map made
+    kPutBackExport,  // the export this unmap removed, exactly as it was
+  };
+  Kind eKind = Kind::kRemoveExport;
+  _CelerraViewExport oExport;  // kRemoveExport, kPutBackExport
+};
 
 struct CelerraMountWork {
   // ---- In (map): set by the operation before the record's steps ----
@@ -73,11 +108,15 @@ struct CelerraMountWork {
   // The record's mount metadata before this map wrote any.
   bool bMountInfoBefore = false;
   std::string sMountInfoBefore;
+  // The writable checkpoint id that mount metadata names, and whether the
+  // record's snap clone device is the export of that checkpoint: then the
+  // record holds the view (a map of it succeeded).
+  std::string sMountRWIdBefore;
+  bool bCloneOfView = false;
 
   // ---- What this map did ----
 
-  bool bRWChkptAdopted = false;    // already there; not made here
-  bool bMadeRWChkpt = false;       // made by this map
+  RWChkptOrigin eRWChkpt = RWChkptOrigin::kNone;
   bool bMountInfoPending = false;  // to be written once the export agrees
   bool bWroteMountInfo = false;
   bool bMadeExport = false;
@@ -85,9 +124,50 @@ struct CelerraMountWork {
 
   // ---- What this unmap did ----
 
-  bool bRWChkptGone = false;    // found no longer there
-  bool bRemovedExport = false;  // removed by this unmap
-  std::string sExportMoverId;   // mover of the export removed or made
+  bool bRWChkptGone = false;    // found no longer there (or replaced)
+  bool bRemovedExport = false;  // removed by this unmap: oRemovedExport
+  _CelerraViewExport oRemovedExport;
+
+  // ---- Decisions ----
+
+  bool MadeRWChkpt() const { return eRWChkpt == RWChkptOrigin::kMade; }
+  // Whether this record holds the view whose writable checkpoint is
+  // sRWChkptId, by its own mount metadata and snap clone device.
+  bool HoldsView(const std::string& sRWChkptId) const {
+    return !sRWChkptId.empty() && sMountRWIdBefore == sRWChkptId &&
+           bCloneOfView;
+  }
+  // Whether a map may use the export oFound at the path it would export:
+  // only one exactly as it needs (oOurs), made for an earlier record of the
+  // call, or named as intended by the record's own intent or held by the
+  // record itself (bNamed).
+  bool MayUse(const _CelerraViewExport& oFound, const _CelerraViewExport& oOurs,
+              bool bNamed) const {
+    if (!SameExport(oFound, oOurs)) return false;
+    return eRWChkpt == RWChkptOrigin::kSharedInCall || bNamed;
+  }
+  // What an undo takes back, in order: a failed map the export it made,
+  // then the writable checkpoint it made; an unmap that cannot delete the
+  // writable checkpoint the export it removed, put back as it was.
+  std::vector<_CelerraUndoStep> UndoPlan() const {
+    std::vector<_CelerraUndoStep> vPlan;
+    if (bMadeExport) {
+      vPlan.push_back({_CelerraUndoStep::Kind::kRemoveExport, oExport});
+    }
+    if (MadeRWChkpt()) {
+      vPlan.push_back({_CelerraUndoStep::Kind::kDeleteRWChkpt, {}});
+    }
+    if (bRemovedExport) {
+      vPlan.push_back({_CelerraUndoStep::Kind::kPutBackExport, oRemovedExport});
+    }
+    return vPlan;
+  }
+  // Whether a map may export a writable checkpoint that has no export yet:
+  // one it made, or its own.
+  bool MayExportUnexported() const {
+    return eRWChkpt == RWChkptOrigin::kMade ||
+           eRWChkpt == RWChkptOrigin::kOwn || eRWChkpt == RWChkptOrigin::kNone;
+  }
 };
 
 #endif  // ZK_DEVICE_CELERRAMOUNTWORK_H_

@@ -40,6 +40,7 @@
 #include <utility>
 #include <vector>
 
+#include "device/CelerraIntent.h"
 #include "device/CelerraMountWork.h"
 #include "device/ZkCriticalSection.h"
 #include "host/ManageCelerra.h"
@@ -202,8 +203,10 @@ class CelerraSnapDevice {
   bool ExposeChkPtNFS(ManageCelerra& oClient, const std::string& sMountHost,
                       const std::string& sSourcePath,
                       const std::string& sMoverId);
-  // Removes the export of the writable checkpoint. True without a file
-  // server call when the map never stored its mount metadata.
+  // Removes the export of the writable checkpoint, once the file server
+  // says it is of that checkpoint (an export of another, newer view at the
+  // same path stays, and the record's view counts as gone). True without a
+  // file server call when the map never stored its mount metadata.
   bool UnExposeChkPtNFS(ManageCelerra& oClient, const std::string& sSourcePath,
                         const std::string& sMoverId);
   // bFlag: the mount request source (host value 7) is 2. False, with reason
@@ -237,9 +240,29 @@ class CelerraSnapDevice {
   // Mount metadata of a writable checkpoint that could not be removed
   // stays, so that unmap finds it.
   void UndoMap(ManageCelerra& oClient, const char* pszTag);
+  // ---- The record's intent (device/CelerraIntent.h) ----
+  //
+  // Snap: names in the record the read-only checkpoint sName of the
+  // device's file system before it is created.
+  void IntendROChkpt(const std::string& sName);
+  // Snap: the create was refused outright (or shown not to have run): the
+  // record's intent goes back to what earlier calls left.
+  void DropROChkptIntent();
+  // Whether the intent an earlier call left names the read-only checkpoint
+  // sName of the device's file system.
+  bool PriorIntentNamesROChkpt(const std::string& sName) const {
+    return m_oPriorIntent.NamesROChkpt(sName, m_oStorageResource.sPFSId);
+  }
+  // Snap: the id of the checkpoint sName when the record already holds it
+  // (its SM_MDT_SNAP_UUID names it: a snap of it succeeded); empty else.
+  std::string HeldROChkptId(const std::string& sName);
+
   // The record's mount metadata text as stored, read without a trace in its
   // job log; false when the host cannot tell (sText then empty).
   static bool ReadMountText(ZKSO::SnapInfo& oRecord, std::string* psText);
+  // The record's metadata text of type nType, read the same way.
+  static bool ReadMetaDataQuietly(ZKSO::SnapInfo& oRecord, int nType,
+                                  std::string* psText);
   // The reason this object posted on the record (SetJPR); empty if none.
   const std::string& GetLastReason() const { return m_sLastError; }
   // The file server refusal that failed the last operation, when a query
@@ -287,13 +310,13 @@ class CelerraSnapDevice {
   // is already writable and is mounted as it is.
   bool CreateRWChkPtForMount(ManageCelerra& oClient, const char* pszTag);
   // Last step of an unmap: deletes the writable checkpoint m_sRWChkptId.
-  // Sends no deletion when the export removal found the checkpoint gone;
-  // without an id (the map never stored its mount metadata) only a
-  // writable checkpoint nothing can be using goes (RemoveUnexportedRWChkpt,
-  // its export found from sSourcePath). False when the checkpoint stays on
-  // the file server: the export this unmap removed is then made again on
-  // its data mover, so that the snapshot stays mapped as the records that
-  // share it say.
+  // Sends no deletion when the export removal found the checkpoint gone (or
+  // replaced by a newer view); without an id (the map never stored its
+  // mount metadata) only an unexported one the record's intent names goes
+  // (RemoveUnexportedRWChkpt, its export found from sSourcePath). False
+  // when the checkpoint stays on the file server: the export this unmap
+  // removed is then put back exactly as it was (RunUndoPlan), so
+  // that the snapshot stays mapped as the records that share it say.
   bool DeleteRWChkPtAfterUnmount(ManageCelerra& oClient, const char* pszTag,
                                  const std::string& sSourcePath);
   // One query of the file server's checkpoints (all of them), sent after a
@@ -305,6 +328,19 @@ class CelerraSnapDevice {
   bool FindChkpt(ManageCelerra& oClient,
                  const std::function<bool(const CelerraChkPtInfo&)>& fnMatch,
                  bool* pbPresent, CelerraChkPtInfo* pFound = nullptr);
+  // Map, after CreateRWChkPt failed: looks for the writable checkpoint and
+  // settles whose it is (RWChkptOrigin); false, with the refusal kept, when
+  // it is not there or the listing failed.
+  bool FindRWChkptAfterRefusal(ManageCelerra& oClient, const char* pszTag);
+  // The writable checkpoint's part of the record's intent goes back to what
+  // earlier calls left, unless bKeepUnknown (its outcome is still unknown).
+  void RestoreRWChkptIntent(bool bKeepUnknown);
+  // Takes back what this map or unmap did, by CelerraMountWork::UndoPlan,
+  // each step with a level 2 job log line (also a step that fails): a
+  // failed map's export and writable checkpoint; an unmap's removed export,
+  // put back exactly as it was. False when a writable checkpoint to delete
+  // stays.
+  bool RunUndoPlan(ManageCelerra& oClient, const char* pszTag);
   // Makes oClient anew for this device's file server: a refusal that was
   // handled is no longer its last error.
   void ForgetHandledRefusal(ManageCelerra& oClient);
@@ -325,9 +361,12 @@ class CelerraSnapDevice {
   // The host an export is for: sMountHost, or the ESX host of a VMware
   // device. False, with a job log line, when a VMware device names none.
   bool ExportHost(const std::string& sMountHost, std::string* psHost);
-  // Exports m_sRWChkptSharePath on sMoverId to the hosts. A writable
-  // checkpoint taken over is used only when its export is exactly this one,
-  // or when it has none yet.
+  // Exports m_sRWChkptSharePath on sMoverId to the hosts. An export already
+  // there (of a writable checkpoint this map did not make, or of a snapshot
+  // that is itself writable) is used only when the record or this call
+  // owns it and it is exactly this one (CelerraMountWork::MayUse); a
+  // writable checkpoint with none yet is exported only when it is the
+  // record's own.
   bool ExportToHosts(ManageCelerra& oClient, const std::string& sMoverId,
                      _CelerraExportHosts& oHosts);
   // Looks up the export at sPath. True when the file server answered: then
@@ -339,14 +378,27 @@ class CelerraSnapDevice {
   // Writes the mount metadata of the writable checkpoint (rwname|rwid),
   // after keeping what the record held before. False when the host threw.
   bool WriteMountInfo(const char* pszTag);
-  // The reason a map fails when the snapshot's writable view is exported
-  // otherwise than this record needs.
-  void RefuseSharedView(const _CelerraViewExport& oTheirs,
-                        const _CelerraViewExport& oOurs);
-  // Unmap of a record without mount metadata: a <checkpoint>_RW of its own
-  // checkpoint that has no export at all is left from a map killed before
-  // it exported, and nothing can be using it: it is deleted. One with an
-  // export is left alone. Never fails the unmap.
+  // The reason a map fails when the snapshot's writable view is there and
+  // not this record's to use: exported (oTheirs; otherwise than this record
+  // needs, or made by another call), or, with a null oTheirs, not exported
+  // and named by nothing this record stored.
+  void RefuseView(const _CelerraViewExport* pTheirs,
+                  const _CelerraViewExport& oOurs);
+  // Whether the record's own intent or its view names the export oFound of
+  // the writable checkpoint in hand.
+  bool NamesExport(const _CelerraViewExport& oFound) const;
+  // Reads the record's intent (SM_MDT_CELERRA_INTENT) into m_oIntent and
+  // m_oPriorIntent; one that cannot be read is taken as none, with a job
+  // log line.
+  void LoadIntent(const char* pszTag);
+  // Stores m_oIntent in the record when it differs from what is stored
+  // (removes it when empty).
+  void StoreIntent();
+  // Unmap of a record without mount metadata whose intent names the
+  // <checkpoint>_RW of its own checkpoint (a map whose create answered
+  // nothing it could confirm): that writable checkpoint is deleted when it
+  // has no export at all. One with an export, or one the record does not
+  // name, is left alone. Never fails the unmap.
   void RemoveUnexportedRWChkpt(ManageCelerra& oClient,
                                const std::string& sSourcePath,
                                const char* pszTag);
@@ -377,6 +429,11 @@ class CelerraSnapDevice {
   std::string m_sArrayIdentifier;
 
   CelerraMountWork m_oMountWork;  // map and unmap: see CelerraMountWork.h
+  // The record's intent as earlier calls left it, and as this call keeps it
+  // (what it is creating, or created without a confirmation).
+  _CelerraIntent m_oPriorIntent;
+  _CelerraIntent m_oIntent;
+  std::string m_sStoredIntent;  // the text the record holds
   CelerraError m_oKeptRefusal;
   bool m_bHasKeptRefusal = false;
 

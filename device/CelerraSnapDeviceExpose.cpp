@@ -57,38 +57,27 @@ bool CelerraSnapDevice::CreateRWChkPtForMount(ManageCelerra& oClient,
   CelerraMountWork& oWork = m_oMountWork;
   if (oWork.bKnownView) {
     m_sRWChkptId = oWork.sKnownRWChkptId;
-    oWork.bRWChkptAdopted = true;
+    oWork.eRWChkpt = RWChkptOrigin::kSharedInCall;
     m_pSnapInfo->Log(1, pszTag,
                      "Using RW chkpt [%s] id [%s] made for another device of "
                      "this request",
                      m_sRWChkptName.c_str(), m_sRWChkptId.c_str());
-  } else if (oClient.CreateRWChkPt(
-                 m_oStorageResource.sPFSId, m_oStorageResource.eStorageType,
-                 m_oStorageResource.sStorageExtra, m_sRWChkptName, false,
-                 m_sChkptId, m_sRWChkptId)) {
-    oWork.bMadeRWChkpt = true;
   } else {
-    // Another record of this snapshot made it, or a map whose reply was
-    // lost: the file server allows one writable checkpoint per snapshot.
-    // Whether it may be shared is settled by its export (ExportToHosts).
-    const CelerraError oCause = oClient.GetLastError();
-    bool bPresent = false;
-    CelerraChkPtInfo oFound;
-    auto fnMade = [&](const CelerraChkPtInfo& oChkpt) {
-      return oChkpt.sChkptName == m_sRWChkptName &&
-             oChkpt.sBaselineChkptId == m_sChkptId && !oChkpt.sChkptId.empty();
-    };
-    if (!FindChkpt(oClient, fnMade, &bPresent, &oFound) || !bPresent) {
-      KeepRefusal(oCause);
+    // Named in the record before it is made: a reply that never comes
+    // leaves the record saying what may be on the file server.
+    m_oIntent.bRWChkpt = true;
+    m_oIntent.sRWName = m_sRWChkptName;
+    m_oIntent.sRWPFSId = m_oStorageResource.sPFSId;
+    m_oIntent.sRWBaselineId = m_sChkptId;
+    StoreIntent();
+    if (oClient.CreateRWChkPt(m_oStorageResource.sPFSId,
+                              m_oStorageResource.eStorageType,
+                              m_oStorageResource.sStorageExtra, m_sRWChkptName,
+                              false, m_sChkptId, m_sRWChkptId)) {
+      oWork.eRWChkpt = RWChkptOrigin::kMade;
+    } else if (!FindRWChkptAfterRefusal(oClient, pszTag)) {
       return false;
     }
-    m_sRWChkptId = oFound.sChkptId;
-    oWork.bRWChkptAdopted = true;
-    m_pSnapInfo->Log(1, pszTag,
-                     "RW chkpt [%s] id [%s] of chkpt [%s] is already on the "
-                     "file server: using it",
-                     m_sRWChkptName.c_str(), m_sRWChkptId.c_str(),
-                     m_sChkptName.c_str());
   }
   if (m_sRWChkptId.find('|') != std::string::npos) {
     const std::string sText =
@@ -98,13 +87,13 @@ bool CelerraSnapDevice::CreateRWChkPtForMount(ManageCelerra& oClient,
         "] holds the separator \"|\"";
     m_pSnapInfo->Log(2, pszTag, "%s", sText.c_str());
     SetJPR(JPR_MAP_FAILED, sText);
-    if (oWork.bMadeRWChkpt) {
+    if (oWork.MadeRWChkpt()) {
       oClient.DeleteChkPt(m_sRWChkptId, m_sBaselineChkptId, false);
-      oWork.bMadeRWChkpt = false;
+      oWork.eRWChkpt = RWChkptOrigin::kNone;
     }
     return false;
   }
-  if (oWork.bRWChkptAdopted) {
+  if (!oWork.MadeRWChkpt()) {
     // Written once its export is known to be this record's.
     oWork.bMountInfoPending = true;
     return true;
@@ -113,24 +102,77 @@ bool CelerraSnapDevice::CreateRWChkPtForMount(ManageCelerra& oClient,
     // Without its mount metadata no unmap would ever find the checkpoint:
     // take it back so that the file server matches the record.
     oClient.DeleteChkPt(m_sRWChkptId, m_sBaselineChkptId, false);
-    oWork.bMadeRWChkpt = false;
+    oWork.eRWChkpt = RWChkptOrigin::kNone;
     return false;
   }
   return true;
+}
+
+bool CelerraSnapDevice::FindRWChkptAfterRefusal(ManageCelerra& oClient,
+                                                const char* pszTag) {
+  // Made all the same when the reply was lost; there before (another
+  // record's, or this record's own from an earlier call) when the file
+  // server refused it. The file server allows one writable checkpoint per
+  // snapshot.
+  CelerraMountWork& oWork = m_oMountWork;
+  const CelerraError oCause = oClient.GetLastError();
+  const bool bUnknown = oCause.sMessageCode == kCelerraReplyLostCode;
+  bool bPresent = false;
+  CelerraChkPtInfo oFound;
+  auto fnMade = [&](const CelerraChkPtInfo& oChkpt) {
+    return oChkpt.sChkptName == m_sRWChkptName &&
+           oChkpt.sBaselineChkptId == m_sChkptId && !oChkpt.sChkptId.empty();
+  };
+  const bool bAnswered = FindChkpt(oClient, fnMade, &bPresent, &oFound);
+  if (!bAnswered || !bPresent) {
+    KeepRefusal(oCause);
+    // Only an outcome still unknown stays in the record's intent.
+    RestoreRWChkptIntent(bUnknown && !bAnswered);
+    return false;
+  }
+  m_sRWChkptId = oFound.sChkptId;
+  const bool bOwn =
+      bUnknown ||
+      m_oPriorIntent.NamesRWChkpt(m_sRWChkptName, m_oStorageResource.sPFSId,
+                                  m_sChkptId) ||
+      oWork.sMountRWIdBefore == m_sRWChkptId;
+  if (!bOwn) {
+    // Another record's: its export settles what the map says.
+    oWork.eRWChkpt = RWChkptOrigin::kForeign;
+    RestoreRWChkptIntent(false);
+    return true;
+  }
+  oWork.eRWChkpt = RWChkptOrigin::kOwn;
+  m_pSnapInfo->Log(1, pszTag,
+                   "RW chkpt [%s] id [%s] of chkpt [%s] is already on the "
+                   "file server: using it",
+                   m_sRWChkptName.c_str(), m_sRWChkptId.c_str(),
+                   m_sChkptName.c_str());
+  return true;
+}
+
+void CelerraSnapDevice::RestoreRWChkptIntent(bool bKeepUnknown) {
+  if (bKeepUnknown) return;
+  m_oIntent.bRWChkpt = m_oPriorIntent.bRWChkpt;
+  m_oIntent.sRWName = m_oPriorIntent.sRWName;
+  m_oIntent.sRWPFSId = m_oPriorIntent.sRWPFSId;
+  m_oIntent.sRWBaselineId = m_oPriorIntent.sRWBaselineId;
+  StoreIntent();
 }
 
 bool CelerraSnapDevice::WriteMountInfo(const char* pszTag) {
   CelerraMountWork& oWork = m_oMountWork;
   oWork.bMountInfoPending = false;
   try {
-    oWork.bMountInfoBefore =
-        ReadMountText(*m_pSnapInfo, &oWork.sMountInfoBefore);
     const std::string sText = m_sRWChkptName + "|" + m_sRWChkptId;
     const std::string sLine = "Setting Metadata [" + sText + "] for device [" +
                               m_sSnapSourceDevice + "]";
     m_pSnapInfo->Log(1, pszTag, "%s", sLine.c_str());
     m_pSnapInfo->SetMetaData(SM_MDT_SNAP_MOUNT, sText.c_str());
     oWork.bWroteMountInfo = true;
+    // The mount metadata names the writable checkpoint from now on.
+    m_oIntent.bRWChkpt = false;
+    StoreIntent();
   } catch (...) {
     return false;
   }
@@ -190,6 +232,17 @@ bool CelerraSnapDevice::CheckMountHosts(const std::string& sMountHost) {
     return false;
   }
   CelerraMountWork& oWork = m_oMountWork;
+  // What the record holds before this map: its mount metadata ("name|id")
+  // and whether its snap clone device is the export of that checkpoint.
+  oWork.bMountInfoBefore = ReadMountText(*m_pSnapInfo, &oWork.sMountInfoBefore);
+  const std::string sPrefix = m_sRWChkptName + "|";
+  oWork.sMountRWIdBefore.clear();
+  if (oWork.sMountInfoBefore.compare(0, sPrefix.size(), sPrefix) == 0) {
+    oWork.sMountRWIdBefore = oWork.sMountInfoBefore.substr(sPrefix.size());
+  }
+  std::string sSnapDevice;
+  oWork.bCloneOfView = GetSnapData(CELERRA_SNAPINFO_SNAP_DEVICE, sSnapDevice) &&
+                       !sSnapDevice.empty() && CloneIsOf(m_sRWChkptName);
   oWork.bHostLookupFailed =
       !MountHostLists(sHost, oWork.oHosts.vAccessHosts, oWork.oHosts.vRWHosts,
                       oWork.oHosts.vRootHosts);
@@ -277,6 +330,7 @@ bool CelerraSnapDevice::QueryExport(ManageCelerra& oClient,
                          oFound.oHosts.vAccessHosts, oFound.oHosts.vRWHosts,
                          oFound.oHosts.vRootHosts)) {
     oFound.sSharePath = sPath;
+    oFound.sOfId = sPFSId;
     *pExport = oFound;
     *pbExists = true;
     return true;
@@ -288,17 +342,52 @@ bool CelerraSnapDevice::QueryExport(ManageCelerra& oClient,
   return false;
 }
 
-void CelerraSnapDevice::RefuseSharedView(const _CelerraViewExport& oTheirs,
-                                         const _CelerraViewExport& oOurs) {
+void CelerraSnapDevice::RefuseView(const _CelerraViewExport* pTheirs,
+                                   const _CelerraViewExport& oOurs) {
+  const CelerraMountWork& oWork = m_oMountWork;
+  if (pTheirs == nullptr) {
+    const std::string sText =
+        "Error: RW chkpt [" + m_sRWChkptName + "] id [" + m_sRWChkptId +
+        "] of chkpt [" + m_sChkptName +
+        "] is in the way: it has no NFS share, and nothing this device "
+        "stored names it (a map stopped before it exported, or one in "
+        "progress). The file server allows one writable view (RW "
+        "checkpoint) per snapshot: unmap the device that made it, or remove "
+        "it once no map is in progress, then map this one";
+    m_pSnapInfo->Log(2, kExposeTag, "%s", sText.c_str());
+    SetJPR(JPR_MAP_FAILED, sText);
+    return;
+  }
+  const _CelerraViewExport& oTheirs = *pTheirs;
+  const std::string sNeeds =
+      SameExport(oTheirs, oOurs)
+          ? std::string(
+                ", as this device needs it, but another device holds "
+                "it")
+          : ", while this device needs [" + oOurs.sSharePath +
+                "] on data mover [" + oOurs.sMoverId + "] exported to " +
+                DescribeHosts(oOurs.oHosts);
+  // This record holds it when its mount metadata names the writable
+  // checkpoint, or its intent the export (a map of it that failed after it
+  // exported).
+  const bool bThisHolds =
+      (!m_sRWChkptId.empty() && oWork.sMountRWIdBefore == m_sRWChkptId) ||
+      (m_oPriorIntent.bExport &&
+       m_oPriorIntent.oExport.sSharePath == oTheirs.sSharePath);
+  const std::string sWayOut =
+      bThisHolds ? "this device holds it; unmap this device, then map it again"
+      : oWork.eRWChkpt == RWChkptOrigin::kSharedInCall
+          ? "unmap the device that mapped it first, then map this one"
+          : "unmap the device that holds it, then map this one, or map the "
+            "devices of the snapshot in one call";
   const std::string sText =
       "Error: RW chkpt [" + m_sRWChkptName + "] id [" + m_sRWChkptId +
       "] of chkpt [" + m_sChkptName + "] is in the way: its NFS share [" +
       oTheirs.sSharePath + "] on data mover [" + oTheirs.sMoverId +
-      "] is exported to " + DescribeHosts(oTheirs.oHosts) +
-      ", while this device needs [" + oOurs.sSharePath + "] on data mover [" +
-      oOurs.sMoverId + "] exported to " + DescribeHosts(oOurs.oHosts) +
+      "] is exported to " + DescribeHosts(oTheirs.oHosts) + sNeeds +
       ". The file server allows one writable view (RW checkpoint) per "
-      "snapshot: unmap the device that mapped it first, then map this one";
+      "snapshot: " +
+      sWayOut;
   m_pSnapInfo->Log(2, kExposeTag, "%s", sText.c_str());
   SetJPR(JPR_MAP_FAILED, sText);
 }
@@ -311,22 +400,25 @@ bool CelerraSnapDevice::ExportToHosts(ManageCelerra& oClient,
   oOurs.sSharePath = m_sRWChkptSharePath;
   oOurs.sMoverId = sMoverId;
   oOurs.oHosts = oHosts;
-  if (oWork.bRWChkptAdopted) {
-    // A writable view already there is shared only as it is exported.
+  if (!oWork.MadeRWChkpt()) {
+    // A writable view already there, or a snapshot that is itself
+    // writable, may be exported already: such an export is used only when
+    // it is this record's own (or this call's) and exactly as needed.
     bool bExists = false;
     _CelerraViewExport oTheirs;
-    if (oWork.bKnownView) {
+    const bool bInCall = oWork.eRWChkpt == RWChkptOrigin::kSharedInCall;
+    if (bInCall) {
       bExists = true;
       oTheirs = oWork.oKnownExport;
     } else if (!QueryExport(oClient, m_sRWChkptSharePath, &bExists, &oTheirs)) {
       return false;  // the lookup's own failure is the reason
     }
     if (bExists) {
-      if (!SameExport(oTheirs, oOurs)) {
-        RefuseSharedView(oTheirs, oOurs);
+      if (!oWork.MayUse(oTheirs, oOurs, NamesExport(oTheirs))) {
+        RefuseView(&oTheirs, oOurs);
         return false;
       }
-      if (!oWork.bKnownView) ForgetHandledRefusal(oClient);
+      if (!bInCall) ForgetHandledRefusal(oClient);
       if (oWork.bMountInfoPending && !WriteMountInfo(kExposeTag)) return false;
       m_pSnapInfo->Log(1, kExposeTag,
                        "NFS share [%s] of RW chkpt [%s] already exports it "
@@ -335,22 +427,39 @@ bool CelerraSnapDevice::ExportToHosts(ManageCelerra& oClient,
       oWork.oExport = oTheirs;
       return true;
     }
-    // Not exported yet (a map stopped before it exported): this map
-    // exports it, once the record names it.
     ForgetHandledRefusal(oClient);
+    if (!oWork.MayExportUnexported()) {
+      RefuseView(nullptr, oOurs);
+      return false;
+    }
+    // Not exported yet (this record's map stopped before it exported):
+    // this map exports it, once the record names it.
     if (oWork.bMountInfoPending && !WriteMountInfo(kExposeTag)) return false;
   }
+  m_oIntent.bExport = true;
+  m_oIntent.oExport = oOurs;
+  StoreIntent();
   if (!oClient.CreateNFSShare(m_sRWChkptSharePath, sMoverId, false,
                               oHosts.vAccessHosts, oHosts.vRWHosts,
                               oHosts.vRootHosts)) {
-    // The export may have been made although its reply was lost: it counts
-    // as made only when the file server shows exactly this one.
+    // Made all the same only when the reply was lost and the file server
+    // shows exactly this export; a refusal says it was not made here.
     const CelerraError oCause = oClient.GetLastError();
+    const bool bUnknown = oCause.sMessageCode == kCelerraReplyLostCode;
     bool bExists = false;
     _CelerraViewExport oTheirs;
-    if (!QueryExport(oClient, m_sRWChkptSharePath, &bExists, &oTheirs) ||
-        !bExists || !SameExport(oTheirs, oOurs)) {
+    const bool bAnswered = bUnknown && QueryExport(oClient, m_sRWChkptSharePath,
+                                                   &bExists, &oTheirs);
+    if (!bAnswered || !bExists || !SameExport(oTheirs, oOurs) ||
+        (!oTheirs.sOfId.empty() && !m_sRWChkptId.empty() &&
+         oTheirs.sOfId != m_sRWChkptId)) {
       KeepRefusal(oCause);
+      // Only an outcome still unknown stays in the record's intent.
+      if (!bUnknown || bAnswered) {
+        m_oIntent.bExport = m_oPriorIntent.bExport;
+        m_oIntent.oExport = m_oPriorIntent.oExport;
+        StoreIntent();
+      }
       return false;
     }
     ForgetHandledRefusal(oClient);
@@ -360,8 +469,8 @@ bool CelerraSnapDevice::ExportToHosts(ManageCelerra& oClient,
                      m_sRWChkptSharePath.c_str());
   }
   oWork.bMadeExport = true;
-  oWork.sExportMoverId = sMoverId;
   oWork.oExport = oOurs;
+  oWork.oExport.sOfId = m_sRWChkptId;
   m_pSnapInfo->Log(1, kExposeTag, "%s", "Successfully created NFS share.");
   return true;
 }
@@ -429,13 +538,52 @@ bool CelerraSnapDevice::UnExposeChkPtNFS(ManageCelerra& oClient,
         m_sRWChkptId.c_str());
     return false;
   }
-  if (!oClient.DeleteNFSShare(m_sRWChkptSharePath, sMoverId)) {
+  // The export at that path is removed only when it is of this record's
+  // own writable checkpoint: the path follows from the name alone, and a
+  // view made since for other records has the same name.
+  bool bExists = false;
+  _CelerraViewExport oFound;
+  if (!QueryExport(oClient, m_sRWChkptSharePath, &bExists, &oFound)) {
+    m_pSnapInfo->Log(2, kUnExposeTag,
+                     "Error: Unable to look up NFS share [%s] of RW "
+                     "checkpoint[%s]",
+                     m_sRWChkptSharePath.c_str(), m_sRWChkptId.c_str());
+    return false;
+  }
+  if (!bExists) {
+    ForgetHandledRefusal(oClient);
+    m_pSnapInfo->Log(1, kUnExposeTag,
+                     "NFS share [%s] is no longer on the file server",
+                     m_sRWChkptSharePath.c_str());
+    return true;
+  }
+  if (oFound.sOfId != m_sRWChkptId) {
+    if (oFound.sOfId.empty()) {
+      const std::string sText =
+          "Error: The file server does not say which checkpoint NFS share [" +
+          m_sRWChkptSharePath + "] exports: it is not removed";
+      m_pSnapInfo->Log(2, kUnExposeTag, "%s", sText.c_str());
+      SetJPR(JPR_UNMAP_FAILED, sText);
+      return false;
+    }
+    m_oMountWork.bRWChkptGone = true;
+    m_pSnapInfo->Log(1, kUnExposeTag,
+                     "NFS share [%s] exports checkpoint id [%s], not RW chkpt "
+                     "[%s] id [%s]: it belongs to a newer view and stays; "
+                     "this device's view is gone",
+                     m_sRWChkptSharePath.c_str(), oFound.sOfId.c_str(),
+                     m_sRWChkptName.c_str(), m_sRWChkptId.c_str());
+    return true;
+  }
+  // Removed where the file server says it is exported.
+  if (oFound.sMoverId.empty()) oFound.sMoverId = sMoverId;
+  if (!oClient.DeleteNFSShare(m_sRWChkptSharePath, oFound.sMoverId)) {
     // Gone already only when the file server says there is no such export.
     const CelerraError oCause = oClient.GetLastError();
-    bool bExists = true;
-    _CelerraViewExport oFound;
-    if (!QueryExport(oClient, m_sRWChkptSharePath, &bExists, &oFound) ||
-        bExists) {
+    bool bStill = true;
+    _CelerraViewExport oAgain;
+    if (!QueryExport(oClient, m_sRWChkptSharePath, &bStill, &oAgain) ||
+        bStill) {
       KeepRefusal(oCause);
       return false;
     }
@@ -446,7 +594,7 @@ bool CelerraSnapDevice::UnExposeChkPtNFS(ManageCelerra& oClient,
     return true;
   }
   m_oMountWork.bRemovedExport = true;
-  m_oMountWork.sExportMoverId = sMoverId;
+  m_oMountWork.oRemovedExport = oFound;
   m_pSnapInfo->Log(1, kUnExposeTag, "%s", "Successfully deleted the NFS share");
   return true;
 }
@@ -507,27 +655,7 @@ bool CelerraSnapDevice::DeleteRWChkPtAfterUnmount(
   KeepRefusal(oCause);
   m_pSnapInfo->Log(2, pszTag, "Error:Failed to delete RW checkpoint:[%s]",
                    m_sRWChkptName.c_str());
-  if (oWork.bRemovedExport) {
-    // The writable checkpoint stays mapped: so does its export, on the data
-    // mover it was removed from. Its hosts are those a map of this record
-    // gives it, which every record sharing the view needed too.
-    std::vector<std::string> vAccessHosts, vRWHosts, vRootHosts;
-    MountHostLists(m_bIsVMware ? m_sESXName : ZkLocalHostName(), vAccessHosts,
-                   vRWHosts, vRootHosts);
-    if (NamesAHost(vAccessHosts) &&
-        oClient.CreateNFSShare(m_sRWChkptSharePath, oWork.sExportMoverId, false,
-                               vAccessHosts, vRWHosts, vRootHosts)) {
-      m_pSnapInfo->Log(2, pszTag,
-                       "Restored NFS share [%s] of RW checkpoint [%s], which "
-                       "stays",
-                       m_sRWChkptSharePath.c_str(), m_sRWChkptName.c_str());
-    } else {
-      m_pSnapInfo->Log(2, pszTag,
-                       "Error: Unable to restore NFS share [%s] of RW "
-                       "checkpoint [%s]",
-                       m_sRWChkptSharePath.c_str(), m_sRWChkptName.c_str());
-    }
-  }
+  RunUndoPlan(oClient, pszTag);
   return false;
 }
 
@@ -535,6 +663,12 @@ void CelerraSnapDevice::RemoveUnexportedRWChkpt(ManageCelerra& oClient,
                                                 const std::string& sSourcePath,
                                                 const char* pszTag) {
   const std::string sName = m_sChkptName + "_RW";
+  // Only what the record's own intent names: another record's map may be
+  // between making its writable checkpoint and exporting it.
+  if (!m_oPriorIntent.NamesRWChkpt(sName, m_oStorageResource.sPFSId,
+                                   m_sChkptId)) {
+    return;
+  }
   bool bPresent = false;
   CelerraChkPtInfo oFound;
   auto fnLeft = [&](const CelerraChkPtInfo& oChkpt) {

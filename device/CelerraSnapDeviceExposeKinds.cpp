@@ -111,13 +111,23 @@ bool CelerraSnapDeviceNAS::UnExposeChkPt(ManageCelerra& oClient) {
     return true;
   };
   if (sSnapDevice.empty()) {
-    m_pSnapInfo->LogMessage(1, "Checkpoint not exposed. No need to unexpose");
     bool bGUIMount = false;
     if (m_sPath == m_sMoverMountPath || !fnGUIMountNow(&bGUIMount)) {
       bGUIMount = false;
     }
-    return DeleteRWChkPtAfterUnmount(oClient, kNASUnExposeTag,
-                                     bGUIMount ? m_sMoverMountPath : m_sPath);
+    const std::string& sSourcePath = bGUIMount ? m_sMoverMountPath : m_sPath;
+    if (!m_bMountInfoLoaded) {
+      m_pSnapInfo->LogMessage(1, "Checkpoint not exposed. No need to unexpose");
+      return DeleteRWChkPtAfterUnmount(oClient, kNASUnExposeTag, sSourcePath);
+    }
+    // A map that stored its mount metadata and then failed may have
+    // exported all the same (a reply lost): the export of this record's
+    // writable checkpoint goes as the NFS kind's does.
+    const std::string sMover =
+        ExportingMover(oClient, m_pSnapInfo, kNASUnExposeTag, m_sVdmId,
+                       m_bIsVdm, ExportStep::kUnmount);
+    if (!UnExposeChkPtNFS(oClient, sSourcePath, sMover)) return false;
+    return DeleteRWChkPtAfterUnmount(oClient, kNASUnExposeTag, sSourcePath);
   }
   // The map chose the export's source path by the mount request source; the
   // clone identifier it wrote tells which (see FormSnapDevice): the mover

@@ -189,6 +189,11 @@ bool CelerraSnapDevice::PreOperationCommon() {
     return false;
   }
 
+  if (m_eOperationType == SNAP_OP_SNAP || m_eOperationType == SNAP_OP_MAP ||
+      m_eOperationType == SNAP_OP_UNMAP) {
+    LoadIntent(kPreCommonTag);
+  }
+
   if (!GetArrayCredsFromDB()) {
     m_pSnapInfo->Log(2, kPreCommonTag,
                      "Failed to get array creds for device[%s].",
@@ -224,6 +229,9 @@ bool CelerraSnapDevice::PostOperation(ZKSO::SnapStatus nStatus) {
       break;
     case SNAP_OP_SNAP:
       if (!UpdateSnapUUIDMetaData()) return false;
+      // The checkpoint is recorded: the intent that named it has served.
+      m_oIntent.bROChkpt = false;
+      StoreIntent();
       sLine = "Setting Snap UUID [" + m_sChkptName + "]";
       m_pSnapInfo->LogMessage(1, sLine.c_str());
       m_pSnapInfo->SetSnapName(m_sChkptName.c_str());
@@ -236,6 +244,15 @@ bool CelerraSnapDevice::PostOperation(ZKSO::SnapStatus nStatus) {
         m_pSnapInfo->SetMetaData(SM_MDT_SNAP_MOUNT, nullptr);
       }
       if (m_bSnapUUIDChanged && !UpdateSnapUUIDMetaData()) return false;
+      m_oIntent.bRWChkpt = false;
+      m_oIntent.bExport = false;
+      StoreIntent();
+      break;
+    case SNAP_OP_MAP:
+      // The mount metadata and the snap clone device record the view.
+      m_oIntent.bRWChkpt = false;
+      m_oIntent.bExport = false;
+      StoreIntent();
       break;
     default:
       break;

@@ -24,14 +24,35 @@ namespace {
 // Length of the buffer the status print reads each snap device into.
 const uint16_t kSnapDeviceBufferLength = 4096;
 
-// A snapshot's writable view in one call: control host, checkpoint id and
-// the writable checkpoint's name.
-using ViewKey = std::tuple<std::string, std::string, std::string>;
+// Map: the snapshot whose writable view records of one call share, by
+// control host, the snapshot's checkpoint id and the writable checkpoint's
+// name (the view is not made yet when the key is taken).
+struct SnapshotViewKey {
+  std::string sHost;
+  std::string sChkptId;
+  std::string sRWChkptName;
+  bool operator<(const SnapshotViewKey& o) const {
+    return std::tie(sHost, sChkptId, sRWChkptName) <
+           std::tie(o.sHost, o.sChkptId, o.sRWChkptName);
+  }
+};
 
-ViewKey KeyOf(CelerraSnapDevice& oDevice) {
-  return ViewKey(HostOf(oDevice), oDevice.GetChkptId(),
-                 oDevice.GetRWChkptName());
+SnapshotViewKey ViewKeyOf(CelerraSnapDevice& oDevice) {
+  return SnapshotViewKey{HostOf(oDevice), oDevice.GetChkptId(),
+                         oDevice.GetRWChkptName()};
 }
+
+// Unmap: a writable checkpoint removed in this call, by control host, its
+// own id and name (as the record's mount metadata names it).
+struct RWChkptKey {
+  std::string sHost;
+  std::string sRWChkptId;
+  std::string sRWChkptName;
+  bool operator<(const RWChkptKey& o) const {
+    return std::tie(sHost, sRWChkptId, sRWChkptName) <
+           std::tie(o.sHost, o.sRWChkptId, o.sRWChkptName);
+  }
+};
 
 // The record's mount metadata as stored; empty when it has none or cannot
 // be read.
@@ -102,7 +123,7 @@ class MapOperation : public RecordOperation {
       m_oCause.Keep(oDevice, m_oClient);
       return false;
     }
-    const ViewKey oKey = KeyOf(oDevice);
+    const SnapshotViewKey oKey = ViewKeyOf(oDevice);
     auto it = m_mViews.find(oKey);
     if (it != m_mViews.end()) {
       oDevice.SetKnownView(it->second.sRWChkptId, it->second.oExport);
@@ -174,10 +195,9 @@ class MapOperation : public RecordOperation {
   std::string m_sClientName;
   std::string m_sChkptName;  // of the record last read; for the stop line
   StopCause m_oCause;
-  // Writable view of each snapshot mapped in this call, by control host,
-  // checkpoint id and writable checkpoint name: the snapshot's other
-  // records share it when they would export it alike.
-  std::map<ViewKey, KnownView> m_mViews;
+  // Writable view of each snapshot mapped in this call: the snapshot's
+  // other records of this call share it when they would export it alike.
+  std::map<SnapshotViewKey, KnownView> m_mViews;
 };
 
 class UnmapOperation : public RecordOperation {
@@ -226,8 +246,8 @@ class UnmapOperation : public RecordOperation {
     // A writable checkpoint shared by records of one snapshot goes once.
     const bool bShared =
         oDevice.GetBaselineChkptId().empty() && !oDevice.GetRWChkptId().empty();
-    const ViewKey oKey(HostOf(oDevice), oDevice.GetRWChkptId(),
-                       oDevice.GetRWChkptName());
+    const RWChkptKey oKey{HostOf(oDevice), oDevice.GetRWChkptId(),
+                          oDevice.GetRWChkptName()};
     if (bShared && m_sRemoved.count(oKey) != 0) {
       oRecord.Log(1, m_oFrame.Tag(),
                   "RW chkpt [%s] id [%s] and its NFS share were removed for "
@@ -260,8 +280,8 @@ class UnmapOperation : public RecordOperation {
   ManageCelerra m_oClient;
   std::string m_sChkptName;
   StopCause m_oCause;
-  // Writable checkpoints removed in this call, by control host and id.
-  std::set<ViewKey> m_sRemoved;
+  // Writable checkpoints removed in this call, with their exports.
+  std::set<RWChkptKey> m_sRemoved;
 };
 
 }  // namespace

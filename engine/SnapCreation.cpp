@@ -28,21 +28,20 @@ struct StopReport {
   std::string sOwnReason;
 };
 
-// After a refused CreateROChkPt: the checkpoint may be there all the same
-// (a reply lost, or a snap run twice). One query; a read-only checkpoint of
-// the file system with exactly that name and no baseline is the group's.
-// After a refused CreateROChkPt: one listing of every checkpoint of the
-// file server. A read-only checkpoint of that name on the group's own file
-// system is the one a lost reply made, and is adopted (*psId). One of that
-// name that is not (another file system's, a writable one) is a collision,
+// After a failed CreateROChkPt that may have run all the same (its reply
+// lost, or a create of an earlier call whose record names it): one listing
+// of every checkpoint of the file server. A read-only checkpoint of that
+// name on the group's own file system is adopted (*psId). One of that name
+// that is not (another file system's, a writable one) is a collision,
 // returned in *pCollision. The client must say which file system each
 // checkpoint belongs to; when it does not, nothing is adopted. False when
 // nothing is adopted.
 bool FindMadeChkpt(ManageCelerra& oClient, const std::string& sPFSId,
                    const std::string& sName, std::string* psId,
-                   CelerraChkPtInfo* pCollision) {
+                   CelerraChkPtInfo* pCollision, bool* pbAnswered) {
   std::list<CelerraChkPtInfo> lChkpts;
-  if (!oClient.GetChkPointsInfo("", lChkpts)) return false;
+  *pbAnswered = oClient.GetChkPointsInfo("", lChkpts);
+  if (!*pbAnswered) return false;
   for (const CelerraChkPtInfo& oChkpt : lChkpts) {
     if (oChkpt.sChkptName != sName || oChkpt.sChkptId.empty()) continue;
     if (oChkpt.sPFSId.empty()) return false;
@@ -215,14 +214,41 @@ ZKSO::ResultCode RunSnapCreation(ZKSO::SnapInfo** ppSnapInfo, int16_t nCount,
         }
         std::string sChkptId;
         bool bAdopted = false;
+        // Each record names the checkpoint before it is made: a reply that
+        // never comes leaves the records saying what may be there.
+        for (CelerraSnapDevice* pDevice : oGroup.vSnapDevices) {
+          pDevice->IntendROChkpt(sName);
+        }
         if (!oErrorClient.CreateROChkPt(
                 oResource.sPFSId, oResource.eStorageType,
                 oResource.sStorageExtra, sName, sChkptId)) {
           oReport.oError = oErrorClient.GetLastError();
           oReport.bKept = true;
+          // A refusal says the checkpoint was there before this create: it
+          // is taken only when a record of the group names it from an
+          // earlier call. A lost reply leaves it unknown.
+          const bool bUnknown =
+              oReport.oError.sMessageCode == kCelerraReplyLostCode;
+          // A record that already holds it (a snap of it succeeded) names
+          // it by its id.
+          bool bNamed = false;
+          std::string sHeldId;
+          for (CelerraSnapDevice* pDevice : oGroup.vSnapDevices) {
+            bNamed = bNamed || pDevice->PriorIntentNamesROChkpt(sName);
+            if (sHeldId.empty()) sHeldId = pDevice->HeldROChkptId(sName);
+          }
           CelerraChkPtInfo oCollision;
-          if (!FindMadeChkpt(oErrorClient, oResource.sPFSId, sName, &sChkptId,
-                             &oCollision)) {
+          bool bAnswered = false;
+          if (!(bUnknown || bNamed || !sHeldId.empty()) ||
+              !FindMadeChkpt(oErrorClient, oResource.sPFSId, sName, &sChkptId,
+                             &oCollision, &bAnswered) ||
+              (!bUnknown && !bNamed && sChkptId != sHeldId)) {
+            // Only an outcome still unknown stays in the records' intent.
+            if (!bUnknown || bAnswered) {
+              for (CelerraSnapDevice* pDevice : oGroup.vSnapDevices) {
+                pDevice->DropROChkptIntent();
+              }
+            }
             if (!oCollision.sChkptId.empty()) {
               oReport.sOwnReason =
                   "Checkpoint name [" + sName +

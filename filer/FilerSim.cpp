@@ -417,6 +417,16 @@ void SetChkptListsWithoutFs(bool without_fs) {
 
 bool ChkptListsWithoutFs() { return g_chkpt_lists_without_fs; }
 
+namespace {
+std::atomic<bool> g_snap_device_names_by_name_only{false};
+}  // namespace
+
+void SetSnapDeviceNamesByNameOnly(bool by_name_only) {
+  g_snap_device_names_by_name_only = by_name_only;
+}
+
+bool SnapDeviceNamesByNameOnly() { return g_snap_device_names_by_name_only; }
+
 // --- Inspection ------------------------------------------------------------
 
 Status ListCheckpoints(const std::string& control_host,

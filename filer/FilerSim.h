@@ -120,6 +120,12 @@ Status ResetJournal();
 // library that does not fill it would. For tests; off by default.
 void SetChkptListsWithoutFs(bool without_fs);
 bool ChkptListsWithoutFs();
+// Makes this process's clients find a writable checkpoint's export path
+// (Celerra_GetSnapDeviceNameWithManageCelerra) from its name alone, as a
+// client library that ignores the id would: a stale id is then not
+// refused. For tests; off by default.
+void SetSnapDeviceNamesByNameOnly(bool by_name_only);
+bool SnapDeviceNamesByNameOnly();
 
 // --- Inspection ------------------------------------------------------------
 

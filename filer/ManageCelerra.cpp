@@ -346,6 +346,7 @@ bool Celerra_GetSnapDeviceNameWithManageCelerra(ManageCelerra& oClient,
   return Guarded(oClient, [&]() -> bool {
     std::string path;
     const std::string name = sRWChkptName;
+    if (zkfiler::SnapDeviceNamesByNameOnly()) sRWChkptId.clear();
     const bool ok =
         RunCommand(oClient, "Celerra_GetSnapDeviceNameWithManageCelerra",
                    Args({Arg("source", sSourcePath), Arg("fs", sPFSId),

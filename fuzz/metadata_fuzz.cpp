@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // Fuzzes the readers of the metadata texts a device keeps in its host record
-// (SM_MDT_FS_INFO, SM_MDT_SNAP_UUID, SM_MDT_SNAP_MOUNT), for the NFS and
-// native kinds and the common file system form:
+// (SM_MDT_FS_INFO, SM_MDT_SNAP_UUID, SM_MDT_SNAP_MOUNT, and the intent,
+// SM_MDT_CELERRA_INTENT), for the NFS and native kinds and the common file
+// system form:
 //   - each reader on the whole input: no crash, no undefined behaviour;
 //   - a file system text that reads is written back, and the written text
 //     reads again and writes the same text;
@@ -13,6 +14,7 @@
 //     system members) are stored by UpdateFSMetaData, which refuses exactly
 //     the values holding "|"; what it stores reads back, into a new device
 //     of the kind, as the same members whenever the required ones are set;
+//   - the intent's text reads or is refused, and any bytes survive it;
 //   - the input split at NUL bytes into the three stored texts drives
 //     PreOperation of snap, delete and unmap as a later call would: the
 //     failure status is on the record when it fails, and PostOperation
@@ -303,6 +305,50 @@ void CheckOperation(const char* pszKind, _SnapOperationType eOperation,
   }
 }
 
+// The record's intent (SM_MDT_CELERRA_INTENT): any text either reads or is
+// refused with a reason and an empty intent; what reads is written again as
+// a text that reads back to the same intent; and the input's 0x01-separated
+// pieces, as names, paths and hosts of any bytes, survive a write and a
+// read unchanged.
+void CheckIntent(const std::string& sText) {
+  _CelerraIntent oRead;
+  std::string sWhy;
+  if (!ParseIntent(sText, &oRead, &sWhy)) {
+    FUZZ_CHECK(oRead.Empty() && !sWhy.empty());
+  } else {
+    const std::string sWritten = FormatIntent(oRead);
+    _CelerraIntent oAgain;
+    FUZZ_CHECK(ParseIntent(sWritten, &oAgain, &sWhy));
+    FUZZ_CHECK(FormatIntent(oAgain) == sWritten);
+  }
+  std::vector<std::string> vPieces(1);
+  for (char c : sText) {
+    if (c == '\x01') {
+      vPieces.emplace_back();
+    } else {
+      vPieces.back() += c;
+    }
+  }
+  vPieces.resize(4);
+  _CelerraIntent oMade;
+  oMade.bRWChkpt = true;
+  oMade.sRWName = vPieces[0];
+  oMade.sRWPFSId = vPieces[1];
+  oMade.sRWBaselineId = vPieces[2];
+  oMade.bExport = true;
+  oMade.oExport.sSharePath = vPieces[1];
+  oMade.oExport.sMoverId = vPieces[0];
+  if (!vPieces[3].empty()) oMade.oExport.oHosts.vAccessHosts = {vPieces[3]};
+  _CelerraIntent oBack;
+  FUZZ_CHECK(ParseIntent(FormatIntent(oMade), &oBack, &sWhy));
+  FUZZ_CHECK(
+      oBack.sRWName == oMade.sRWName && oBack.sRWPFSId == oMade.sRWPFSId &&
+      oBack.sRWBaselineId == oMade.sRWBaselineId &&
+      oBack.oExport.sSharePath == oMade.oExport.sSharePath &&
+      oBack.oExport.sMoverId == oMade.oExport.sMoverId &&
+      oBack.oExport.oHosts.vAccessHosts == oMade.oExport.oHosts.vAccessHosts);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
@@ -320,6 +366,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
   }
   CheckSnapUUID(sHostText);
   CheckMountInfo(sText);
+  CheckIntent(sText);
 
   const std::vector<std::string> vStored = StoredTexts(sText);
   for (const char* pszKind : kKinds) {

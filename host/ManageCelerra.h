@@ -73,6 +73,9 @@ struct CelerraMountPointsInfo_t {
 // Message code of a GetNFSInfo or DeleteNFSShare refused because no export
 // has that path (as the file server answers it).
 constexpr char kCelerraNoExportCode[] = "13691322370";
+// Message code of a command whose reply never came: it may have taken
+// effect. Any other failure is an answer: the command did not.
+constexpr char kCelerraReplyLostCode[] = "13958643715";
 
 class ManageCelerra {
  public:
@@ -113,7 +116,8 @@ class ManageCelerra {
                         bool& bOnVdm, std::string& sMoverId,
                         std::string& sSharePath,
                         std::vector<std::string>& vCifsServers);
-  // The export whose path equals sExportPath exactly. When there is none
+  // The export whose path equals sExportPath exactly; sPFSId is the id of
+  // the file system or checkpoint the path exports. When there is none
   // the command fails with message code kCelerraNoExportCode, which tells
   // it apart from a failure to ask.
   bool GetNFSInfo(std::string sExportPath, std::string& sPFSId, bool& bOnVdm,
@@ -159,9 +163,11 @@ class ManageCelerra {
 // Export path of the writable checkpoint sRWChkptId (by name when the id is
 // empty) of file system sPFSId, whose source file system or export is at
 // sSourcePath.
-bool Celerra_GetSnapDeviceNameWithManageCelerra(
-    ManageCelerra& oClient, std::string sSourcePath, std::string sPFSId,
-    std::string sRWChkptId, const std::string& sRWChkptName,
-    std::string& sSharePath);
+bool Celerra_GetSnapDeviceNameWithManageCelerra(ManageCelerra& oClient,
+                                                std::string sSourcePath,
+                                                std::string sPFSId,
+                                                std::string sRWChkptId,
+                                                const std::string& sRWChkptName,
+                                                std::string& sSharePath);
 
 #endif  // ZK_HOST_MANAGECELERRA_H_

@@ -289,6 +289,8 @@ std::string MetaDataName(int n) {
       return "SM_MDT_FS_INFO";
     case SM_MDT_SNAP_MOUNT:
       return "SM_MDT_SNAP_MOUNT";
+    case SM_MDT_CELERRA_INTENT:
+      return "SM_MDT_CELERRA_INTENT";
   }
   return std::to_string(n);
 }

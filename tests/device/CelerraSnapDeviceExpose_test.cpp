@@ -114,6 +114,7 @@ TEST_F(ExposeTest, NfsMapExportsWritableCheckpointAndUnmapRemovesIt) {
         (Hosts{"Celerra_GetSnapDeviceNameWithManageCelerra source=/fs1 "
                "fs=101 id=" +
                    oRW.id + " name=SNAP_RW",
+               "GetNFSInfo path=/SNAP_RW",
                "DeleteNFSShare path=/SNAP_RW mover=2",
                "DeleteChkPt id=" + oRW.id + " baseline= with_baseline=false"}));
     EXPECT_TRUE(CheckpointNamed("SNAP_RW").id.empty());
@@ -398,21 +399,23 @@ TEST_F(ExposeTest, WritableSnapshotIsExportedItselfAndUnmapKeepsItsBaseline) {
 
     ASSERT_EQ(Map(), "");
     const std::string sSource(oCase.pszSourcePath);
+    // Already writable: whether its path is exported is asked first.
     EXPECT_EQ(Journal(),
               (Hosts{"Celerra_GetSnapDeviceNameWithManageCelerra source=" +
                          sSource + " fs=101 id= name=BSNAP",
-                     JournalOf("CreateNFSShare")}));
+                     "GetNFSInfo path=/BSNAP", JournalOf("CreateNFSShare")}));
     EXPECT_EQ(ExportOf("/BSNAP").fs_id, "181");
     EXPECT_EQ(m_oRecord.mMetaData.count(SM_MDT_SNAP_MOUNT), 0u);
     EXPECT_EQ(CloneOf(m_oRecord.sSnapDevice).sLunUUID, "/BSNAP");
 
     ResetJournal();
     ASSERT_EQ(Unmap(), "");
-    EXPECT_EQ(Journal(),
-              (Hosts{"Celerra_GetSnapDeviceNameWithManageCelerra source=" +
-                         sSource + " fs=101 id=181 name=BSNAP",
-                     "DeleteNFSShare path=/BSNAP mover=2",
-                     "DeleteChkPt id=181 baseline=180 with_baseline=false"}));
+    EXPECT_EQ(
+        Journal(),
+        (Hosts{"Celerra_GetSnapDeviceNameWithManageCelerra source=" + sSource +
+                   " fs=101 id=181 name=BSNAP",
+               "GetNFSInfo path=/BSNAP", "DeleteNFSShare path=/BSNAP mover=2",
+               "DeleteChkPt id=181 baseline=180 with_baseline=false"}));
     EXPECT_TRUE(CheckpointNamed("BSNAP").id.empty());
     EXPECT_EQ(CheckpointNamed("BSNAP_baseline").id, "180");
     EXPECT_TRUE(ExportOf("/BSNAP").path.empty());

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The stored metadata texts: file system (base, NFS, NAS), snap UUID and
-// mount, written and parsed back.
+// mount, written and parsed back; the record's intent.
+#include <algorithm>
 #include <climits>
 #include <string>
 
@@ -379,3 +380,103 @@ TEST_F(MetadataTest, UpdateSnapUUIDMetaDataStoresNameAndId) {
 }
 
 }  // namespace
+
+// ---- The record's intent (SM_MDT_CELERRA_INTENT) ----
+
+namespace {
+
+_CelerraIntent FullIntent() {
+  _CelerraIntent o;
+  o.bROChkpt = true;
+  o.sROName = "night_1";
+  o.sROPFSId = "101";
+  o.bRWChkpt = true;
+  o.sRWName = "night_1_RW";
+  o.sRWPFSId = "101";
+  o.sRWBaselineId = "106";
+  o.bExport = true;
+  o.oExport.sSharePath = "/night_1_RW";
+  o.oExport.sMoverId = "2";
+  o.oExport.oHosts.vAccessHosts = {"10.0.0.1", "10.0.0.2"};
+  o.oExport.oHosts.vRWHosts = {"10.0.0.1"};
+  o.oExport.oHosts.vRootHosts = {};
+  return o;
+}
+
+bool SameIntent(const _CelerraIntent& a, const _CelerraIntent& b) {
+  return a.bROChkpt == b.bROChkpt && a.sROName == b.sROName &&
+         a.sROPFSId == b.sROPFSId && a.bRWChkpt == b.bRWChkpt &&
+         a.sRWName == b.sRWName && a.sRWPFSId == b.sRWPFSId &&
+         a.sRWBaselineId == b.sRWBaselineId && a.bExport == b.bExport &&
+         a.oExport.sSharePath == b.oExport.sSharePath &&
+         a.oExport.sMoverId == b.oExport.sMoverId &&
+         a.oExport.oHosts.vAccessHosts == b.oExport.oHosts.vAccessHosts &&
+         a.oExport.oHosts.vRWHosts == b.oExport.oHosts.vRWHosts &&
+         a.oExport.oHosts.vRootHosts == b.oExport.oHosts.vRootHosts;
+}
+
+}  // namespace
+
+// Every byte in a name, path or host survives the text: separators, line
+// breaks, the escape character, "~" (the empty field), bytes above 127.
+TEST(IntentText, EveryByteRoundTrips) {
+  std::string sAll;
+  for (int c = 1; c < 256; ++c) sAll += static_cast<char>(c);
+  const std::string aValues[] = {"",    "~",    "-",     "%", "%41",
+                                 "a b", "a\nb", "a|b,c", sAll};
+  for (const std::string& sValue : aValues) {
+    SCOPED_TRACE(sValue.size());
+    _CelerraIntent o = FullIntent();
+    o.sROName = sValue;
+    o.sRWBaselineId = sValue;
+    o.oExport.sSharePath = sValue;
+    if (!sValue.empty()) o.oExport.oHosts.vRootHosts = {sValue, "x"};
+    const std::string sText = FormatIntent(o);
+    // One line per object: no value can start another.
+    EXPECT_EQ(4, std::count(sText.begin(), sText.end(), '\n')) << sText;
+    _CelerraIntent oRead;
+    std::string sWhy;
+    ASSERT_TRUE(ParseIntent(sText, &oRead, &sWhy)) << sWhy << "\n" << sText;
+    EXPECT_TRUE(SameIntent(o, oRead)) << sText;
+  }
+  _CelerraIntent oEmpty;
+  EXPECT_EQ("", FormatIntent(oEmpty));
+  std::string sWhy;
+  _CelerraIntent oRead = FullIntent();
+  EXPECT_TRUE(ParseIntent("", &oRead, &sWhy));
+  EXPECT_TRUE(oRead.Empty());
+}
+
+// A text that is not one reads as no intent, saying why.
+TEST(IntentText, MalformedTextsReadAsNoIntent) {
+  const std::string sGood = FormatIntent(FullIntent());
+  const struct {
+    std::string sText;
+    const char* pszWhy;
+  } aCases[] = {
+      {"garbage", "line break"},
+      {"zkintent 2\nro a b\n", "zkintent 1"},
+      {"zkintent 1\n", "names nothing"},
+      {"zkintent 1\nro a\n", "fields"},
+      {"zkintent 1\nro a b c\n", "fields"},
+      {"zkintent 1\nro a b\nro a b\n", "twice"},
+      {"zkintent 1\nro a%4 b\n", "encoded"},
+      {"zkintent 1\nro a%ZZ b\n", "encoded"},
+      {"zkintent 1\nro a|b c\n", "encoded"},
+      {"zkintent 1\nro  b\n", "encoded"},
+      {"zkintent 1\nexport /p 2 a,,b ~ ~\n", "host list"},
+      {"zkintent 1\nexport /p 2 a,~ ~ ~\n", "host list"},
+      {"zkintent 1\nmkfs a b\n", "unknown line"},
+      {sGood.substr(0, sGood.size() - 1), "line break"},
+      {sGood + "\n", "unknown line"},
+      {std::string("zkintent 1\nro a\0b c\n", 20), "encoded"},
+  };
+  for (const auto& oCase : aCases) {
+    SCOPED_TRACE(oCase.sText);
+    _CelerraIntent oRead = FullIntent();
+    std::string sWhy;
+    EXPECT_FALSE(ParseIntent(oCase.sText, &oRead, &sWhy));
+    EXPECT_TRUE(oRead.Empty());
+    EXPECT_NE(std::string::npos, sWhy.find(oCase.pszWhy)) << sWhy;
+  }
+}

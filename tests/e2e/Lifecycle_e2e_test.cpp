@@ -368,8 +368,9 @@ TEST_F(LifecycleE2ETest, UnmapGoesOnPastARecordWithoutDevice) {
       LinesEqualTo("Successfully unmapped snaps for [2 of 4] devices.").size());
 }
 
-// The unmap looks for a writable checkpoint a killed map may have left (one
-// listing per record) and finds none.
+// Nothing of the records names a writable checkpoint (no mount metadata, no
+// intent): the unmap sends nothing at all. What a killed map may have left
+// is no record's, and not this unmap's to look for.
 TEST_F(LifecycleE2ETest, UnmapOfANeverMappedSnapshotSendsNothingToDelete) {
   std::vector<zkref::MemSnapInfo*> vRecords =
       Snapped({NewRecord(NfsExportDevice("/fs1", kNas1), "a"),
@@ -378,11 +379,46 @@ TEST_F(LifecycleE2ETest, UnmapOfANeverMappedSnapshotSendsNothingToDelete) {
 
   EXPECT_EQ(ZKSO::RESULT_SUCCESS, Unmap(vRecords)) << m_oSink.Dump();
 
-  EXPECT_EQ((std::map<std::string, int>{{"GetChkPointsInfo", 2}}),
-            CommandCounts());
+  EXPECT_EQ((std::map<std::string, int>{}), CommandCounts());
   EXPECT_EQ(2u, Checkpoints().size());
   for (zkref::MemSnapInfo* pRecord : vRecords) {
     EXPECT_EQ(ZKSO::UNMAP_SUCCESS, pRecord->nStatus);
+  }
+}
+
+// One record per file system and nothing failing: each operation sends
+// exactly the commands the contract needs, an unmap one export lookup more
+// (whose export the clone path holds, before it is removed), and no record
+// is left holding an intent.
+TEST_F(LifecycleE2ETest, EachOperationSendsItsCommandsOnce) {
+  using Counts = std::map<std::string, int>;
+  std::vector<zkref::MemSnapInfo*> v = {
+      NewRecord(NfsExportDevice("/fs1", kNas1, false), "a")};
+  const struct {
+    Operation fn;
+    Counts mCommands;
+  } aSteps[] = {
+      {m_pPlugin->zkso_prepareDevices, {{"GetNFSInfo", 1}, {"GetPFSInfo", 1}}},
+      {m_pPlugin->zkso_snapDevices, {{"CreateROChkPt", 1}}},
+      {m_pPlugin->zkso_mapSnaps,
+       {{"CreateRWChkPt", 1},
+        {"Celerra_GetSnapDeviceNameWithManageCelerra", 1},
+        {"CreateNFSShare", 1}}},
+      {m_pPlugin->zkso_unmapSnaps,
+       {{"Celerra_GetSnapDeviceNameWithManageCelerra", 1},
+        {"GetNFSInfo", 1},
+        {"DeleteNFSShare", 1},
+        {"DeleteChkPt", 1}}},
+      {m_pPlugin->zkso_revertSnaps, {{"RestorePFSFromChkPt", 1}}},
+      {m_pPlugin->zkso_reconcileSnaps, {{"GetChkPointsInfo", 1}}},
+      {m_pPlugin->zkso_deleteSnaps, {{"DeleteChkPt", 1}}},
+  };
+  for (const auto& oStep : aSteps) {
+    ASSERT_TRUE(zkfiler::ResetJournal().ok());
+    ASSERT_EQ(ZKSO::RESULT_SUCCESS, Run(oStep.fn, v)) << m_oSink.Dump();
+    EXPECT_EQ(oStep.mCommands, CommandCounts());
+    EXPECT_EQ(0u, v[0]->mMetaData.count(SM_MDT_CELERRA_INTENT));
+    v = CarryAll(v);
   }
 }
 

@@ -1,9 +1,14 @@
 // SPDX-License-Identifier: Apache-2.0
 // What a map, unmap, snap or revert may take as "already there" or "already
-// gone", tried where a shortcut would harm: records of one snapshot mapped
-// to different hosts (NFS and VMware), a snapshot name two file systems ask
-// for, queries that fail after a refusal, a record whose writable view was
-// replaced, a map killed after it made its writable checkpoint.
+// gone", tried where a shortcut would harm: only what the record provably
+// made (its intent, SM_MDT_CELERRA_INTENT, or its mount metadata names it,
+// or this call's reply was lost) is taken. Records of one snapshot mapped to
+// different hosts (NFS and VMware) or in two calls, a snapshot name two
+// file systems or two calls ask for, a lost reply whose query failed too,
+// queries that fail after a refusal, a record whose writable view was
+// replaced, an export at a clone path that is another view's, a map killed
+// after it made its writable checkpoint, a snapshot that is itself
+// writable.
 #include <algorithm>
 #include <map>
 #include <set>
@@ -71,13 +76,14 @@ class SharedViewTest : public LifecycleTest {
     return VMware(NewRecord(NfsExportDevice("/fs1", kNas1, true), sGroup));
   }
   // Takes everything down (every record unmapped, then deleted) and checks
-  // the file server holds what it held.
+  // the file server holds what it held, and no record an intent.
   void TearDownTo(const std::vector<std::string>& vBefore,
                   const std::vector<zkref::MemSnapInfo*>& v) {
     std::vector<zkref::MemSnapInfo*> vUnmap = CarryAll(v);
     EXPECT_EQ(ZKSO::RESULT_SUCCESS, Unmap(vUnmap)) << m_oSink.Dump();
     for (const zkref::MemSnapInfo* pRecord : vUnmap) {
       EXPECT_EQ(ZKSO::UNMAP_SUCCESS, pRecord->nStatus);
+      EXPECT_EQ(0u, pRecord->mMetaData.count(SM_MDT_CELERRA_INTENT));
     }
     std::vector<zkref::MemSnapInfo*> vDelete = CarryAll(vUnmap);
     EXPECT_EQ(ZKSO::RESULT_SUCCESS, Delete(vDelete)) << m_oSink.Dump();
@@ -152,23 +158,65 @@ TEST_F(SharedViewTest, RecordsOfOneCallNeedingOtherHostsDoNotShareAUnion) {
   TearDownTo(vBefore, v);
 }
 
-// Records mapped to the same hosts still share the one view, in one call
-// and across calls, with no command for the one that joins.
-TEST_F(SharedViewTest, RecordsMappedAlikeShareTheViewAcrossCalls) {
+// map a; map b; unmap a: the view b finds is exported exactly as b would
+// export it, but it is a's and in use. b is refused and nothing changes;
+// a's unmap then takes down only what a holds, and b maps the snapshot on
+// its own.
+TEST_F(SharedViewTest, ALaterCallIsRefusedALiveViewExportedAlike) {
   const std::vector<std::string> vBefore = State();
   std::vector<zkref::MemSnapInfo*> v = Snapped({NfsRecord(), NfsRecord()});
+  const std::string sRW = v[0]->sSnapName + "_RW";
   std::vector<zkref::MemSnapInfo*> vA = CarryAll({v[0]});
   ASSERT_EQ(ZKSO::RESULT_SUCCESS, Map(vA)) << m_oSink.Dump();
   const std::vector<std::string> vMapped = State();
-  ResetJournal();
+  for (int nCall = 0; nCall < 2; ++nCall) {
+    SCOPED_TRACE("map b, call " + std::to_string(nCall + 1));
+    ResetJournal();
+    std::vector<zkref::MemSnapInfo*> vB = CarryAll({v[1]});
+    EXPECT_EQ(ZKSO::RESULT_FAILURE, Map(vB));
+    EXPECT_EQ(ZKSO::MAP_FAILED, vB[0]->nStatus);
+    EXPECT_EQ(vMapped, State());
+    const std::map<std::string, int> mCounts = CommandCounts();
+    for (const char* pszCommand :
+         {"CreateNFSShare", "DeleteNFSShare", "DeleteChkPt"}) {
+      EXPECT_EQ(0u, mCounts.count(pszCommand)) << pszCommand;
+    }
+    EXPECT_EQ(0u, vB[0]->mMetaData.count(SM_MDT_SNAP_MOUNT));
+    EXPECT_EQ(0u, vB[0]->mMetaData.count(SM_MDT_CELERRA_INTENT));
+    EXPECT_EQ("", vB[0]->sSnapDevice);
+    const std::string& sReason = vB[0]->sJPRText;
+    EXPECT_EQ(JPR_MAP_FAILED, vB[0]->nJPRId);
+    for (const std::string& sPart :
+         {"RW chkpt [" + sRW + "]", "NFS share [/" + sRW + "]",
+          std::string("access [10.11.30.5]"),
+          std::string("unmap the device that holds it"),
+          std::string("map the devices of the snapshot in one call")}) {
+      EXPECT_TRUE(Holds(sReason, sPart)) << sPart << "\n" << sReason;
+    }
+    v[1] = vB[0];
+  }
+  // a's view survived b: a unmaps it, and then b maps on its own.
+  vA = CarryAll(vA);
+  ASSERT_EQ(ZKSO::RESULT_SUCCESS, Unmap(vA)) << m_oSink.Dump();
+  EXPECT_EQ("", ExportAt("/" + sRW));
   std::vector<zkref::MemSnapInfo*> vB = CarryAll({v[1]});
-  EXPECT_EQ(ZKSO::RESULT_SUCCESS, Map(vB)) << m_oSink.Dump();
-  EXPECT_EQ(vMapped, State());
-  EXPECT_EQ(0, CommandCounts()["CreateNFSShare"]);
-  EXPECT_EQ(vA[0]->mMetaData.at(SM_MDT_SNAP_MOUNT),
-            vB[0]->mMetaData.at(SM_MDT_SNAP_MOUNT));
-  EXPECT_EQ(1u, JobLines(*vB[0], 1, "already exports it to these hosts"));
+  ASSERT_EQ(ZKSO::RESULT_SUCCESS, Map(vB)) << m_oSink.Dump();
+  EXPECT_TRUE(Holds(ExportAt("/" + sRW), "access=10.11.30.5,"));
   TearDownTo(vBefore, {vA[0], vB[0]});
+}
+
+// Records of one call still share the view the call made for the first.
+TEST_F(SharedViewTest, RecordsOfOneCallShareOneView) {
+  const std::vector<std::string> vBefore = State();
+  std::vector<zkref::MemSnapInfo*> v = Snapped({NfsRecord(), NfsRecord()});
+  ResetJournal();
+  ASSERT_EQ(ZKSO::RESULT_SUCCESS, Map(v)) << m_oSink.Dump();
+  EXPECT_EQ(1, CommandCounts()["CreateRWChkPt"]);
+  EXPECT_EQ(1, CommandCounts()["CreateNFSShare"]);
+  EXPECT_EQ(v[0]->mMetaData.at(SM_MDT_SNAP_MOUNT),
+            v[1]->mMetaData.at(SM_MDT_SNAP_MOUNT));
+  EXPECT_EQ(1u, JobLines(*v[1], 1, "made for another device of this request"));
+  TearDownTo(vBefore, v);
 }
 
 // Records of one snapshot whose exports would sit on two data movers (the
@@ -219,17 +267,131 @@ TEST_F(SharedViewTest, ASnapNeverAdoptsAnotherFileSystemsCheckpoint) {
     EXPECT_NE(ZKSO::SNAP_SUCCESS, v[1]->nStatus);
     EXPECT_EQ(0u, v[1]->mMetaData.count(SM_MDT_SNAP_UUID));
     EXPECT_EQ(JPR_SNAP_FAILED, v[1]->nJPRId);
-    if (bClientSaysFs) {
-      EXPECT_TRUE(Holds(v[1]->sJPRText, "is in use on control host"))
-          << v[1]->sJPRText;
-      EXPECT_TRUE(Holds(v[1]->sJPRText, "of file system [101]"))
-          << v[1]->sJPRText;
-    } else {
-      // The file server's own refusal.
-      EXPECT_TRUE(Holds(v[1]->sJPRText, "Component:")) << v[1]->sJPRText;
-    }
+    // The file server's own refusal: the name was in use before this
+    // create, so nothing is looked for.
+    EXPECT_TRUE(Holds(v[1]->sJPRText, "already in use")) << v[1]->sJPRText;
     EXPECT_EQ(1u, Checkpoints(kCs1).size());
   }
+}
+
+// Two calls (two hosts, say) snap records whose checkpoint names agree: the
+// second create is refused "in use" and the second record never holds the
+// first one's checkpoint, which the first's delete then removes alone.
+TEST_F(SharedViewTest, ASnapNeverAdoptsACheckpointAnotherCallMade) {
+  const std::vector<std::string> vBefore = State();
+  std::vector<zkref::MemSnapInfo*> v = {NfsRecord("night"), NfsRecord("night")};
+  ASSERT_EQ(ZKSO::RESULT_SUCCESS, Prepare(v)) << m_oSink.Dump();
+  v = CarryAll(v);
+  ASSERT_EQ(v[0]->sSnapName, v[1]->sSnapName);
+  std::vector<zkref::MemSnapInfo*> vFirst = {v[0]};
+  ASSERT_EQ(ZKSO::RESULT_SUCCESS, Snap(vFirst)) << m_oSink.Dump();
+  const std::vector<std::string> vSnapped = State();
+  ResetJournal();
+  std::vector<zkref::MemSnapInfo*> vSecond = {v[1]};
+  EXPECT_EQ(ZKSO::RESULT_FAILURE, Snap(vSecond));
+  EXPECT_NE(ZKSO::SNAP_SUCCESS, vSecond[0]->nStatus);
+  EXPECT_EQ(0u, vSecond[0]->mMetaData.count(SM_MDT_SNAP_UUID));
+  EXPECT_EQ(0u, vSecond[0]->mMetaData.count(SM_MDT_CELERRA_INTENT));
+  EXPECT_EQ(JPR_SNAP_FAILED, vSecond[0]->nJPRId);
+  EXPECT_TRUE(Holds(vSecond[0]->sJPRText, "already in use"))
+      << vSecond[0]->sJPRText;
+  EXPECT_EQ(0, CommandCounts()["GetChkPointsInfo"]);
+  EXPECT_EQ(vSnapped, State());
+  vFirst = CarryAll(vFirst);
+  EXPECT_EQ(ZKSO::RESULT_SUCCESS, Delete(vFirst)) << m_oSink.Dump();
+  EXPECT_EQ(vBefore, State());
+}
+
+// A create whose reply is lost, and whose follow-up query fails too: the
+// call fails, and only the record's intent tells a later call what it
+// made. Repeated, the operation takes exactly that and nothing more;
+// taken down instead (unmap, then delete), everything a map made goes. A
+// NAS record without a clone device unmaps its export too.
+TEST_F(SharedViewTest, ALostReplyWhoseQueryFailedConvergesThroughTheIntent) {
+  const struct {
+    const char* pszCommand;
+    const char* pszQuery;
+    bool bNas;
+    bool bRepeat;
+  } aCases[] = {
+      {"CreateROChkPt", "GetChkPointsInfo", false, true},
+      {"CreateRWChkPt", "GetChkPointsInfo", false, true},
+      {"CreateRWChkPt", "GetChkPointsInfo", true, false},
+      {"CreateNFSShare", "GetNFSInfo", false, true},
+      {"CreateNFSShare", "GetNFSInfo", false, false},
+      {"CreateNFSShare", "GetNFSInfo", true, true},
+      {"CreateNFSShare", "GetNFSInfo", true, false},
+  };
+  for (const auto& oCase : aCases) {
+    const bool bSnap = std::string(oCase.pszCommand) == "CreateROChkPt";
+    SCOPED_TRACE(std::string(oCase.pszCommand) + (oCase.bNas ? " NAS" : "") +
+                 (oCase.bRepeat ? " repeated" : " taken down"));
+    InstallFileServers();
+    SetNow(m_nNow + 100);
+    const std::vector<std::string> vBefore = State();
+    zkref::MemSnapInfo* pRecord =
+        oCase.bNas
+            ? WithMountSource(
+                  NewRecord(NasDevice("/fs2/ds1", kNas1, false), "home"), 1)
+            : NfsRecord();
+    std::vector<zkref::MemSnapInfo*> v = {pRecord};
+    if (bSnap) {
+      ASSERT_EQ(ZKSO::RESULT_SUCCESS, Prepare(v)) << m_oSink.Dump();
+      v = CarryAll(v);
+    } else {
+      v = Snapped(v);
+    }
+    zkfiler::FaultRule oLost;
+    oLost.command = oCase.pszCommand;
+    oLost.mode = zkfiler::FaultMode::kNth;
+    oLost.lost_reply = true;
+    ASSERT_TRUE(zkfiler::ArmFault(oLost).ok());
+    ArmFault(oCase.pszQuery, zkfiler::FaultMode::kAlways);
+    EXPECT_EQ(ZKSO::RESULT_FAILURE, bSnap ? Snap(v) : Map(v));
+    ASSERT_TRUE(zkfiler::ClearFaults().ok());
+    ASSERT_EQ(1u, v[0]->mMetaData.count(SM_MDT_CELERRA_INTENT));
+    const std::string sIntent = v[0]->mMetaData.at(SM_MDT_CELERRA_INTENT);
+    EXPECT_EQ(0u, sIntent.find("zkintent 1\n")) << sIntent;
+    const std::vector<std::string> vLeft = State();
+    v = CarryAll(v);
+    if (oCase.bRepeat) {
+      ResetJournal();
+      ASSERT_EQ(ZKSO::RESULT_SUCCESS, bSnap ? Snap(v) : Map(v))
+          << m_oSink.Dump();
+      // What the lost reply made is taken: nothing is made twice.
+      auto fnCheckpoints = [](std::vector<std::string> vState) {
+        vState.erase(std::remove_if(vState.begin(), vState.end(),
+                                    [](const std::string& sLine) {
+                                      return sLine.rfind("checkpoint", 0) != 0;
+                                    }),
+                     vState.end());
+        return vState;
+      };
+      EXPECT_EQ(fnCheckpoints(vLeft), fnCheckpoints(State()));
+      EXPECT_EQ(0u, v[0]->mMetaData.count(SM_MDT_CELERRA_INTENT));
+      EXPECT_GE(JobLines(*v[0], 1, "already"), 1u);
+      if (bSnap) {
+        v = CarryAll(v);
+        ASSERT_EQ(ZKSO::RESULT_SUCCESS, Map(v)) << m_oSink.Dump();
+      }
+    }
+    TearDownTo(vBefore, v);
+  }
+}
+
+// An intent that cannot be read is no intent: the operation goes on as
+// for a record without one, saying so in the job log.
+TEST_F(SharedViewTest, AnUnreadableIntentIsNoIntent) {
+  const std::vector<std::string> vBefore = State();
+  std::vector<zkref::MemSnapInfo*> v = Snapped({NfsRecord()});
+  v[0]->mMetaData[SM_MDT_CELERRA_INTENT] =
+      std::string("zkintent 1\nrw a%zz\x01\xff|\n", 22);
+  ASSERT_EQ(ZKSO::RESULT_SUCCESS, Map(v)) << m_oSink.Dump();
+  EXPECT_EQ(1u, JobLines(*v[0], 1,
+                         "SM_MDT_CELERRA_INTENT of 22 bytes cannot "
+                         "be read"));
+  EXPECT_EQ(0u, v[0]->mMetaData.count(SM_MDT_CELERRA_INTENT));
+  TearDownTo(vBefore, v);
 }
 
 // A query that fails after a refusal proves nothing: the operation fails
@@ -252,9 +414,11 @@ TEST_F(SharedViewTest, AFailingQueryIsNeverTakenAsProof) {
   EXPECT_EQ(0u, vB[0]->mMetaData.count(SM_MDT_SNAP_MOUNT));
   EXPECT_TRUE(Holds(vB[0]->sJPRText, "GetNFSInfo")) << vB[0]->sJPRText;
 
-  // The unmap's export removal is refused, and so is the lookup after it.
+  // The unmap's export removal is refused, and so is the lookup after it
+  // (the one before it, which finds the export of a's own writable
+  // checkpoint, answers).
   ArmFault("DeleteNFSShare", zkfiler::FaultMode::kAlways, 1, "", "4242");
-  ArmFault("GetNFSInfo", zkfiler::FaultMode::kAlways);
+  ArmFault("GetNFSInfo", zkfiler::FaultMode::kFrom, 2);
   vA = CarryAll(vA);
   EXPECT_EQ(ZKSO::RESULT_FAILURE, Unmap(vA));
   ASSERT_TRUE(zkfiler::ClearFaults().ok());
@@ -264,7 +428,9 @@ TEST_F(SharedViewTest, AFailingQueryIsNeverTakenAsProof) {
   EXPECT_EQ(vMapped, State());
   EXPECT_EQ(1u, vA[0]->mMetaData.count(SM_MDT_SNAP_MOUNT));
 
-  // Without the faults both records converge.
+  // Without the faults a unmaps, and then b maps.
+  vA = CarryAll(vA);
+  ASSERT_EQ(ZKSO::RESULT_SUCCESS, Unmap(vA)) << m_oSink.Dump();
   vB = CarryAll(vB);
   ASSERT_EQ(ZKSO::RESULT_SUCCESS, Map(vB)) << m_oSink.Dump();
   TearDownTo(vBefore, {vA[0], vB[0]});
@@ -319,48 +485,185 @@ TEST_F(SharedViewTest, ARecordWhoseViewWasReplacedUnmapsWithoutTouchingTheNew) {
   TearDownTo(vBefore, {vA[0], vB[0]});
 }
 
-// A map killed right after CreateRWChkPt: the host stored nothing. An
-// unmap removes that writable checkpoint, which nothing can be using; one
-// with an export is left to the records that may use it.
-TEST_F(SharedViewTest, AWritableCheckpointLeftUnexportedIsRemovedByUnmap) {
+// The same, with a client that finds a writable checkpoint's export path
+// from its name alone (a stale id is not refused): a's unmap then finds
+// b's new export at a's clone path. It is of another writable checkpoint:
+// a's unmap leaves it and counts a's view as gone.
+TEST_F(SharedViewTest, AnUnmapRemovesOnlyTheExportOfItsOwnWritableCheckpoint) {
   const std::vector<std::string> vBefore = State();
   std::vector<zkref::MemSnapInfo*> v = Snapped({NfsRecord(), NfsRecord()});
-  std::vector<zkref::MemSnapInfo*> vKilled = CarryAll({v[0]});
-  zkfiler::FaultRule oRule;
-  oRule.command = zkfiler::kAnyCommand;
-  oRule.mode = zkfiler::FaultMode::kFrom;
-  oRule.n = 2;  // every command after CreateRWChkPt
-  ASSERT_TRUE(zkfiler::ArmFault(oRule).ok());
-  Map(vKilled);
-  ASSERT_TRUE(zkfiler::ClearFaults().ok());
-  const std::string sRW = v[0]->sSnapName + "_RW";
-  const auto vLeft = Checkpoints(kCs1);
-  ASSERT_TRUE(std::any_of(
-      vLeft.begin(), vLeft.end(),
-      [&](const zkfiler::CheckpointView& c) { return c.name == sRW; }));
-  ASSERT_EQ("", ExportAt("/" + sRW));
-
-  // The other record maps: the view has no export yet, so it exports it.
-  std::vector<zkref::MemSnapInfo*> vB = CarryAll({v[1]});
-  ASSERT_EQ(ZKSO::RESULT_SUCCESS, Map(vB)) << m_oSink.Dump();
-  // Now exported: an unmap of the killed record's copy leaves it alone.
-  const std::vector<std::string> vMapped = State();
-  std::vector<zkref::MemSnapInfo*> vA = CarryAll({v[0]});
-  EXPECT_EQ(ZKSO::RESULT_SUCCESS, Unmap(vA)) << m_oSink.Dump();
-  EXPECT_EQ(vMapped, State());
-  EXPECT_EQ(1u, JobLines(*vA[0], 1, "which another device may use"));
-  vB = CarryAll(vB);
+  ASSERT_EQ(ZKSO::RESULT_SUCCESS, Map(v)) << m_oSink.Dump();
+  v = CarryAll(v);
+  std::vector<zkref::MemSnapInfo*> vB = {v[1]};
   ASSERT_EQ(ZKSO::RESULT_SUCCESS, Unmap(vB)) << m_oSink.Dump();
+  vB = CarryAll(vB);
+  ASSERT_EQ(ZKSO::RESULT_SUCCESS, Map(vB)) << m_oSink.Dump();
+  vB = CarryAll(vB);
+  const std::vector<std::string> vMapped = State();
+  std::vector<zkref::MemSnapInfo*> vA = {v[0]};
+  zkfiler::SetSnapDeviceNamesByNameOnly(true);
+  const ZKSO::ResultCode eUnmap = Unmap(vA);
+  zkfiler::SetSnapDeviceNamesByNameOnly(false);
+  EXPECT_EQ(ZKSO::RESULT_SUCCESS, eUnmap) << m_oSink.Dump();
+  EXPECT_EQ(vMapped, State());
+  EXPECT_EQ(1u, JobLines(*vA[0], 1, "belongs to a newer view"));
+  TearDownTo(vBefore, {vA[0], vB[0]});
+}
 
-  // Killed again, and nobody exports it: the unmap removes it.
-  vKilled = CarryAll({v[0]});
-  ASSERT_TRUE(zkfiler::ArmFault(oRule).ok());
-  Map(vKilled);
+// An unmap that removed the export and then cannot delete the writable
+// checkpoint puts back exactly the export it removed: its data mover and
+// hosts, not those the configuration gives now.
+TEST_F(SharedViewTest, AnExportPutBackIsTheOneRemoved) {
+  const std::vector<std::string> vBefore = State();
+  std::vector<zkref::MemSnapInfo*> v = Snapped({NfsRecord()});
+  ASSERT_EQ(ZKSO::RESULT_SUCCESS, Map(v)) << m_oSink.Dump();
+  v = CarryAll(v);
+  const std::vector<std::string> vMapped = State();
+  m_oOSUtil.SetConfig("sCelerraCommaSeparatedAccessHosts", "10.99.0.1");
+  m_oOSUtil.SetConfig("sCelerraCommaSeparatedRootHosts", "10.99.0.2");
+  ArmFault("DeleteChkPt", zkfiler::FaultMode::kAlways);
+  EXPECT_EQ(ZKSO::RESULT_FAILURE, Unmap(v));
   ASSERT_TRUE(zkfiler::ClearFaults().ok());
-  vA = CarryAll({v[0]});
+  EXPECT_EQ(ZKSO::UNMAP_FAILED, v[0]->nStatus);
+  EXPECT_EQ(1u, JobLines(*v[0], 2, "Restored NFS share"));
+  EXPECT_EQ(vMapped, State());
+  m_oOSUtil.SetConfig("sCelerraCommaSeparatedAccessHosts", "");
+  m_oOSUtil.SetConfig("sCelerraCommaSeparatedRootHosts", "");
+  TearDownTo(vBefore, v);
+}
+
+// A writable checkpoint with no export that nothing a record stored names
+// may be a sibling's map between making and exporting it: a map of another
+// record is refused and an unmap of a record without mount metadata leaves
+// it, both sending nothing that changes the file server. Only the record
+// whose intent names it (its create's reply was lost and the listing
+// failed) removes it; what a killed host left is an orphan, removed the
+// way 'zksnap orphans --remove' does, with a transient record naming it.
+TEST_F(SharedViewTest, AnUnexportedWritableCheckpointGoesOnlyWithItsOwnRecord) {
+  const std::vector<std::string> vBefore = State();
+  std::vector<zkref::MemSnapInfo*> v = Snapped({NfsRecord(), NfsRecord()});
+  const std::string sRW = v[0]->sSnapName + "_RW";
+  auto fnRWId = [&]() {
+    for (const auto& c : Checkpoints(kCs1)) {
+      if (c.name == sRW) return c.id;
+    }
+    return std::string();
+  };
+  // a's CreateRWChkPt takes effect, its reply and the listing are lost.
+  zkfiler::FaultRule oLost;
+  oLost.command = "CreateRWChkPt";
+  oLost.mode = zkfiler::FaultMode::kNth;
+  oLost.lost_reply = true;
+  ASSERT_TRUE(zkfiler::ArmFault(oLost).ok());
+  ArmFault("GetChkPointsInfo", zkfiler::FaultMode::kAlways);
+  std::vector<zkref::MemSnapInfo*> vA = CarryAll({v[0]});
+  EXPECT_EQ(ZKSO::RESULT_FAILURE, Map(vA));
+  ASSERT_TRUE(zkfiler::ClearFaults().ok());
+  ASSERT_NE("", fnRWId());
+  ASSERT_EQ("", ExportAt("/" + sRW));
+  const std::vector<std::string> vLeft = State();
+
+  // b's map is refused, naming it; b's unmap leaves it.
+  ResetJournal();
+  std::vector<zkref::MemSnapInfo*> vB = CarryAll({v[1]});
+  EXPECT_EQ(ZKSO::RESULT_FAILURE, Map(vB));
+  EXPECT_TRUE(Holds(vB[0]->sJPRText, "RW chkpt [" + sRW + "]"))
+      << vB[0]->sJPRText;
+  EXPECT_TRUE(Holds(vB[0]->sJPRText, "it has no NFS share")) << vB[0]->sJPRText;
+  vB = CarryAll(vB);
+  EXPECT_EQ(ZKSO::RESULT_SUCCESS, Unmap(vB)) << m_oSink.Dump();
+  EXPECT_EQ(vLeft, State());
+  for (const char* pszCommand : {"CreateNFSShare", "DeleteChkPt"}) {
+    EXPECT_EQ(0, CommandCounts()[pszCommand]) << pszCommand;
+  }
+
+  // a's unmap removes it: a's intent names it.
+  vA = CarryAll(vA);
   EXPECT_EQ(ZKSO::RESULT_SUCCESS, Unmap(vA)) << m_oSink.Dump();
   EXPECT_EQ(1u, JobLines(*vA[0], 1, "which a map left without an NFS share"));
+  EXPECT_EQ("", fnRWId());
+  EXPECT_EQ(0u, vA[0]->mMetaData.count(SM_MDT_CELERRA_INTENT));
+
+  // A map killed after CreateRWChkPt: the host stored nothing, and a's
+  // unmap sends nothing.
+  zkfiler::FaultRule oKill;
+  oKill.command = zkfiler::kAnyCommand;
+  oKill.mode = zkfiler::FaultMode::kFrom;
+  oKill.n = 2;
+  ASSERT_TRUE(zkfiler::ArmFault(oKill).ok());
+  std::vector<zkref::MemSnapInfo*> vKilled = CarryAll(vA);
+  Map(vKilled);
+  ASSERT_TRUE(zkfiler::ClearFaults().ok());
+  const std::string sOrphanId = fnRWId();
+  ASSERT_NE("", sOrphanId);
+  ResetJournal();
+  vA = CarryAll(vA);
+  EXPECT_EQ(ZKSO::RESULT_SUCCESS, Unmap(vA)) << m_oSink.Dump();
+  EXPECT_EQ(sOrphanId, fnRWId());
+  EXPECT_EQ(0, CommandCounts()["DeleteChkPt"]);
+  // The orphan goes with a transient record naming it.
+  std::vector<zkref::MemSnapInfo*> vTransient = CarryAll({vA[0]});
+  vTransient[0]->mMetaData[SM_MDT_SNAP_MOUNT] = sRW + "|" + sOrphanId;
+  EXPECT_EQ(ZKSO::RESULT_SUCCESS, Unmap(vTransient)) << m_oSink.Dump();
+  EXPECT_EQ("", fnRWId());
   std::vector<zkref::MemSnapInfo*> vDelete = CarryAll({vA[0], vB[0]});
+  EXPECT_EQ(ZKSO::RESULT_SUCCESS, Delete(vDelete)) << m_oSink.Dump();
+  EXPECT_EQ(vBefore, State());
+}
+
+// A snapshot that is itself writable (it has a baseline) is exported as it
+// is: a later call whose record did not export it never takes its export,
+// and sends no CreateNFSShare for it.
+TEST_F(SharedViewTest, AWritableSnapshotsExportIsNotTakenByALaterCall) {
+  const std::vector<std::string> vBefore = State();
+  std::vector<zkref::MemSnapInfo*> v = Snapped({NfsRecord(), NfsRecord()});
+  // The snapshot becomes writable: name S, a writable checkpoint of the
+  // read-only one, which becomes its baseline S_baseline.
+  const std::string sBaselineName = v[0]->sSnapName;
+  const std::string sBaselineId = ChkptId(*v[0]);
+  const std::string sName = "w" + sBaselineName;
+  ManageCelerra oClient(7);
+  oClient.SetControlHostInfo(kCs1, "nasadmin", kPassword);
+  std::string sWritableId;
+  std::string sBaseline = sBaselineId;
+  // NFS file system metadata: target|fs|type|extra|mover|path|
+  std::vector<std::string> vFs;
+  {
+    std::string sFs = v[0]->mMetaData.at(SM_MDT_FS_INFO);
+    for (size_t n = sFs.find('|'); n != std::string::npos; n = sFs.find('|')) {
+      vFs.push_back(sFs.substr(0, n));
+      sFs.erase(0, n + 1);
+    }
+  }
+  ASSERT_EQ(6u, vFs.size());
+  ASSERT_TRUE(oClient.CreateRWChkPt(
+      vFs[1], static_cast<eCelerraStgType>(std::stoi(vFs[2])), vFs[3], sName,
+      false, sBaseline, sWritableId))
+      << oClient.GetLastError().sMessage;
+  for (zkref::MemSnapInfo* p : v) {
+    p->sSnapName = sName;
+    p->mMetaData[SM_MDT_SNAP_UUID] =
+        sName + "|" + sWritableId + "|" + sBaselineId;
+  }
+  std::vector<zkref::MemSnapInfo*> vA = CarryAll({v[0]});
+  ASSERT_EQ(ZKSO::RESULT_SUCCESS, Map(vA)) << m_oSink.Dump();
+  const std::vector<std::string> vMapped = State();
+  ResetJournal();
+  std::vector<zkref::MemSnapInfo*> vB = CarryAll({v[1]});
+  EXPECT_EQ(ZKSO::RESULT_FAILURE, Map(vB));
+  EXPECT_EQ(0, CommandCounts()["CreateNFSShare"]);
+  EXPECT_EQ(vMapped, State());
+  EXPECT_TRUE(Holds(vB[0]->sJPRText, "is in the way")) << vB[0]->sJPRText;
+  // The record that exported it maps again and keeps its own export.
+  vA = CarryAll(vA);
+  ASSERT_EQ(ZKSO::RESULT_SUCCESS, Map(vA)) << m_oSink.Dump();
+  EXPECT_EQ(vMapped, State());
+  vA = CarryAll(vA);
+  ASSERT_EQ(ZKSO::RESULT_SUCCESS, Unmap(vA)) << m_oSink.Dump();
+  EXPECT_EQ("", ExportAt("/" + sName));
+  // Unmapped, the snapshot is its read-only baseline again.
+  EXPECT_FALSE(HasCheckpoint(kCs1, sWritableId));
+  std::vector<zkref::MemSnapInfo*> vDelete = CarryAll({vA[0]});
   EXPECT_EQ(ZKSO::RESULT_SUCCESS, Delete(vDelete)) << m_oSink.Dump();
   EXPECT_EQ(vBefore, State());
 }

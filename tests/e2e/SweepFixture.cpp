@@ -209,6 +209,90 @@ bool SweepTest::ExportExists(const std::string& sHost,
   return false;
 }
 
+std::set<std::string> SweepTest::CheckpointKeys() {
+  std::set<std::string> sKeys;
+  for (const auto& oChkpt : Checkpoints()) {
+    sKeys.insert(oChkpt.control_host + " " + oChkpt.id);
+  }
+  return sKeys;
+}
+
+void SweepTest::RemoveOrphans(const std::vector<zkref::MemSnapInfo*>& vRecords,
+                              const std::set<std::string>& sKeep) {
+  // Whether a record names the checkpoint (on its own file server).
+  auto fnNamed = [&](const zkfiler::CheckpointView& oChkpt) {
+    for (const zkref::MemSnapInfo* pRecord : vRecords) {
+      if (HostOf(*pRecord) != oChkpt.control_host) continue;
+      for (int nType : {SM_MDT_SNAP_UUID, SM_MDT_SNAP_MOUNT}) {
+        auto it = pRecord->mMetaData.find(nType);
+        if (it == pRecord->mMetaData.end()) continue;
+        const std::vector<std::string> v = Fields(it->second);
+        if (v.size() >= 2 && v[1] == oChkpt.id) return true;
+      }
+      auto it = pRecord->mMetaData.find(SM_MDT_CELERRA_INTENT);
+      if (it != pRecord->mMetaData.end() &&
+          it->second.find(" " + oChkpt.name + " ") != std::string::npos) {
+        return true;
+      }
+    }
+    return false;
+  };
+  // A record of the same file server whose snap name is sName lends its
+  // file system metadata to a transient record.
+  auto fnLender = [&](const zkfiler::CheckpointView& oChkpt,
+                      const std::string& sName) -> zkref::MemSnapInfo* {
+    for (const zkref::MemSnapInfo* pRecord : vRecords) {
+      if (HostOf(*pRecord) == oChkpt.control_host &&
+          pRecord->sSnapName == sName &&
+          pRecord->mMetaData.count(SM_MDT_FS_INFO) != 0) {
+        zkref::MemSnapInfo* pTransient = Carry(*pRecord);
+        pTransient->mMetaData.erase(SM_MDT_CELERRA_INTENT);
+        pTransient->mMetaData.erase(SM_MDT_SNAP_MOUNT);
+        pTransient->sSnapDevice.clear();
+        return pTransient;
+      }
+    }
+    return nullptr;
+  };
+  // Writable checkpoints first (with their exports), then read-only ones.
+  for (bool bWritable : {true, false}) {
+    const std::vector<zkfiler::CheckpointView> vChkpts = Checkpoints();
+    for (const auto& oChkpt : vChkpts) {
+      if (oChkpt.writable != bWritable || fnNamed(oChkpt) ||
+          sKeep.count(oChkpt.control_host + " " + oChkpt.id) != 0) {
+        continue;
+      }
+      SCOPED_TRACE("orphan " + oChkpt.name + " " + oChkpt.id);
+      std::string sBaselineName;
+      for (const auto& oOther : vChkpts) {
+        if (oOther.control_host == oChkpt.control_host &&
+            oOther.id == oChkpt.baseline_id) {
+          sBaselineName = oOther.name;
+        }
+      }
+      const std::string sSnapName = bWritable ? sBaselineName : oChkpt.name;
+      zkref::MemSnapInfo* pTransient = fnLender(oChkpt, sSnapName);
+      ASSERT_NE(nullptr, pTransient) << "no record of " << sSnapName;
+      std::vector<zkref::MemSnapInfo*> v = {pTransient};
+      if (bWritable) {
+        pTransient->mMetaData[SM_MDT_SNAP_UUID] =
+            sBaselineName + "|" + oChkpt.baseline_id + "|";
+        pTransient->mMetaData[SM_MDT_SNAP_MOUNT] =
+            oChkpt.name + "|" + oChkpt.id;
+        pTransient->nStatus = ZKSO::MAP_FAILED;
+        EXPECT_EQ(ZKSO::RESULT_SUCCESS, RunOp(Op::kUnmap, v)) << m_oSink.Dump();
+      } else {
+        pTransient->mMetaData[SM_MDT_SNAP_UUID] =
+            oChkpt.name + "|" + oChkpt.id + "|";
+        pTransient->nStatus = ZKSO::SNAP_SUCCESS;
+        EXPECT_EQ(ZKSO::RESULT_SUCCESS, RunOp(Op::kDelete, v))
+            << m_oSink.Dump();
+      }
+      EXPECT_FALSE(CheckpointExists(oChkpt.control_host, oChkpt.id));
+    }
+  }
+}
+
 void SweepTest::CheckRun(Op eOp, ZKSO::ResultCode eResult,
                          const std::vector<zkref::MemSnapInfo*>& vRecords,
                          const std::vector<Before>& vBefore,

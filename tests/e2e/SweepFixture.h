@@ -12,6 +12,7 @@
 #ifndef ZK_TESTS_E2E_SWEEPFIXTURE_H_
 #define ZK_TESTS_E2E_SWEEPFIXTURE_H_
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,17 @@ class SweepTest : public LifecycleTest {
   // addresses for a VMware record, this host otherwise.
   static std::vector<std::string> MountAddressesOf(
       const zkref::MemSnapInfo& oRecord);
+
+  // What an administrator does after a host was killed mid-call (what
+  // 'zksnap orphans --remove' does): removes, through the plug-in's own
+  // unmap and delete with a transient record, every checkpoint and export
+  // that no record of vRecords names (by its snap UUID, mount metadata or
+  // intent) and that was not on the file server at the start (sKeep: host
+  // and id). Each removal must succeed.
+  void RemoveOrphans(const std::vector<zkref::MemSnapInfo*>& vRecords,
+                     const std::set<std::string>& sKeep);
+  // "host id" of every checkpoint now, for RemoveOrphans' sKeep.
+  std::set<std::string> CheckpointKeys();
 
   // Every check of one run: each record's status against the file server,
   // the result code against the records, the report of a failed run, and

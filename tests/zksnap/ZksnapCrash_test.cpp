@@ -231,24 +231,29 @@ TEST_F(CrashTest, KilledMapsViewIsRemovedByOrphansRemove) {
   }
 }
 
-// The retry of a killed snap, without a new prepare, is not refused as a
-// snap of records that already hold their checkpoint: it adopts the one
-// the killed snap made.
-TEST_F(CrashTest, RetryOfAKilledSnapAdoptsItsCheckpoint) {
+// The retry of a killed snap, without a new prepare: the killed call left
+// nothing in the catalog (not even the plug-in's intent), so the
+// checkpoint it made is no record's. The retry is refused with the file
+// server's "already in use" and changes nothing, 'zksnap orphans' names
+// that checkpoint, and once 'orphans --remove' took it the snap succeeds.
+TEST_F(CrashTest, RetryOfAKilledSnapIsRefusedAndLeavesAnOrphan) {
   std::vector<zkfiler::CheckpointView> v;
   PrepareAndKillSnap(&v);
   if (HasFatalFailure()) return;
 
   RunResult r = Z({"snap", "--all"});
-  EXPECT_EQ(0, r.nExit) << r.sOut << r.sErr;
-  EXPECT_TRUE(Has(r.sOut, v[0].name + " (" + v[0].id + ")")) << r.sOut;
+  EXPECT_EQ(4, r.nExit) << r.sOut << r.sErr;
+  EXPECT_TRUE(Has(r.sOut, "already in use")) << r.sOut;
   std::vector<zkfiler::CheckpointView> vAfter;
   ASSERT_TRUE(zkfiler::ListCheckpoints(kControlHost, &vAfter).ok());
-  EXPECT_EQ(1u, vAfter.size());
-  // Now the records hold it: a further snap needs a new prepare.
+  ASSERT_EQ(1u, vAfter.size());
+  EXPECT_EQ(v[0].id, vAfter[0].id);
+  r = Z({"--json", "orphans"});
+  EXPECT_TRUE(Has(r.sOut, "\"name\": \"" + v[0].name + "\"")) << r.sOut;
+  // The way out: remove the orphan, and the snap goes through.
+  ASSERT_EQ(0, Z({"orphans", "--remove", "--yes"}).nExit);
   r = Z({"snap", "--all"});
-  EXPECT_EQ(1, r.nExit) << r.sOut << r.sErr;
-  EXPECT_TRUE(Has(r.sErr, "needs 'zksnap prepare' first")) << r.sErr;
+  EXPECT_EQ(0, r.nExit) << r.sOut << r.sErr;
 }
 
 // SIGTERM (a person's Ctrl-C or a service stop): one line that says the
