@@ -12,9 +12,9 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "filer/FilerData.h"
 #include "filer/FilerRuntime.h"
 #include "filer/FilerStore.h"
+#include "filerdata/FilerData.h"
 
 namespace zkfiler {
 namespace {

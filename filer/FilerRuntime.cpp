@@ -11,8 +11,8 @@
 #include <optional>
 #include <thread>
 
-#include "filer/FilerData.h"
 #include "filer/FilerErrors.h"
+#include "filerdata/FilerData.h"
 
 namespace zkfiler {
 namespace {

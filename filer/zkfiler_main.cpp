@@ -20,10 +20,10 @@
 #include <string>
 
 #include "filer/FilerFiles.h"
-#include "filer/FilerServe.h"
 #include "filer/FilerSim.h"
 #include "filer/FilerText.h"
 #include "filer/StateText.h"
+#include "nfsserve/FilerServe.h"
 #include "zk_version.h"
 
 namespace {

@@ -27,9 +27,9 @@
 #include <thread>
 #include <vector>
 
-#include "filer/FilerData.h"
 #include "filer/FilerFiles.h"
-#include "filer/FilerServe.h"
+#include "filerdata/FilerData.h"
+#include "nfsserve/FilerServe.h"
 #include "tests/e2e/LifecycleFixture.h"
 #include "tests/nfs/ServedFiler.h"
 

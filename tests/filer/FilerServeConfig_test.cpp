@@ -11,9 +11,9 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "filer/FilerData.h"
-#include "filer/FilerServe.h"
-#include "filer/ServeRules.h"
+#include "filerdata/FilerData.h"
+#include "nfsserve/FilerServe.h"
+#include "nfsserve/ServeRules.h"
 #include "tests/filer/FilerTestUtil.h"
 #include "tests/nfs/GaneshaConfigReader.h"
 

@@ -28,10 +28,10 @@
 #include <thread>
 #include <vector>
 
-#include "filer/FilerData.h"
-#include "filer/FilerServe.h"
 #include "filer/FilerSim.h"
+#include "filerdata/FilerData.h"
 #include "host/ManageCelerra.h"
+#include "nfsserve/FilerServe.h"
 #include "tests/nfs/GaneshaConfigReader.h"
 #include "tests/nfs/ServedFiler.h"
 #include "tests/testclock/ZkTestClock.h"

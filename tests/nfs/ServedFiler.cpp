@@ -10,7 +10,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "filer/FilerServe.h"
+#include "nfsserve/FilerServe.h"
 
 namespace zknfs {
 

@@ -12,9 +12,9 @@
 #include <utility>
 #include <vector>
 
-#include "filer/FilerData.h"
 #include "filer/FilerFiles.h"
-#include "filer/FilerServe.h"
+#include "filerdata/FilerData.h"
+#include "nfsserve/FilerServe.h"
 #include "tests/nfs/ServedFiler.h"
 #include "tests/zksnap/ZksnapTestSupport.h"
 

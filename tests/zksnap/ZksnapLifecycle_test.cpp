@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "filer/FilerServe.h"
 #include "filer/FilerSim.h"
+#include "nfsserve/FilerServe.h"
 #include "tests/nfs/ServedFiler.h"
 #include "tests/zksnap/ZksnapTestSupport.h"
 

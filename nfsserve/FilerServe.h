@@ -17,8 +17,8 @@
 // configuration passes the rule of ServeRules.h first, and what serve
 // reports (serving, each export, reloaded) is what the server's own log
 // confirmed.
-#ifndef ZK_FILER_FILERSERVE_H_
-#define ZK_FILER_FILERSERVE_H_
+#ifndef ZK_NFSSERVE_FILERSERVE_H_
+#define ZK_NFSSERVE_FILERSERVE_H_
 
 #include <cstdint>
 #include <map>
@@ -124,4 +124,4 @@ int Serve(const ServeOptions& options);
 
 }  // namespace zkfiler
 
-#endif  // ZK_FILER_FILERSERVE_H_
+#endif  // ZK_NFSSERVE_FILERSERVE_H_

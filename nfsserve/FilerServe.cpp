@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "filer/FilerServe.h"
+#include "nfsserve/FilerServe.h"
 
 #include <arpa/inet.h>
 #include <dirent.h>
@@ -21,9 +21,9 @@
 #include <sstream>
 #include <thread>
 
-#include "filer/FilerData.h"
 #include "filer/FilerSim.h"
-#include "filer/ServeRules.h"
+#include "filerdata/FilerData.h"
+#include "nfsserve/ServeRules.h"
 
 namespace zkfiler {
 namespace {

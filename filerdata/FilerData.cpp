@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "filer/FilerData.h"
+#include "filerdata/FilerData.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -27,14 +27,14 @@
 //
 // Thread-compatible: callers hold the runtime's lock (and the state file's
 // write lock for anything that changes data).
-#ifndef ZK_FILER_FILERDATA_H_
-#define ZK_FILER_FILERDATA_H_
+#ifndef ZK_FILERDATA_FILERDATA_H_
+#define ZK_FILERDATA_FILERDATA_H_
 
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "filer/FilerTree.h"
+#include "filerdata/FilerTree.h"
 
 namespace zkfiler {
 
@@ -109,4 +109,4 @@ void Tidy(FilerStore& store, const std::string& root, bool make_dirs);
 }  // namespace data
 }  // namespace zkfiler
 
-#endif  // ZK_FILER_FILERDATA_H_
+#endif  // ZK_FILERDATA_FILERDATA_H_
