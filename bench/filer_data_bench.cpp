@@ -34,7 +34,7 @@
 #include "filerdata/FilerData.h"
 #include "host/ManageCelerra.h"
 #include "refhost/NfsReader.h"
-#include "tests/nfs/ServedFiler.h"
+#include "tests/nfsserve/ServedFiler.h"
 
 namespace {
 

@@ -360,7 +360,8 @@ int main(int argc, char** argv) {
     }
   }
   if (s.ok() && serve->parsed()) {
-    return zkfiler::Serve(serve_opts);
+    zkfiler::StateFileExports exports;
+    return zkfiler::Serve(serve_opts, exports);
   }
   if (!s.ok()) return Fail(s.message(), kExitRefused);
   return 0;

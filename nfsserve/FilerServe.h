@@ -3,9 +3,11 @@
 // real NFS. Runs nfs-ganesha (VFS backend, NFSv4 only, bound to 127.0.0.1)
 // in the foreground with a configuration, log, pid file and recovery
 // directory of its own in a run directory beside the state file, and keeps
-// its exports in step with the state file: exports made or removed while it
-// runs (CreateNFSShare, DeleteNFSShare, a load) are applied by rewriting
-// the configuration and sending the server SIGHUP.
+// its exports in step with what its ExportSource gives (ExportSource.h):
+// exports made or removed while it runs (CreateNFSShare, DeleteNFSShare, a
+// load) are applied by rewriting the configuration and sending the server
+// SIGHUP. Sees nothing of the control station: the exports come as plain
+// values.
 //
 // Each export is served from the data directory of what lies at its path,
 // at its own path (a client asks for "/fs_home"). Its host lists become the
@@ -26,7 +28,7 @@
 #include <string>
 #include <vector>
 
-#include "filer/FilerFiles.h"
+#include "nfsserve/ExportSource.h"
 
 namespace zkfiler {
 
@@ -117,10 +119,11 @@ int FreeLoopbackPort();
 // missing), in words for the user.
 std::string ServeCannotRun();
 
-// Runs the server until SIGINT or SIGTERM; returns the exit status (0, or
-// 1 with a message on stderr: not root, ganesha missing, no state file, the
-// server failed to start or died).
-int Serve(const ServeOptions& options);
+// Runs the server for the exports of `source` until SIGINT or SIGTERM;
+// returns the exit status (0, or 1 with a message on stderr: not root,
+// ganesha missing, no data directory (no state file), the server failed to
+// start or died).
+int Serve(const ServeOptions& options, ExportSource& source);
 
 }  // namespace zkfiler
 

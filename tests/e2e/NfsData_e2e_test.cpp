@@ -31,7 +31,7 @@
 #include "filerdata/FilerData.h"
 #include "nfsserve/FilerServe.h"
 #include "tests/e2e/LifecycleFixture.h"
-#include "tests/nfs/ServedFiler.h"
+#include "tests/nfsserve/ServedFiler.h"
 
 namespace zke2e {
 namespace {

@@ -15,7 +15,7 @@
 #include "filer/FilerFiles.h"
 #include "filerdata/FilerData.h"
 #include "nfsserve/FilerServe.h"
-#include "tests/nfs/ServedFiler.h"
+#include "tests/nfsserve/ServedFiler.h"
 #include "tests/zksnap/ZksnapTestSupport.h"
 
 namespace zktest {

@@ -14,7 +14,7 @@
 
 #include "filer/FilerSim.h"
 #include "nfsserve/FilerServe.h"
-#include "tests/nfs/ServedFiler.h"
+#include "tests/nfsserve/ServedFiler.h"
 #include "tests/zksnap/ZksnapTestSupport.h"
 
 namespace zktest {

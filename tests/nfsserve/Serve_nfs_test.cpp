@@ -32,8 +32,8 @@
 #include "filerdata/FilerData.h"
 #include "host/ManageCelerra.h"
 #include "nfsserve/FilerServe.h"
-#include "tests/nfs/GaneshaConfigReader.h"
-#include "tests/nfs/ServedFiler.h"
+#include "tests/nfsserve/GaneshaConfigReader.h"
+#include "tests/nfsserve/ServedFiler.h"
 #include "tests/testclock/ZkTestClock.h"
 
 namespace {

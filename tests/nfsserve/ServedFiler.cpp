@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "tests/nfs/ServedFiler.h"
+#include "tests/nfsserve/ServedFiler.h"
 
 #include <dirent.h>
 #include <poll.h>
