@@ -29,12 +29,12 @@
 #include <thread>
 #include <vector>
 
-#include "filer/FilerData.h"
 #include "filer/FilerFiles.h"
 #include "filer/FilerSim.h"
+#include "filerdata/FilerData.h"
 #include "host/ManageCelerra.h"
 #include "refhost/NfsReader.h"
-#include "tests/nfs/ServedFiler.h"
+#include "tests/nfsserve/ServedFiler.h"
 
 namespace {
 

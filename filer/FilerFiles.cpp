@@ -12,9 +12,9 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "filer/FilerData.h"
 #include "filer/FilerRuntime.h"
 #include "filer/FilerStore.h"
+#include "filerdata/FilerData.h"
 
 namespace zkfiler {
 namespace {
@@ -400,9 +400,22 @@ Status RemoveData(const std::string& host, const std::string& fs,
       /*read_only=*/false);
 }
 
-Status ServedExports(std::vector<ServedExport>* out) {
+std::string StateFileExports::DataRoot(std::string* why) {
+  const std::string root = zkfiler::DataRoot();
+  if (root.empty()) *why = "needs a state file (--db or ZK_FILER_DB)";
+  return root;
+}
+
+std::string StateFileExports::RunDirBase() {
+  // The state file's own (absolute) path.
+  const std::string root = zkfiler::DataRoot();
+  return root.substr(0, root.size() - std::strlen(".data"));
+}
+
+bool StateFileExports::Exports(std::vector<ServedExport>* out,
+                               std::string* why) {
   out->clear();
-  return Run(
+  const Status status = Run(
       [&](FilerStore& store) {
         const std::string& root = Root();
         for (const ExportView& e : store.Exports("")) {
@@ -434,6 +447,8 @@ Status ServedExports(std::vector<ServedExport>* out) {
         }
       },
       /*read_only=*/true);
+  if (!status.ok()) *why = status.message();
+  return status.ok();
 }
 
 }  // namespace zkfiler

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // Files of the simulated file server as users and tests see them: put, get,
 // list and remove files in the data of a file system or checkpoint, and the
-// exports with the directory each one serves.
+// exports with the directory each one serves (what `zkfiler serve` serves).
 //
 // A file system or checkpoint is named by name or id, on the control host
 // given (or on the only one holding that name when none is given). Paths
@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "filer/FilerSim.h"
+#include "nfsserve/ExportSource.h"
 
 namespace zkfiler {
 
@@ -68,20 +69,18 @@ Status ListData(const std::string& host, const std::string& fs,
 Status RemoveData(const std::string& host, const std::string& fs,
                   const std::string& path);
 
-// An NFS export and the directory holding its files.
-struct ServedExport {
-  std::string control_host;
-  std::string mover_id;
-  std::string path;  // the export path, also the path clients ask for
-  std::string dir;   // data directory of what lies at `path`
-  std::vector<std::string> access_hosts;
-  std::vector<std::string> rw_hosts;
-  std::vector<std::string> root_hosts;
-};
-// Every export of every file server of the state file, in order.
-Status ServedExports(std::vector<ServedExport>* out);
 // The data directory of the state file; empty for the in-memory store.
 std::string DataRoot();
+
+// The exports of the state file in use, for the NFS serving: every export
+// of every file server, in order, with the data directory of what lies at
+// its path; the run directory goes beside the state file.
+class StateFileExports : public ExportSource {
+ public:
+  std::string DataRoot(std::string* why) override;
+  std::string RunDirBase() override;
+  bool Exports(std::vector<ServedExport>* out, std::string* why) override;
+};
 
 }  // namespace zkfiler
 

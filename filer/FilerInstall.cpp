@@ -9,7 +9,7 @@
 #include "filer/FilerErrors.h"
 #include "filer/FilerModel.h"
 #include "filer/FilerText.h"
-#include "filer/ServeRules.h"
+#include "nfsserve/ServeRules.h"
 
 namespace zkfiler {
 namespace {

@@ -2,7 +2,7 @@
 #include "filer/FilerModel.h"
 
 #include "filer/FilerErrors.h"
-#include "filer/ServeRules.h"
+#include "nfsserve/ServeRules.h"
 
 namespace zkfiler {
 namespace model {

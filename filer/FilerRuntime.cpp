@@ -11,8 +11,8 @@
 #include <optional>
 #include <thread>
 
-#include "filer/FilerData.h"
 #include "filer/FilerErrors.h"
+#include "filerdata/FilerData.h"
 
 namespace zkfiler {
 namespace {
@@ -27,6 +27,23 @@ Runtime& TheRuntime() {
   return *runtime;
 }
 
+// Everything the store holds, as the data plane names it.
+std::vector<data::HostData> HeldData(FilerStore& store) {
+  std::vector<data::HostData> held;
+  for (const std::string& host : store.ServerHosts()) {
+    data::HostData h;
+    h.host = host;
+    for (const FileSystemDef& fs : store.FileSystems(host)) {
+      h.fs_ids.push_back(fs.id);
+    }
+    for (const CheckpointView& c : store.Checkpoints(host, "")) {
+      h.ckpt_ids.push_back(c.id);
+    }
+    held.push_back(std::move(h));
+  }
+  return held;
+}
+
 // Removes data left by killed processes. Best effort: a state file that
 // cannot be written (or is busy) keeps them until a later start.
 void TidyDataOf(FilerDb& db, bool make_dirs = false) {
@@ -35,7 +52,7 @@ void TidyDataOf(FilerDb& db, bool make_dirs = false) {
   try {
     InTransaction(db, [&] {
       FilerStore store(&db);
-      data::Tidy(store, root, make_dirs);
+      data::Tidy(HeldData(store), root, make_dirs);
     });
   } catch (...) {
   }

@@ -11,7 +11,6 @@
 #include <optional>
 #include <stdexcept>
 
-#include "filer/FilerData.h"
 #include "filer/FilerDb.h"
 #include "filer/FilerInstall.h"
 #include "filer/FilerRuntime.h"
@@ -19,6 +18,7 @@
 #include "filer/FilerText.h"
 #include "filer/LayoutFile.h"
 #include "filer/StateText.h"
+#include "filerdata/FilerData.h"
 
 namespace zkfiler {
 namespace {

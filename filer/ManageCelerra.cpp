@@ -4,12 +4,12 @@
 // the command succeeds (GetMoverForVdm always empties its out first).
 #include "host/ManageCelerra.h"
 
-#include "filer/FilerData.h"
 #include "filer/FilerErrors.h"
 #include "filer/FilerModel.h"
 #include "filer/FilerRuntime.h"
 #include "filer/FilerSim.h"
 #include "filer/FilerText.h"
+#include "filerdata/FilerData.h"
 
 namespace data = zkfiler::data;
 using zkfiler::FilerStore;

@@ -20,10 +20,10 @@
 #include <string>
 
 #include "filer/FilerFiles.h"
-#include "filer/FilerServe.h"
 #include "filer/FilerSim.h"
 #include "filer/FilerText.h"
 #include "filer/StateText.h"
+#include "nfsserve/FilerServe.h"
 #include "zk_version.h"
 
 namespace {
@@ -360,7 +360,8 @@ int main(int argc, char** argv) {
     }
   }
   if (s.ok() && serve->parsed()) {
-    return zkfiler::Serve(serve_opts);
+    zkfiler::StateFileExports exports;
+    return zkfiler::Serve(serve_opts, exports);
   }
   if (!s.ok()) return Fail(s.message(), kExitRefused);
   return 0;

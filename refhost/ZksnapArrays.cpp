@@ -14,7 +14,7 @@
 #include <iostream>
 #include <sstream>
 
-#include "filer/ServeRules.h"
+#include "nfsserve/ServeRules.h"
 #include "refhost/ZksnapCommands.h"
 #include "refhost/ZksnapError.h"
 #include "refhost/ZksnapOutput.h"

@@ -18,8 +18,8 @@
 #include <thread>
 
 #include "filer/FilerFiles.h"
-#include "filer/FilerServe.h"
 #include "filer/FilerSim.h"
+#include "nfsserve/FilerServe.h"
 #include "refhost/RecordHolding.h"
 #include "refhost/ZksnapCommands.h"
 #include "refhost/ZksnapError.h"

@@ -27,11 +27,11 @@
 #include <thread>
 #include <vector>
 
-#include "filer/FilerData.h"
 #include "filer/FilerFiles.h"
-#include "filer/FilerServe.h"
+#include "filerdata/FilerData.h"
+#include "nfsserve/FilerServe.h"
 #include "tests/e2e/LifecycleFixture.h"
-#include "tests/nfs/ServedFiler.h"
+#include "tests/nfsserve/ServedFiler.h"
 
 namespace zke2e {
 namespace {

@@ -16,10 +16,10 @@
 #include <map>
 #include <string>
 
-#include "filer/FilerData.h"
 #include "filer/FilerFiles.h"
 #include "filer/FilerSim.h"
 #include "filer/FilerText.h"
+#include "filerdata/FilerData.h"
 #include "host/ManageCelerra.h"
 #include "tests/filer/FilerProcessUtil.h"
 #include "tests/filer/FilerTestUtil.h"

@@ -3,7 +3,7 @@
 // the data commands (put, get, ls, rm) and the paths they refuse, the copies
 // checkpoints keep and restore puts back, all or nothing under faults, and
 // the cleanup of what a killed process left.
-#include "filer/FilerData.h"
+#include "filerdata/FilerData.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

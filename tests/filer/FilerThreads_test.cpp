@@ -8,7 +8,7 @@
 #include <set>
 #include <thread>
 
-#include "filer/FilerData.h"
+#include "filerdata/FilerData.h"
 #include "tests/filer/FilerTestUtil.h"
 
 namespace zkfiler_test {

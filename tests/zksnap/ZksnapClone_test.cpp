@@ -12,10 +12,10 @@
 #include <utility>
 #include <vector>
 
-#include "filer/FilerData.h"
 #include "filer/FilerFiles.h"
-#include "filer/FilerServe.h"
-#include "tests/nfs/ServedFiler.h"
+#include "filerdata/FilerData.h"
+#include "nfsserve/FilerServe.h"
+#include "tests/nfsserve/ServedFiler.h"
 #include "tests/zksnap/ZksnapTestSupport.h"
 
 namespace zktest {

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "filer/FilerServe.h"
 #include "filer/FilerSim.h"
-#include "tests/nfs/ServedFiler.h"
+#include "nfsserve/FilerServe.h"
+#include "tests/nfsserve/ServedFiler.h"
 #include "tests/zksnap/ZksnapTestSupport.h"
 
 namespace zktest {

@@ -23,8 +23,8 @@
 //   one ("0", "127.1", "0x7f000001" are addresses to the resolver);
 //   wildcards, netgroups ("@name") and networks ("a.b.c.d/n") are refused;
 // - a resolved address: an IPv4 address as above.
-#ifndef ZK_FILER_SERVERULES_H_
-#define ZK_FILER_SERVERULES_H_
+#ifndef ZK_NFSSERVE_SERVERULES_H_
+#define ZK_NFSSERVE_SERVERULES_H_
 
 #include <string>
 #include <vector>
@@ -54,4 +54,4 @@ std::string ExportHostProblem(const std::string& host);
 
 }  // namespace zkfiler
 
-#endif  // ZK_FILER_SERVERULES_H_
+#endif  // ZK_NFSSERVE_SERVERULES_H_

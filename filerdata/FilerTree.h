@@ -6,8 +6,8 @@
 // through a link placed in it.
 //
 // Plain functions; any thread (each call uses its own descriptors).
-#ifndef ZK_FILER_FILERTREE_H_
-#define ZK_FILER_FILERTREE_H_
+#ifndef ZK_FILERDATA_FILERTREE_H_
+#define ZK_FILERDATA_FILERTREE_H_
 
 #include <sys/stat.h>
 
@@ -91,4 +91,4 @@ std::string ParentDir(const std::string& path);
 }  // namespace data
 }  // namespace zkfiler
 
-#endif  // ZK_FILER_FILERTREE_H_
+#endif  // ZK_FILERDATA_FILERTREE_H_

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "filer/FilerServe.h"
+#include "nfsserve/FilerServe.h"
 
 #include <arpa/inet.h>
 #include <dirent.h>
@@ -21,9 +21,8 @@
 #include <sstream>
 #include <thread>
 
-#include "filer/FilerData.h"
-#include "filer/FilerSim.h"
-#include "filer/ServeRules.h"
+#include "filerdata/FilerTree.h"
+#include "nfsserve/ServeRules.h"
 
 namespace zkfiler {
 namespace {
@@ -596,15 +595,16 @@ std::string ServeCannotRun() {
   return "";
 }
 
-int Serve(const ServeOptions& options) {
+int Serve(const ServeOptions& options, ExportSource& source) {
   const auto fail = [](const std::string& message) {
     std::fprintf(stderr, "zkfiler serve: %s\n", message.c_str());
     return 1;
   };
   const std::string why = ServeCannotRun();
   if (!why.empty()) return fail(why);
-  const std::string root = DataRoot();
-  if (root.empty()) return fail("needs a state file (--db or ZK_FILER_DB)");
+  std::string no_root;
+  const std::string root = source.DataRoot(&no_root);
+  if (root.empty()) return fail(no_root);
   const std::string root_why = ServedTextProblem(ServedText::kDirectory, root);
   if (!root_why.empty()) {
     return fail("the state file's data directory '" + root + "' " + root_why +
@@ -612,8 +612,8 @@ int Serve(const ServeOptions& options) {
                 "use a state file in another folder");
   }
   std::vector<ServedExport> exports;
-  Status s = ServedExports(&exports);
-  if (!s.ok()) return fail(s.message());
+  std::string unread;
+  if (!source.Exports(&exports, &unread)) return fail(unread);
   const std::string busy = PortBusy(options.port);
   if (!busy.empty()) {
     return fail("cannot listen on 127.0.0.1:" + std::to_string(options.port) +
@@ -622,7 +622,7 @@ int Serve(const ServeOptions& options) {
                 "--port");
   }
 
-  std::string run_dir = root.substr(0, root.size() - 5) + ".serve-XXXXXX";
+  std::string run_dir = source.RunDirBase() + ".serve-XXXXXX";
   if (::mkdtemp(&run_dir[0]) == nullptr) {
     return fail("cannot make a run directory beside the state file: " +
                 std::string(std::strerror(errno)));
@@ -798,7 +798,7 @@ int Serve(const ServeOptions& options) {
       return 1;
     }
     std::vector<ServedExport> now;
-    if (!ServedExports(&now).ok()) continue;  // busy: try again
+    if (!source.Exports(&now, &unread)) continue;  // busy: try again
     std::vector<ConfiguredExport> next_written;
     std::string next = make_config(now, &next_written);
     if (next.empty() || next == config) continue;

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "tests/nfs/GaneshaConfigReader.h"
+#include "tests/nfsserve/GaneshaConfigReader.h"
 
 #include <arpa/inet.h>
 #include <strings.h>

@@ -28,12 +28,12 @@
 #include <thread>
 #include <vector>
 
-#include "filer/FilerData.h"
-#include "filer/FilerServe.h"
 #include "filer/FilerSim.h"
+#include "filerdata/FilerData.h"
 #include "host/ManageCelerra.h"
-#include "tests/nfs/GaneshaConfigReader.h"
-#include "tests/nfs/ServedFiler.h"
+#include "nfsserve/FilerServe.h"
+#include "tests/nfsserve/GaneshaConfigReader.h"
+#include "tests/nfsserve/ServedFiler.h"
 #include "tests/testclock/ZkTestClock.h"
 
 namespace {

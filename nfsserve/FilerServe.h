@@ -3,9 +3,11 @@
 // real NFS. Runs nfs-ganesha (VFS backend, NFSv4 only, bound to 127.0.0.1)
 // in the foreground with a configuration, log, pid file and recovery
 // directory of its own in a run directory beside the state file, and keeps
-// its exports in step with the state file: exports made or removed while it
-// runs (CreateNFSShare, DeleteNFSShare, a load) are applied by rewriting
-// the configuration and sending the server SIGHUP.
+// its exports in step with what its ExportSource gives (ExportSource.h):
+// exports made or removed while it runs (CreateNFSShare, DeleteNFSShare, a
+// load) are applied by rewriting the configuration and sending the server
+// SIGHUP. Sees nothing of the control station: the exports come as plain
+// values.
 //
 // Each export is served from the data directory of what lies at its path,
 // at its own path (a client asks for "/fs_home"). Its host lists become the
@@ -17,8 +19,8 @@
 // configuration passes the rule of ServeRules.h first, and what serve
 // reports (serving, each export, reloaded) is what the server's own log
 // confirmed.
-#ifndef ZK_FILER_FILERSERVE_H_
-#define ZK_FILER_FILERSERVE_H_
+#ifndef ZK_NFSSERVE_FILERSERVE_H_
+#define ZK_NFSSERVE_FILERSERVE_H_
 
 #include <cstdint>
 #include <map>
@@ -26,7 +28,7 @@
 #include <string>
 #include <vector>
 
-#include "filer/FilerFiles.h"
+#include "nfsserve/ExportSource.h"
 
 namespace zkfiler {
 
@@ -117,11 +119,12 @@ int FreeLoopbackPort();
 // missing), in words for the user.
 std::string ServeCannotRun();
 
-// Runs the server until SIGINT or SIGTERM; returns the exit status (0, or
-// 1 with a message on stderr: not root, ganesha missing, no state file, the
-// server failed to start or died).
-int Serve(const ServeOptions& options);
+// Runs the server for the exports of `source` until SIGINT or SIGTERM;
+// returns the exit status (0, or 1 with a message on stderr: not root,
+// ganesha missing, no data directory (no state file), the server failed to
+// start or died).
+int Serve(const ServeOptions& options, ExportSource& source);
 
 }  // namespace zkfiler
 
-#endif  // ZK_FILER_FILERSERVE_H_
+#endif  // ZK_NFSSERVE_FILERSERVE_H_

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "filer/FilerTree.h"
+#include "filerdata/FilerTree.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "filer/FilerData.h"
+#include "filerdata/FilerData.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -14,8 +14,6 @@
 #include <set>
 #include <stdexcept>
 #include <string>
-
-#include "filer/FilerStore.h"
 
 namespace zkfiler {
 namespace data {
@@ -253,27 +251,22 @@ ActiveScope::ActiveScope(DataChanges* changes) : previous_(t_active) {
 
 ActiveScope::~ActiveScope() { t_active = previous_; }
 
-void Tidy(FilerStore& store, const std::string& root, bool make_dirs) {
+void Tidy(const std::vector<HostData>& held, const std::string& root,
+          bool make_dirs) {
   if (root.empty() || (!make_dirs && !IsDir(root))) return;
   if (make_dirs) MakeDirs(root);
   // Also a data directory made before it was private.
   MakePrivate(root);
   std::set<std::string> hosts;
-  for (const std::string& host : store.ServerHosts()) {
-    hosts.insert(Escape(host));
-  }
+  for (const HostData& h : held) hosts.insert(Escape(h.host));
   for (const std::string& name : Entries(root)) {
     if (hosts.count(name) == 0) RemoveTree(root + "/" + name);
   }
-  for (const std::string& host : store.ServerHosts()) {
-    const std::string host_dir = HostDir(root, host);
+  for (const HostData& h : held) {
+    const std::string host_dir = HostDir(root, h.host);
     std::set<std::string> fs_ids, ckpt_ids;
-    for (const FileSystemDef& fs : store.FileSystems(host)) {
-      fs_ids.insert(Escape(fs.id));
-    }
-    for (const CheckpointView& c : store.Checkpoints(host, "")) {
-      ckpt_ids.insert(Escape(c.id));
-    }
+    for (const std::string& id : h.fs_ids) fs_ids.insert(Escape(id));
+    for (const std::string& id : h.ckpt_ids) ckpt_ids.insert(Escape(id));
     for (const std::string& name : Entries(host_dir)) {
       if (name != "fs" && name != "ckpt") RemoveTree(host_dir + "/" + name);
     }

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "tests/nfs/ServedFiler.h"
+#include "tests/nfsserve/ServedFiler.h"
 
 #include <dirent.h>
 #include <poll.h>
@@ -10,7 +10,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "filer/FilerServe.h"
+#include "nfsserve/FilerServe.h"
 
 namespace zknfs {
 

@@ -19,27 +19,27 @@
 // Trees are copied and removed by descriptor (FilerTree.h), at any depth.
 //
 // A client command changes the data through one DataChanges, made by the
-// command frame (FilerRuntime) around the command's body: copies are built
+// caller's command frame around the command's body: copies are built
 // under a temporary name beside their place and renamed into it, and are
 // undone unless the command's transaction commits; removals happen after the
 // commit. A process killed half-way leaves either nothing or a directory no
 // row of the state names; Tidy() removes those at the next start.
 //
-// Thread-compatible: callers hold the runtime's lock (and the state file's
-// write lock for anything that changes data).
-#ifndef ZK_FILER_FILERDATA_H_
-#define ZK_FILER_FILERDATA_H_
+// Sees nothing of the control station: what exists (control hosts, file
+// systems, checkpoints) is given by the caller, as ids.
+//
+// Thread-compatible: callers hold their own lock (the runtime's, and the
+// state file's write lock for anything that changes data).
+#ifndef ZK_FILERDATA_FILERDATA_H_
+#define ZK_FILERDATA_FILERDATA_H_
 
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "filer/FilerTree.h"
+#include "filerdata/FilerTree.h"
 
 namespace zkfiler {
-
-class FilerStore;
-
 namespace data {
 
 // Directory holding the data of the state file `store_name`; empty for the
@@ -100,13 +100,23 @@ class ActiveScope {
   DataChanges* previous_;
 };
 
-// Removes what no row of the store names (directories of control hosts,
-// file systems and checkpoints that are gone) and temporary directories
-// left by killed processes; with `make_dirs`, makes the directory of every
-// file system and checkpoint that has none. Inside a write transaction.
-void Tidy(FilerStore& store, const std::string& root, bool make_dirs);
+// What the state holds on one control host: the ids of its file systems
+// and checkpoints, whose directories stay.
+struct HostData {
+  std::string host;
+  std::vector<std::string> fs_ids;
+  std::vector<std::string> ckpt_ids;
+};
+
+// Removes what `held` does not name (directories of control hosts, file
+// systems and checkpoints that are gone) and temporary directories left by
+// killed processes; with `make_dirs`, makes the directory of every file
+// system and checkpoint that has none. `held` is everything the state
+// holds (read inside the caller's write transaction).
+void Tidy(const std::vector<HostData>& held, const std::string& root,
+          bool make_dirs);
 
 }  // namespace data
 }  // namespace zkfiler
 
-#endif  // ZK_FILER_FILERDATA_H_
+#endif  // ZK_FILERDATA_FILERDATA_H_

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "filer/ServeRules.h"
+#include "nfsserve/ServeRules.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>
