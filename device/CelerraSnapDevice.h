@@ -377,7 +377,7 @@ class CelerraSnapDevice {
   // The host an export is for: sMountHost, or the ESX host of a VMware
   // device. False, with a job log line, when a VMware device names none.
   bool ExportHost(const std::string& sMountHost, std::string* psHost);
-  // Exports m_sRWChkptSharePath on sMoverId to the hosts. An export already
+  // Exports m_sExportPath on sMoverId to the hosts. An export already
   // there (of a writable checkpoint this map did not make, or of a snapshot
   // that is itself writable) is used only when the record or this call
   // owns it and it is exactly this one (CelerraMountWork::MayUse); a
@@ -433,7 +433,7 @@ class CelerraSnapDevice {
   std::string m_sBaselineChkptId;  // set when the snapshot is itself RW
   std::string m_sRWChkptName;
   std::string m_sRWChkptId;
-  std::string m_sRWChkptSharePath;
+  std::string m_sExportPath;  // path of the writable checkpoint's export
   bool m_bIsVMware;
   bool m_bMountInfoLoaded;  // unmap: mount metadata read and parsed
   bool m_bSnapUUIDChanged;  // unmap: snap UUID is to be rewritten

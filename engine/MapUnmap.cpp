@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
-// Map and unmap: the writable checkpoint of a snapshot, its NFS export and
-// the snap clone device, made and removed again.
+// Map and unmap: the writable view of a snapshot (its writable checkpoint
+// and the export of it) and the snap clone device, made and removed again.
+// The words are those of device/CelerraMountWork.h.
 #include <string.h>
 
 #include <algorithm>
@@ -42,13 +43,14 @@ SnapshotViewKey ViewKeyOf(CelerraSnapDevice& oDevice) {
                          oDevice.GetRWChkptName()};
 }
 
-// Unmap: a writable checkpoint removed in this call, by control host, its
-// own id and name (as the record's mount metadata names it).
-struct RWChkptKey {
+// Unmap: a writable view removed in this call, by control host and its
+// writable checkpoint's id and name (as the record's mount metadata names
+// them).
+struct RemovedViewKey {
   std::string sHost;
   std::string sRWChkptId;
   std::string sRWChkptName;
-  bool operator<(const RWChkptKey& o) const {
+  bool operator<(const RemovedViewKey& o) const {
     return std::tie(sHost, sRWChkptId, sRWChkptName) <
            std::tie(o.sHost, o.sRWChkptId, o.sRWChkptName);
   }
@@ -178,9 +180,9 @@ class UnmapOperation : public RecordOperation {
     return true;
   }
 
-  // Records that share a writable checkpoint are walked one after the
-  // other, from the first of them on: the first removes it for all, so
-  // that a stop never leaves a record saying mapped whose export is gone.
+  // Records that share a writable view are walked one after the other,
+  // from the first of them on: the first removes it for all, so that a
+  // stop never leaves a record saying mapped whose export is gone.
   void Order(std::vector<int>& vOrder) override {
     // Each record joins the group of the first record with its mount
     // metadata; groups keep the place of their first record.
@@ -207,11 +209,11 @@ class UnmapOperation : public RecordOperation {
   bool Operate(CelerraSnapDevice& oDevice, ZKSO::SnapInfo& oRecord) override {
     m_sChkptName = oDevice.GetChkptName();
     GiveCredentials(oDevice, m_oClient);
-    // A writable checkpoint shared by records of one snapshot goes once.
+    // A writable view shared by records of one snapshot goes once.
     const bool bShared =
         oDevice.GetBaselineChkptId().empty() && !oDevice.GetRWChkptId().empty();
-    const RWChkptKey oKey{HostOf(oDevice), oDevice.GetRWChkptId(),
-                          oDevice.GetRWChkptName()};
+    const RemovedViewKey oKey{HostOf(oDevice), oDevice.GetRWChkptId(),
+                              oDevice.GetRWChkptName()};
     if (bShared && m_sRemoved.count(oKey) != 0) {
       oRecord.Log(1, m_oFrame.Tag(),
                   "RW chkpt [%s] id [%s] and its NFS share were removed for "
@@ -244,8 +246,8 @@ class UnmapOperation : public RecordOperation {
   OperationFrame& m_oFrame;
   ManageCelerra m_oClient;
   std::string m_sChkptName;
-  // Writable checkpoints removed in this call, with their exports.
-  std::set<RWChkptKey> m_sRemoved;
+  // Writable views removed in this call.
+  std::set<RemovedViewKey> m_sRemoved;
 };
 
 }  // namespace
