@@ -282,7 +282,7 @@ class CelerraSnapDevice {
   //   - else the client's last error.
   // Refusals the device keeps after that (in the undo) do not change it; a
   // second SettleStopCause settles it anew. The operation's stop handler
-  // reads it through StopCause (OperationFrame::StopCause in the engine).
+  // reads it through StopCause, and from nowhere else.
   void SettleStopCause(ManageCelerra& oClient);
   // The settled cause; oClient's last error when none was settled (the
   // stop came from the preparation or the completion, not the step).
