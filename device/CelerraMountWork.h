@@ -1,4 +1,20 @@
 // SPDX-License-Identifier: Apache-2.0
+// Words, as map and unmap use them in code, comments and docs:
+//   - writable checkpoint: the snapshot's <checkpoint>_RW, made by a map
+//     from the snapshot's read-only checkpoint (or the snapshot itself when
+//     it is writable: it has a baseline).
+//   - export: the NFS export of the writable checkpoint as a whole (path,
+//     data mover, access, read-write and root hosts): _CelerraViewExport,
+//     oExport. Its path keeps the client's name (sSharePath), as do the
+//     client's commands (CreateNFSShare, DeleteNFSShare, GetNFSInfo).
+//   - writable view (view): the writable checkpoint together with its
+//     export. A snapshot has at most one.
+//   - snap clone device (clone): what a map records in the host record; it
+//     names the export's path, and is not the export itself.
+//   - shared: used by several records of one call (one view for all).
+// The system's own job log lines and reasons, which stay as they are, call
+// the export "NFS share" and the view "writable view (RW checkpoint)".
+//
 // CelerraMountWork: what one map or unmap of one record found, made, took
 // over, wrote and removed, the decisions taken on it, and so what an undo
 // takes back. The device object fills it as the steps go; the operation
@@ -6,8 +22,8 @@
 // and to undo a failed map).
 //
 // The rules, in one place:
-//   - A snapshot has at most one writable checkpoint (<checkpoint>_RW) and
-//     one export of it: together they are its writable view.
+//   - A snapshot has at most one writable view: one writable checkpoint
+//     and one export of it.
 //   - A record takes a writable checkpoint or an export already on the file
 //     server only when it is provably its own work: made for an earlier
 //     record of the same call, or named by the record's intent
@@ -46,7 +62,7 @@ struct _CelerraExportHosts {
   std::vector<std::string> vRootHosts;
 };
 
-// An NFS export as the file server has it (or as a map made it).
+// An export as the file server has it (or as a map made it).
 struct _CelerraViewExport {
   std::string sSharePath;
   std::string sMoverId;

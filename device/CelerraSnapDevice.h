@@ -265,14 +265,28 @@ class CelerraSnapDevice {
                                   std::string* psText);
   // The reason this object posted on the record (SetJPR); empty if none.
   const std::string& GetLastReason() const { return m_sLastError; }
-  // The file server refusal that failed the last operation, when a query
-  // sent after it has since replaced the client's last error. False when
-  // there is none: the client's last error tells.
-  bool GetKeptRefusal(CelerraError* pError) const {
-    if (!m_bHasKeptRefusal) return false;
-    *pError = m_oKeptRefusal;
-    return true;
-  }
+
+  // ---- The file server refusal that stopped the record ----
+  //
+  // Kept here and nowhere else: one per device object, so per record and
+  // call; there is none when the object is made, and nothing clears it.
+  // SettleStopCause, called by the operation as soon as its step fails
+  // (before any undo, whose commands replace the client's last error),
+  // fixes the cause as, in order:
+  //   - the refusal the device kept itself (KeepRefusal), where it sent a
+  //     query or an undo after that refusal;
+  //   - none (a blank error) when the device posted a reason of its own
+  //     (GetLastReason): it says more than the client's last error, which
+  //     may be left from a command whose failure was harmless (a data mover
+  //     lookup, say) or from an earlier record of the call;
+  //   - else the client's last error.
+  // Refusals the device keeps after that (in the undo) do not change it; a
+  // second SettleStopCause settles it anew. The operation's stop handler
+  // reads it through StopCause, and from nowhere else.
+  void SettleStopCause(ManageCelerra& oClient);
+  // The settled cause; oClient's last error when none was settled (the
+  // stop came from the preparation or the completion, not the step).
+  CelerraError StopCause(ManageCelerra& oClient) const;
 
   // ---- Accessors ----
 
@@ -344,6 +358,8 @@ class CelerraSnapDevice {
   // Makes oClient anew for this device's file server: a refusal that was
   // handled is no longer its last error.
   void ForgetHandledRefusal(ManageCelerra& oClient);
+  // Keeps oError, a refusal that failed the step in hand and is followed by
+  // a query or an undo, for SettleStopCause; the latest kept counts.
   void KeepRefusal(const CelerraError& oError) {
     m_oKeptRefusal = oError;
     m_bHasKeptRefusal = true;
@@ -361,7 +377,7 @@ class CelerraSnapDevice {
   // The host an export is for: sMountHost, or the ESX host of a VMware
   // device. False, with a job log line, when a VMware device names none.
   bool ExportHost(const std::string& sMountHost, std::string* psHost);
-  // Exports m_sRWChkptSharePath on sMoverId to the hosts. An export already
+  // Exports m_sExportPath on sMoverId to the hosts. An export already
   // there (of a writable checkpoint this map did not make, or of a snapshot
   // that is itself writable) is used only when the record or this call
   // owns it and it is exactly this one (CelerraMountWork::MayUse); a
@@ -417,7 +433,7 @@ class CelerraSnapDevice {
   std::string m_sBaselineChkptId;  // set when the snapshot is itself RW
   std::string m_sRWChkptName;
   std::string m_sRWChkptId;
-  std::string m_sRWChkptSharePath;
+  std::string m_sExportPath;  // path of the writable checkpoint's export
   bool m_bIsVMware;
   bool m_bMountInfoLoaded;  // unmap: mount metadata read and parsed
   bool m_bSnapUUIDChanged;  // unmap: snap UUID is to be rewritten
@@ -434,8 +450,11 @@ class CelerraSnapDevice {
   _CelerraIntent m_oPriorIntent;
   _CelerraIntent m_oIntent;
   std::string m_sStoredIntent;  // the text the record holds
+  // The refusal that stopped the record: see SettleStopCause.
   CelerraError m_oKeptRefusal;
   bool m_bHasKeptRefusal = false;
+  CelerraError m_oStopCause;
+  bool m_bStopCauseSettled = false;
 
  private:
   friend class CelerraSnapDeviceTestPeer;  // tests inspect the members

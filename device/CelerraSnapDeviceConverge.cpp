@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // What lets a map, unmap or delete be repeated until it succeeds: the one
-// query after a refusal that tells whether a checkpoint is there, and the
-// undo of a map that failed after it made something.
+// query after a refusal that tells whether a checkpoint is there, the undo
+// of a map that failed after it made something, and the refusal that
+// stopped the record.
 #include <string.h>
 
 #include <cstdint>
@@ -17,6 +18,20 @@ void CelerraSnapDevice::ForgetHandledRefusal(ManageCelerra& oClient) {
   oClient.SetControlHostInfo(m_oArrayCredentials.sHostName,
                              m_oArrayCredentials.sHostUserName,
                              m_oArrayCredentials.sHostPassword);
+}
+
+void CelerraSnapDevice::SettleStopCause(ManageCelerra& oClient) {
+  if (m_bHasKeptRefusal) {
+    m_oStopCause = m_oKeptRefusal;
+  } else {
+    m_oStopCause =
+        m_sLastError.empty() ? oClient.GetLastError() : CelerraError();
+  }
+  m_bStopCauseSettled = true;
+}
+
+CelerraError CelerraSnapDevice::StopCause(ManageCelerra& oClient) const {
+  return m_bStopCauseSettled ? m_oStopCause : oClient.GetLastError();
 }
 
 bool CelerraSnapDevice::FindChkpt(

@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
-// Exposure of a snapshot over NFS, the steps every exposing kind shares: the
-// writable checkpoint made for a mount and its mount metadata, the export of
-// that checkpoint to the mount hosts and its removal, the mount request
-// source, and the deletion of the writable checkpoint at the end of an
-// unmap. The kinds' own steps are in CelerraSnapDeviceExposeKinds.cpp.
+// Exposure of a snapshot over NFS, the steps every exposing kind has in
+// common: the writable view (words as in device/CelerraMountWork.h), that
+// is the writable checkpoint made for a mount and its mount metadata, the
+// export of that checkpoint to the mount hosts and its removal; the mount
+// request source; and the deletion of the writable checkpoint at the end of
+// an unmap. The kinds' own steps are in CelerraSnapDeviceExposeKinds.cpp.
 #include <list>
 #include <string>
 #include <vector>
@@ -272,7 +273,7 @@ bool CelerraSnapDevice::ExposeChkPtNFS(ManageCelerra& oClient,
 
   if (!Celerra_GetSnapDeviceNameWithManageCelerra(
           oClient, sSourcePath, m_oStorageResource.sPFSId, m_sRWChkptId,
-          m_sRWChkptName, m_sRWChkptSharePath)) {
+          m_sRWChkptName, m_sExportPath)) {
     m_pSnapInfo->Log(1, kExposeTag,
                      "Unable to get the share path for RW checkpoint[%s]",
                      m_sRWChkptId.c_str());
@@ -293,8 +294,8 @@ bool CelerraSnapDevice::ExposeChkPtNFS(ManageCelerra& oClient,
   }
   if (!NamesAHost(oWork.oHosts.vAccessHosts)) {
     const std::string sText =
-        "Error: No host to give access to the NFS share [" +
-        m_sRWChkptSharePath + "] of RW checkpoint[" + m_sRWChkptName +
+        "Error: No host to give access to the NFS share [" + m_sExportPath +
+        "] of RW checkpoint[" + m_sRWChkptName +
         "]: not exporting it to every host";
     m_pSnapInfo->Log(2, kExposeTag, "%s", sText.c_str());
     SetJPR(JPR_MAP_FAILED, sText);
@@ -304,7 +305,7 @@ bool CelerraSnapDevice::ExposeChkPtNFS(ManageCelerra& oClient,
   _CelerraExportHosts oHosts = oWork.oHosts;
   if (!ExportToHosts(oClient, sMoverId, oHosts)) return false;
   try {
-    if (!FormSnapDevice(m_sRWChkptSharePath)) {
+    if (!FormSnapDevice(m_sExportPath)) {
       m_pSnapInfo->Log(2, kExposeTag, "%s", "Failed to form snap clone device");
       return false;
     }
@@ -312,7 +313,7 @@ bool CelerraSnapDevice::ExposeChkPtNFS(ManageCelerra& oClient,
     // No snap clone device will be recorded for this export, and an unmap
     // goes by that device: remove the export again.
     if (oWork.bMadeExport) {
-      oClient.DeleteNFSShare(m_sRWChkptSharePath, sMoverId);
+      oClient.DeleteNFSShare(m_sExportPath, sMoverId);
       oWork.bMadeExport = false;
     }
     return false;
@@ -397,7 +398,7 @@ bool CelerraSnapDevice::ExportToHosts(ManageCelerra& oClient,
                                       _CelerraExportHosts& oHosts) {
   CelerraMountWork& oWork = m_oMountWork;
   _CelerraViewExport oOurs;
-  oOurs.sSharePath = m_sRWChkptSharePath;
+  oOurs.sSharePath = m_sExportPath;
   oOurs.sMoverId = sMoverId;
   oOurs.oHosts = oHosts;
   if (!oWork.MadeRWChkpt()) {
@@ -410,7 +411,7 @@ bool CelerraSnapDevice::ExportToHosts(ManageCelerra& oClient,
     if (bInCall) {
       bExists = true;
       oTheirs = oWork.oKnownExport;
-    } else if (!QueryExport(oClient, m_sRWChkptSharePath, &bExists, &oTheirs)) {
+    } else if (!QueryExport(oClient, m_sExportPath, &bExists, &oTheirs)) {
       return false;  // the lookup's own failure is the reason
     }
     if (bExists) {
@@ -423,7 +424,7 @@ bool CelerraSnapDevice::ExportToHosts(ManageCelerra& oClient,
       m_pSnapInfo->Log(1, kExposeTag,
                        "NFS share [%s] of RW chkpt [%s] already exports it "
                        "to these hosts",
-                       m_sRWChkptSharePath.c_str(), m_sRWChkptName.c_str());
+                       m_sExportPath.c_str(), m_sRWChkptName.c_str());
       oWork.oExport = oTheirs;
       return true;
     }
@@ -439,7 +440,7 @@ bool CelerraSnapDevice::ExportToHosts(ManageCelerra& oClient,
   m_oIntent.bExport = true;
   m_oIntent.oExport = oOurs;
   StoreIntent();
-  if (!oClient.CreateNFSShare(m_sRWChkptSharePath, sMoverId, false,
+  if (!oClient.CreateNFSShare(m_sExportPath, sMoverId, false,
                               oHosts.vAccessHosts, oHosts.vRWHosts,
                               oHosts.vRootHosts)) {
     // Made all the same only when the reply was lost and the file server
@@ -448,8 +449,8 @@ bool CelerraSnapDevice::ExportToHosts(ManageCelerra& oClient,
     const bool bUnknown = oCause.sMessageCode == kCelerraReplyLostCode;
     bool bExists = false;
     _CelerraViewExport oTheirs;
-    const bool bAnswered = bUnknown && QueryExport(oClient, m_sRWChkptSharePath,
-                                                   &bExists, &oTheirs);
+    const bool bAnswered =
+        bUnknown && QueryExport(oClient, m_sExportPath, &bExists, &oTheirs);
     if (!bAnswered || !bExists || !SameExport(oTheirs, oOurs) ||
         (!oTheirs.sOfId.empty() && !m_sRWChkptId.empty() &&
          oTheirs.sOfId != m_sRWChkptId)) {
@@ -466,7 +467,7 @@ bool CelerraSnapDevice::ExportToHosts(ManageCelerra& oClient,
     m_pSnapInfo->Log(1, kExposeTag,
                      "NFS share [%s] is on the file server although its "
                      "creation was not confirmed",
-                     m_sRWChkptSharePath.c_str());
+                     m_sExportPath.c_str());
   }
   oWork.bMadeExport = true;
   oWork.oExport = oOurs;
@@ -494,7 +495,7 @@ bool CelerraSnapDevice::UnExposeChkPtNFS(ManageCelerra& oClient,
   }
   if (!Celerra_GetSnapDeviceNameWithManageCelerra(
           oClient, sSourcePath, m_oStorageResource.sPFSId, m_sRWChkptId,
-          m_sRWChkptName, m_sRWChkptSharePath)) {
+          m_sRWChkptName, m_sExportPath)) {
     // A writable checkpoint that is gone took its export with it. Gone is
     // its id with its name: a checkpoint of that name made since (by a map
     // after another record's unmap) belongs to the records that name it.
@@ -543,25 +544,25 @@ bool CelerraSnapDevice::UnExposeChkPtNFS(ManageCelerra& oClient,
   // view made since for other records has the same name.
   bool bExists = false;
   _CelerraViewExport oFound;
-  if (!QueryExport(oClient, m_sRWChkptSharePath, &bExists, &oFound)) {
+  if (!QueryExport(oClient, m_sExportPath, &bExists, &oFound)) {
     m_pSnapInfo->Log(2, kUnExposeTag,
                      "Error: Unable to look up NFS share [%s] of RW "
                      "checkpoint[%s]",
-                     m_sRWChkptSharePath.c_str(), m_sRWChkptId.c_str());
+                     m_sExportPath.c_str(), m_sRWChkptId.c_str());
     return false;
   }
   if (!bExists) {
     ForgetHandledRefusal(oClient);
     m_pSnapInfo->Log(1, kUnExposeTag,
                      "NFS share [%s] is no longer on the file server",
-                     m_sRWChkptSharePath.c_str());
+                     m_sExportPath.c_str());
     return true;
   }
   if (oFound.sOfId != m_sRWChkptId) {
     if (oFound.sOfId.empty()) {
       const std::string sText =
           "Error: The file server does not say which checkpoint NFS share [" +
-          m_sRWChkptSharePath + "] exports: it is not removed";
+          m_sExportPath + "] exports: it is not removed";
       m_pSnapInfo->Log(2, kUnExposeTag, "%s", sText.c_str());
       SetJPR(JPR_UNMAP_FAILED, sText);
       return false;
@@ -571,26 +572,25 @@ bool CelerraSnapDevice::UnExposeChkPtNFS(ManageCelerra& oClient,
                      "NFS share [%s] exports checkpoint id [%s], not RW chkpt "
                      "[%s] id [%s]: it belongs to a newer view and stays; "
                      "this device's view is gone",
-                     m_sRWChkptSharePath.c_str(), oFound.sOfId.c_str(),
+                     m_sExportPath.c_str(), oFound.sOfId.c_str(),
                      m_sRWChkptName.c_str(), m_sRWChkptId.c_str());
     return true;
   }
   // Removed where the file server says it is exported.
   if (oFound.sMoverId.empty()) oFound.sMoverId = sMoverId;
-  if (!oClient.DeleteNFSShare(m_sRWChkptSharePath, oFound.sMoverId)) {
+  if (!oClient.DeleteNFSShare(m_sExportPath, oFound.sMoverId)) {
     // Gone already only when the file server says there is no such export.
     const CelerraError oCause = oClient.GetLastError();
     bool bStill = true;
     _CelerraViewExport oAgain;
-    if (!QueryExport(oClient, m_sRWChkptSharePath, &bStill, &oAgain) ||
-        bStill) {
+    if (!QueryExport(oClient, m_sExportPath, &bStill, &oAgain) || bStill) {
       KeepRefusal(oCause);
       return false;
     }
     ForgetHandledRefusal(oClient);
     m_pSnapInfo->Log(1, kUnExposeTag,
                      "NFS share [%s] is no longer on the file server",
-                     m_sRWChkptSharePath.c_str());
+                     m_sExportPath.c_str());
     return true;
   }
   m_oMountWork.bRemovedExport = true;
@@ -685,13 +685,13 @@ void CelerraSnapDevice::RemoveUnexportedRWChkpt(ManageCelerra& oClient,
     return;
   }
   if (!bPresent) return;
-  std::string sSharePath;
+  std::string sExportPath;
   bool bExported = true;
   _CelerraViewExport oExport;
   if (!Celerra_GetSnapDeviceNameWithManageCelerra(
           oClient, sSourcePath, m_oStorageResource.sPFSId, oFound.sChkptId,
-          sName, sSharePath) ||
-      !QueryExport(oClient, sSharePath, &bExported, &oExport)) {
+          sName, sExportPath) ||
+      !QueryExport(oClient, sExportPath, &bExported, &oExport)) {
     m_pSnapInfo->Log(2, pszTag,
                      "Warning: RW chkpt [%s] id [%s] of chkpt [%s] is on the "
                      "file server and its NFS share could not be looked up: "
@@ -707,7 +707,7 @@ void CelerraSnapDevice::RemoveUnexportedRWChkpt(ManageCelerra& oClient,
                      "RW chkpt [%s] id [%s] of chkpt [%s] is exported as NFS "
                      "share [%s], which another device may use: left alone",
                      sName.c_str(), oFound.sChkptId.c_str(),
-                     m_sChkptName.c_str(), sSharePath.c_str());
+                     m_sChkptName.c_str(), sExportPath.c_str());
     return;
   }
   if (oClient.DeleteChkPt(oFound.sChkptId, "", false)) {

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // Map and unmap steps of the NFS and NAS kinds: which export a kind's
 // checkpoint is found from and on which data mover it is exported. The
-// shared NFS steps are in CelerraSnapDeviceExpose.cpp.
+// NFS steps all kinds have in common are in CelerraSnapDeviceExpose.cpp.
 #include <string>
 
 #include "device/CelerraSnapDevice.h"

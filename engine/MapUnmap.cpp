@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
-// Map and unmap: the writable checkpoint of a snapshot, its NFS export and
-// the snap clone device, made and removed again.
+// Map and unmap: the writable view of a snapshot (its writable checkpoint
+// and the export of it) and the snap clone device, made and removed again.
+// The words are those of device/CelerraMountWork.h.
 #include <string.h>
 
 #include <algorithm>
@@ -42,13 +43,14 @@ SnapshotViewKey ViewKeyOf(CelerraSnapDevice& oDevice) {
                          oDevice.GetRWChkptName()};
 }
 
-// Unmap: a writable checkpoint removed in this call, by control host, its
-// own id and name (as the record's mount metadata names it).
-struct RWChkptKey {
+// Unmap: a writable view removed in this call, by control host and its
+// writable checkpoint's id and name (as the record's mount metadata names
+// them).
+struct RemovedViewKey {
   std::string sHost;
   std::string sRWChkptId;
   std::string sRWChkptName;
-  bool operator<(const RWChkptKey& o) const {
+  bool operator<(const RemovedViewKey& o) const {
     return std::tie(sHost, sRWChkptId, sRWChkptName) <
            std::tie(o.sHost, o.sRWChkptId, o.sRWChkptName);
   }
@@ -69,31 +71,6 @@ struct KnownView {
   _CelerraViewExport oExport;
 };
 
-// The file server refusal that stopped the record in hand, taken when the
-// step failed: an undo sent after it may fail too and replace the client's
-// last error.
-class StopCause {
- public:
-  void Clear() { m_bKept = false; }
-  // A reason the device posted itself says more than the client's last
-  // error, which may be left from a command whose failure was harmless (a
-  // data mover lookup, say) or from an earlier record of the call.
-  void Keep(CelerraSnapDevice& oDevice, ManageCelerra& oClient) {
-    if (!oDevice.GetKeptRefusal(&m_oError)) {
-      m_oError = oDevice.GetLastReason().empty() ? oClient.GetLastError()
-                                                 : CelerraError();
-    }
-    m_bKept = true;
-  }
-  CelerraError Of(ManageCelerra& oClient) const {
-    return m_bKept ? m_oError : oClient.GetLastError();
-  }
-
- private:
-  bool m_bKept = false;
-  CelerraError m_oError;
-};
-
 class MapOperation : public RecordOperation {
  public:
   explicit MapOperation(OperationFrame& oFrame) : m_oFrame(oFrame) {}
@@ -109,18 +86,13 @@ class MapOperation : public RecordOperation {
     return true;
   }
 
-  bool SkipRecord(ZKSO::SnapInfo& /*oRecord*/, bool* /*pbCounted*/) override {
-    m_oCause.Clear();
-    return false;
-  }
-
   bool Operate(CelerraSnapDevice& oDevice, ZKSO::SnapInfo& oRecord) override {
     m_sChkptName = oDevice.GetChkptName();
     GiveCredentials(oDevice, m_oClient);
     // Nothing is made for an export that could name no host.
     if (!oDevice.CheckMountHosts(m_sClientName)) {
       oRecord.Log(2, m_oFrame.Tag(), "%s", "Error: Failed to expose RW chkpt!");
-      m_oCause.Keep(oDevice, m_oClient);
+      oDevice.SettleStopCause(m_oClient);
       return false;
     }
     const SnapshotViewKey oKey = ViewKeyOf(oDevice);
@@ -132,20 +104,20 @@ class MapOperation : public RecordOperation {
       if (!oDevice.CreateRWChkPt(m_oClient)) {
         oRecord.Log(2, m_oFrame.Tag(), "%s",
                     "Error: Failed to create RW chkpt!");
-        m_oCause.Keep(oDevice, m_oClient);
+        oDevice.SettleStopCause(m_oClient);
         return false;
       }
       if (!oDevice.ExposeChkPt(m_oClient, m_sClientName)) {
         oRecord.Log(2, m_oFrame.Tag(), "%s",
                     "Error: Failed to expose RW chkpt!");
-        m_oCause.Keep(oDevice, m_oClient);
+        oDevice.SettleStopCause(m_oClient);
         oDevice.UndoMap(m_oClient, m_oFrame.Tag());
         return false;
       }
       oDevice.setSnapDevice();
     } catch (...) {
       try {
-        m_oCause.Keep(oDevice, m_oClient);
+        oDevice.SettleStopCause(m_oClient);
         oDevice.UndoMap(m_oClient, m_oFrame.Tag());
       } catch (...) {
       }
@@ -163,7 +135,7 @@ class MapOperation : public RecordOperation {
     m_oFrame.Log().error(
         "ZKSnapEngineCelerra(616): -Error-: Failed to mount Chkpt:[%s]",
         m_sChkptName.c_str());
-    m_oFrame.ReportError(m_oCause.Of(m_oClient), pRecord, JPR_MAP_FAILED,
+    m_oFrame.ReportError(m_oFrame.StopCause(m_oClient), pRecord, JPR_MAP_FAILED,
                          "Map stopped on this device before any file server "
                          "command failed; see its job log");
   }
@@ -194,7 +166,6 @@ class MapOperation : public RecordOperation {
   ManageCelerra m_oClient;
   std::string m_sClientName;
   std::string m_sChkptName;  // of the record last read; for the stop line
-  StopCause m_oCause;
   // Writable view of each snapshot mapped in this call: the snapshot's
   // other records of this call share it when they would export it alike.
   std::map<SnapshotViewKey, KnownView> m_mViews;
@@ -209,9 +180,9 @@ class UnmapOperation : public RecordOperation {
     return true;
   }
 
-  // Records that share a writable checkpoint are walked one after the
-  // other, from the first of them on: the first removes it for all, so
-  // that a stop never leaves a record saying mapped whose export is gone.
+  // Records that share a writable view are walked one after the other,
+  // from the first of them on: the first removes it for all, so that a
+  // stop never leaves a record saying mapped whose export is gone.
   void Order(std::vector<int>& vOrder) override {
     // Each record joins the group of the first record with its mount
     // metadata; groups keep the place of their first record.
@@ -235,19 +206,14 @@ class UnmapOperation : public RecordOperation {
     }
   }
 
-  bool SkipRecord(ZKSO::SnapInfo& /*oRecord*/, bool* /*pbCounted*/) override {
-    m_oCause.Clear();
-    return false;
-  }
-
   bool Operate(CelerraSnapDevice& oDevice, ZKSO::SnapInfo& oRecord) override {
     m_sChkptName = oDevice.GetChkptName();
     GiveCredentials(oDevice, m_oClient);
-    // A writable checkpoint shared by records of one snapshot goes once.
+    // A writable view shared by records of one snapshot goes once.
     const bool bShared =
         oDevice.GetBaselineChkptId().empty() && !oDevice.GetRWChkptId().empty();
-    const RWChkptKey oKey{HostOf(oDevice), oDevice.GetRWChkptId(),
-                          oDevice.GetRWChkptName()};
+    const RemovedViewKey oKey{HostOf(oDevice), oDevice.GetRWChkptId(),
+                              oDevice.GetRWChkptName()};
     if (bShared && m_sRemoved.count(oKey) != 0) {
       oRecord.Log(1, m_oFrame.Tag(),
                   "RW chkpt [%s] id [%s] and its NFS share were removed for "
@@ -259,7 +225,7 @@ class UnmapOperation : public RecordOperation {
     if (!oDevice.UnExposeChkPt(m_oClient)) {
       oRecord.Log(2, m_oFrame.Tag(), "%s",
                   "Error: Failed to Unexpose & delete RW chkpt!");
-      m_oCause.Keep(oDevice, m_oClient);
+      oDevice.SettleStopCause(m_oClient);
       return false;
     }
     if (bShared) m_sRemoved.insert(oKey);
@@ -270,7 +236,8 @@ class UnmapOperation : public RecordOperation {
     m_oFrame.Log().error(
         "ZKSnapEngineCelerra(744): -Error-: Unable to delete share:[%s]",
         m_sChkptName.c_str());
-    m_oFrame.ReportError(m_oCause.Of(m_oClient), pRecord, JPR_UNMAP_FAILED,
+    m_oFrame.ReportError(m_oFrame.StopCause(m_oClient), pRecord,
+                         JPR_UNMAP_FAILED,
                          "Unmap stopped on this device before any file "
                          "server command failed; see its job log");
   }
@@ -279,9 +246,8 @@ class UnmapOperation : public RecordOperation {
   OperationFrame& m_oFrame;
   ManageCelerra m_oClient;
   std::string m_sChkptName;
-  StopCause m_oCause;
-  // Writable checkpoints removed in this call, with their exports.
-  std::set<RWChkptKey> m_sRemoved;
+  // Writable views removed in this call.
+  std::set<RemovedViewKey> m_sRemoved;
 };
 
 }  // namespace

@@ -302,6 +302,11 @@ void OperationFrame::LogArrayErrorStatus(ManageCelerra& oClient) {
   LogCelerraStatus(Tag(), m_nJobId, oError);
 }
 
+CelerraError OperationFrame::StopCause(ManageCelerra& oClient) const {
+  return m_pDeviceInHand ? m_pDeviceInHand->StopCause(oClient)
+                         : oClient.GetLastError();
+}
+
 void OperationFrame::ReportError(const CelerraError& oError,
                                  ZKSO::SnapInfo* pRecord, int nMessageId,
                                  const char* pszOwnText) {

@@ -124,6 +124,10 @@ class OperationFrame {
   // posted stays, or pszOwnText is posted when it posted none.
   void ReportError(const CelerraError& oError, ZKSO::SnapInfo* pRecord,
                    int nMessageId, const char* pszOwnText);
+  // The file server error that stopped the record in hand, for its stop
+  // report: the one its device settled (CelerraSnapDevice::StopCause), or
+  // oClient's last error when no device is in hand.
+  CelerraError StopCause(ManageCelerra& oClient) const;
   // "Component:..Facility:..Message:..MessageCode:..Severity:..
   // Description:.. Action:.. Diagnostics:.."
   static std::string FormArrayErrorText(const CelerraError& oError);
