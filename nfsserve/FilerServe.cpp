@@ -524,6 +524,10 @@ std::string OpenExportDir(const std::string& root, const std::string& dir,
       dir[root.size()] != '/') {
     return "it does not lie in the data directory";
   }
+  // Proven before anything is opened or made: a '..' component would walk
+  // out of the data directory.
+  const std::string dir_why = ServedTextProblem(ServedText::kDirectory, dir);
+  if (!dir_why.empty()) return "it " + dir_why;
   int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0)
     return "cannot open the data directory: " +

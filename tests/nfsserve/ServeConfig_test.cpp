@@ -457,6 +457,12 @@ TEST_F(ExportDirTest, MadeByDescriptorWithoutFollowingLinks) {
   // Outside the data directory altogether: refused.
   EXPECT_NE("", zkfiler::OpenExportDir(root_, top_ + "/outside", &identity));
   EXPECT_NE("", zkfiler::OpenExportDir(root_, root_ + "x/fs", &identity));
+  // A '..' component never walks out of it, nor makes anything there.
+  for (const char* dir :
+       {"/fs/../../outside/made", "/../outside/made", "/fs/./a"}) {
+    EXPECT_NE("", zkfiler::OpenExportDir(root_, root_ + dir, &identity)) << dir;
+  }
+  EXPECT_NE(0, ::lstat((top_ + "/outside/made").c_str(), &st));
   // Missing directories are made with the owner and mode of their parent.
   EXPECT_EQ("", zkfiler::OpenExportDir(root_, root_ + "/fs/a/b", &identity));
   ASSERT_EQ(0, ::lstat((root_ + "/fs/a/b").c_str(), &st));
