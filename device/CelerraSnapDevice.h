@@ -349,6 +349,9 @@ class CelerraSnapDevice {
   // The writable checkpoint's part of the record's intent goes back to what
   // earlier calls left, unless bKeepUnknown (its outcome is still unknown).
   void RestoreRWChkptIntent(bool bKeepUnknown);
+  // The export's part of the record's intent goes back to what earlier
+  // calls left (stored with the next StoreIntent).
+  void ExportIntentAsBefore();
   // Takes back what this map or unmap did, by CelerraMountWork::UndoPlan,
   // each step with a level 2 job log line (also a step that fails): a
   // failed map's export and writable checkpoint; an unmap's removed export,

@@ -133,6 +133,11 @@ void CelerraSnapDevice::IntendROChkpt(const std::string& sName) {
   StoreIntent();
 }
 
+void CelerraSnapDevice::ExportIntentAsBefore() {
+  m_oIntent.bExport = m_oPriorIntent.bExport;
+  m_oIntent.oExport = m_oPriorIntent.oExport;
+}
+
 void CelerraSnapDevice::DropROChkptIntent() {
   m_oIntent.bROChkpt = m_oPriorIntent.bROChkpt;
   m_oIntent.sROName = m_oPriorIntent.sROName;
@@ -174,8 +179,7 @@ bool CelerraSnapDevice::RunUndoPlan(ManageCelerra& oClient,
       case _CelerraUndoStep::Kind::kRemoveExport:
         oWork.bMadeExport = false;
         if (oClient.DeleteNFSShare(oExport.sSharePath, oExport.sMoverId)) {
-          m_oIntent.bExport = m_oPriorIntent.bExport;
-          m_oIntent.oExport = m_oPriorIntent.oExport;
+          ExportIntentAsBefore();
           m_pSnapInfo->Log(2, pszTag,
                            "Removed NFS share [%s] that this map made",
                            oExport.sSharePath.c_str());
@@ -191,8 +195,7 @@ bool CelerraSnapDevice::RunUndoPlan(ManageCelerra& oClient,
         if (oClient.DeleteChkPt(m_sRWChkptId, m_sBaselineChkptId, false)) {
           // Gone, and its export with it: nothing of it is left to intend.
           RestoreRWChkptIntent(false);
-          m_oIntent.bExport = m_oPriorIntent.bExport;
-          m_oIntent.oExport = m_oPriorIntent.oExport;
+          ExportIntentAsBefore();
           m_pSnapInfo->Log(2, pszTag,
                            "Deleted RW chkpt [%s] id [%s] that this map made",
                            m_sRWChkptName.c_str(), m_sRWChkptId.c_str());

@@ -457,8 +457,7 @@ bool CelerraSnapDevice::ExportToHosts(ManageCelerra& oClient,
       KeepRefusal(oCause);
       // Only an outcome still unknown stays in the record's intent.
       if (!bUnknown || bAnswered) {
-        m_oIntent.bExport = m_oPriorIntent.bExport;
-        m_oIntent.oExport = m_oPriorIntent.oExport;
+        ExportIntentAsBefore();
         StoreIntent();
       }
       return false;
