@@ -794,8 +794,9 @@ int RemoveOrphans(Context& z, const OrphansArgs& a) {
     std::string sOut = "Removed\n" + t.Render();
     if (pFailed != nullptr) {
       sOut += "\nNot removed: the file server refused\n" +
-              pFailed->pUnit->What() + " on " + pFailed->pUnit->Host() + ": " +
-              pFailed->sWhy + "\n";
+              EscapeControls(pFailed->pUnit->What() + " on " +
+                             pFailed->pUnit->Host() + ": " + pFailed->sWhy) +
+              "\n";
       if (!vNotTried.empty()) {
         Table n({"CONTROL HOST", "NOT TRIED"});
         for (const Unit* p : vNotTried) n.AddRow({p->Host(), p->What()});
@@ -809,7 +810,8 @@ int RemoveOrphans(Context& z, const OrphansArgs& a) {
   }
   if (pFailed != nullptr) {
     z.Err("zksnap: the file server refused the removal of " +
-          pFailed->pUnit->What() + " on " + pFailed->pUnit->Host() +
+          EscapeControls(pFailed->pUnit->What() + " on " +
+                         pFailed->pUnit->Host()) +
           "; what is listed as removed is gone, nothing else was touched\n");
     return kExitFailure;
   }

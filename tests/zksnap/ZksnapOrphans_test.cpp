@@ -375,9 +375,13 @@ TEST_F(OrphansRemoveTest, TakesExportThenWritableThenReadOnly) {
   oFault.command = "DeleteChkPt";
   oFault.mode = zkfiler::FaultMode::kNth;
   oFault.n = 2;
-  oFault.error.sMessage = "checkpoint is busy";
+  // The file server's text carries a terminal control sequence, which
+  // reaches the terminal only escaped.
+  oFault.error.sMessage = "checkpoint is busy\x1b[2J";
   ASSERT_TRUE(zkfiler::ArmFault(oFault).ok());
   r = Z({"orphans", "--remove", "--yes"});
+  EXPECT_FALSE(Has(r.sOut, "\x1b")) << r.sOut;
+  EXPECT_FALSE(Has(r.sErr, "\x1b")) << r.sErr;
   EXPECT_EQ(4, r.nExit) << r.sOut << r.sErr;
   EXPECT_TRUE(Has(r.sOut,
                   "export /by_hand_1_rw (mover 2) and writable "
