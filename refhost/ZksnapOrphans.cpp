@@ -92,11 +92,14 @@ class Claims {
   }
 
   // "record R names it as ..." for the first record that names the
-  // checkpoint (by id, and by name where the record knows it); "" for none.
+  // checkpoint by its id or by its name; "" for none.
   std::string OfCheckpoint(const CheckpointView& k) const {
     for (const IdClaim& o : m_vIds) {
-      if (OnHost(o.sHost, k.control_host) && o.sId == k.id &&
-          (o.sName.empty() || o.sName == k.name)) {
+      // By id or by name: a record that names it either way may own it,
+      // and keeping what may be owned is always safe.
+      if (OnHost(o.sHost, k.control_host) &&
+          ((!o.sId.empty() && o.sId == k.id) ||
+           (!o.sName.empty() && o.sName == k.name))) {
         return "record " + o.sRecord + " names it " + o.sAs;
       }
     }
@@ -143,7 +146,9 @@ class Claims {
   void AddId(const std::string& sHost, const std::string& sId,
              const std::string& sName, const std::string& sRecord,
              const char* pszAs) {
-    if (!sId.empty()) m_vIds.push_back({sHost, sId, sName, sRecord, pszAs});
+    if (!sId.empty() || !sName.empty()) {
+      m_vIds.push_back({sHost, sId, sName, sRecord, pszAs});
+    }
   }
   std::vector<IdClaim> m_vIds;
   std::vector<PathClaim> m_vPaths;

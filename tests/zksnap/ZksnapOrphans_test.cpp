@@ -234,6 +234,8 @@ TEST_F(OrphansRemoveTest, RefusesWhatItMayNotTakeAndChangesNothing) {
     std::vector<std::string> vArgs;
     int nExit;
     std::string sSays;
+    // nfs1's snap metadata for the case, when not its own.
+    const char* pszSnapUuid = nullptr;
   };
   const Case aCases[] = {
       {"named by a record",
@@ -255,6 +257,20 @@ TEST_F(OrphansRemoveTest, RefusesWhatItMayNotTakeAndChangesNothing) {
        {"orphans", "--remove", "--yes"},
        0,
        "record nfs1 holds the intent"},
+      {"named by a record by name, under another id",
+       false,
+       false,
+       {"orphans", "--remove", "--yes", "by_hand_1"},
+       1,
+       "record nfs1 names it as its checkpoint (snap metadata)",
+       "by_hand_1|999999|"},
+      {"named by a record by id, under another name",
+       false,
+       false,
+       {"orphans", "--remove", "--yes", "by_hand_1"},
+       1,
+       "record nfs1 names it as its checkpoint (snap metadata)",
+       "renamed_1|ID|"},
       {"unknown name",
        false,
        false,
@@ -307,6 +323,18 @@ TEST_F(OrphansRemoveTest, RefusesWhatItMayNotTakeAndChangesNothing) {
                         "INSERT INTO metadata(record, type, value) VALUES "
                         "('nfs1', 147, 'whatever the plug-in writes')"));
     }
+    std::string sUuidBefore;
+    if (c.pszSnapUuid != nullptr) {
+      sUuidBefore = Sql(sCatalog,
+                        "SELECT value FROM metadata WHERE record = 'nfs1' AND "
+                        "type = 6");
+      if (!sUuidBefore.empty()) sUuidBefore.pop_back();  // the row's "\n"
+      std::string sUuid = c.pszSnapUuid;
+      const size_t nAt = sUuid.find("ID");
+      if (nAt != std::string::npos) sUuid.replace(nAt, 2, m_sById);
+      ASSERT_EQ("", Sql(sCatalog, "UPDATE metadata SET value = '" + sUuid +
+                                      "' WHERE record = 'nfs1' AND type = 6"));
+    }
     const std::string sCatalogBefore = Dump();
     const std::string sFilerBefore = FilerState();
     sqlite3* pDb = nullptr;
@@ -326,6 +354,11 @@ TEST_F(OrphansRemoveTest, RefusesWhatItMayNotTakeAndChangesNothing) {
     EXPECT_EQ(sFilerBefore, FilerState());
     if (c.bIntent) {
       ASSERT_EQ("", Sql(sCatalog, "DELETE FROM metadata WHERE type = 147"));
+    }
+    if (c.pszSnapUuid != nullptr) {
+      ASSERT_EQ("",
+                Sql(sCatalog, "UPDATE metadata SET value = '" + sUuidBefore +
+                                  "' WHERE record = 'nfs1' AND type = 6"));
     }
   }
   // The listing agrees: an intent holds what it may own back.
